@@ -1,0 +1,33 @@
+#include "textout/format.h"
+
+#include <cstdarg>
+#include <cwchar>
+#include <vector>
+
+namespace textout {
+
+std::wstring Format(const wchar_t* format, ...) {
+  std::vector<wchar_t> buffer(256);
+  for (;;) {
+    va_list args;
+    va_start(args, format);
+    const int n = std::vswprintf(buffer.data(), buffer.size(), format, args);
+    va_end(args);
+    // vswprintf gives -1 both for a too-small buffer and for an encoding error; the size
+    // cap stops the loop for the second kind.
+    if (n >= 0 && static_cast<std::size_t>(n) < buffer.size()) {
+      return std::wstring(buffer.data(), static_cast<std::size_t>(n));
+    }
+    if (buffer.size() >= (std::size_t{1} << 24)) return std::wstring();
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::wstring Widen(const std::string& ascii) {
+  std::wstring out;
+  out.reserve(ascii.size());
+  for (unsigned char c : ascii) out.push_back(static_cast<wchar_t>(c));
+  return out;
+}
+
+}  // namespace textout
