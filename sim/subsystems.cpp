@@ -1,10 +1,11 @@
 // Each subsystem of the simulation lays out its part of a new machine here, in this order.
 #include "sim/machine.h"
+#include "sim/physical_drive.h"
 
 namespace sim {
 
 void SetUpSubsystems(Machine& machine) {
-  (void)machine;
+  SetUpPhysicalDrives(machine);
 }
 
 }  // namespace sim
