@@ -58,9 +58,8 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  std::string setupError;
   int exitCode = 0;
-  {
+  try {
     sim::Machine machine(std::move(profile), outDir);
     exitCode = sim::RunProduct(machine, sim::JoinCommandLine(productArgs));
     if (!sim::WriteRunFiles(machine)) {
@@ -68,6 +67,10 @@ int main(int argc, char** argv) {
       return 2;
     }
     if (!quiet) sim::PrintAccount(machine, exitCode, std::cout);
+  } catch (const sim::ProfileError& e) {
+    // Raised while laying the machine out, for example by a disk image that cannot be read.
+    std::cerr << "cachesetup-sim: bad profile: " << e.what() << "\n";
+    return 2;
   }
   return exitCode;
 }

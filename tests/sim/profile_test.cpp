@@ -1,0 +1,157 @@
+// Machine profiles: what a person may write, and the messages for what is wrong.
+#include "sim/profile.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "sim/sim_fixture.h"
+
+namespace {
+
+std::string ErrorOf(const std::string& json) {
+  try {
+    sim::ParseProfile(json, "bad.json", ".");
+  } catch (const sim::ProfileError& e) {
+    return e.what();
+  }
+  return "<accepted>";
+}
+
+struct BadCase {
+  const char* json;
+  const char* message;  // a part of the message that names the key at fault
+};
+
+class BadProfile : public ::testing::TestWithParam<BadCase> {};
+
+TEST_P(BadProfile, IsRejectedNamingTheFileAndTheKey) {
+  const std::string error = ErrorOf(GetParam().json);
+  EXPECT_NE(error.find("bad.json"), std::string::npos) << error;
+  EXPECT_NE(error.find(GetParam().message), std::string::npos) << error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, BadProfile,
+    ::testing::Values(
+        BadCase{"{ \"windows\": { \"bits\": 16 } }", "windows.bits"},
+        BadCase{"{ \"windows\": { \"bits\": \"64\" } }", "windows.bits"},
+        BadCase{"{ \"windows\": { \"colour\": 1 } }", "windows.colour': unknown key"},
+        BadCase{"{ \"memroy_kb\": 1 }", "memroy_kb': unknown key"},
+        BadCase{"{ \"memory_kb\": -5 }", "memory_kb"},
+        BadCase{"{ \"memory_kb\": 1.5 }", "memory_kb"},
+        BadCase{"{ \"clock\": \"yesterday\" }", "clock"},
+        BadCase{"{ \"firmware\": { \"IFFS\": 1 } }", "firmware.IFFS"},
+        BadCase{"{ \"firmware\": { \"TURBO\": true } }", "firmware.TURBO"},
+        BadCase{"{ \"installer\": \"yes\" }", "installer"},
+        BadCase{"{ \"disks\": {} }", "disks"},
+        BadCase{"{ \"disks\": [ { \"rotation\": \"fast\" } ] }", "disks[0].rotation"},
+        BadCase{"{ \"disks\": [ {}, { \"wmi\": { \"Index\": \"one\" } } ] }", "disks[1].wmi.Index"},
+        BadCase{"{ \"disks\": [ { \"wmi\": { \"MediaLoaded\": 1 } } ] }", "disks[0].wmi.MediaLoaded"},
+        BadCase{"{ \"disks\": [ { \"size_mb\": 10, \"partitions\": [ { \"fs\": \"ext4\", \"size_mb\": 1 } ] } ] }",
+                "disks[0].partitions[0].fs"},
+        BadCase{"{ \"disks\": [ { \"size_mb\": 10, \"partitions\": [ { \"size_mb\": 100 } ] } ] }",
+                "disks[0].partitions"},
+        BadCase{"{ \"disks\": [ { \"rst\": { \"id\": 5 } } ] }", "disks[0].rst.id"},
+        BadCase{"{ \"faults\": [ 3 ] }", "faults[0]"},
+        BadCase{"{ \"disks\": [ ", "invalid JSON"},
+        BadCase{"[]", "must be an object"}));
+
+TEST(Profile, DefaultsWhenKeysAreAbsent) {
+  const sim::Profile p = sim::ParseProfile("{}", "empty.json", ".");
+  EXPECT_EQ(p.windows_bits, 64);
+  EXPECT_EQ(p.windows_dir, L"C:\\Windows");
+  EXPECT_EQ(p.system_dir, L"C:\\Windows\\system32");
+  EXPECT_TRUE(p.temp_folder);
+  EXPECT_EQ(p.clock.year, 2013);
+  EXPECT_EQ(p.clock.month, 6);
+  EXPECT_EQ(p.clock.day, 3);
+  EXPECT_EQ(p.clock.hour, 9);
+  ASSERT_TRUE(p.memory_kb.has_value());
+  EXPECT_EQ(*p.memory_kb, 8388608u);
+  ASSERT_TRUE(p.firmware.has_value());
+  EXPECT_FALSE(p.firmware->IFFS || p.firmware->RAID0 || p.firmware->ISRT || p.firmware->Diskeeper);
+  EXPECT_FALSE(p.installer);
+  EXPECT_TRUE(p.storage_tool);
+  EXPECT_TRUE(p.disks.empty());
+  EXPECT_TRUE(p.faults.empty());
+}
+
+TEST(Profile, NullsMeanAbsentDevicesAndFailingQueries) {
+  const sim::Profile p = sim::ParseProfile(
+      R"({ "memory_kb": null, "firmware": null, "disks": [ { "drive": null, "wmi": { "Index": 3 } } ] })",
+      "n.json", ".");
+  EXPECT_FALSE(p.memory_kb.has_value());
+  EXPECT_FALSE(p.firmware.has_value());
+  ASSERT_EQ(p.disks.size(), 1u);
+  EXPECT_FALSE(p.disks[0].drive.has_value());
+}
+
+TEST(Profile, WmiPropertiesAreTypedAsWmiTypesThem) {
+  const sim::Profile p = sim::ParseProfile(
+      R"({ "disks": [ { "wmi": { "Index": 4294967295, "MediaLoaded": true, "Size": 500107862016,
+                                  "Model": "X", "SerialNumber": null } } ] })",
+      "w.json", ".");
+  ASSERT_EQ(p.disks.size(), 1u);
+  auto value = [&](const wchar_t* name) {
+    for (const sim::WmiProperty& prop : p.disks[0].wmi) {
+      if (prop.name == name) return prop.value;
+    }
+    ADD_FAILURE() << "no property " << ::testing::PrintToString(std::wstring(name));
+    return os::WmiValue{};
+  };
+  ASSERT_EQ(p.disks[0].wmi.size(), 5u);
+  EXPECT_EQ(value(L"Index").kind, os::WmiValue::Kind::Int32);
+  EXPECT_EQ(value(L"Index").i32, -1);  // uint32 travels as VT_I4
+  EXPECT_EQ(value(L"MediaLoaded").kind, os::WmiValue::Kind::Bool);
+  EXPECT_TRUE(value(L"MediaLoaded").boolean);
+  EXPECT_EQ(value(L"Size").kind, os::WmiValue::Kind::Text);
+  EXPECT_EQ(value(L"Size").text, L"500107862016");
+  EXPECT_EQ(value(L"Model").text, L"X");
+  EXPECT_EQ(value(L"SerialNumber").kind, os::WmiValue::Kind::Null);
+  // The drive number follows Index when not given.
+  ASSERT_TRUE(p.disks[0].drive.has_value());
+  EXPECT_EQ(*p.disks[0].drive, -1);
+}
+
+TEST(Profile, DefaultNotebookParses) {
+  const sim::Profile p = sim::DefaultProfile();
+  EXPECT_EQ(p.windows_bits, 64);
+  ASSERT_TRUE(p.firmware.has_value());
+  EXPECT_TRUE(p.firmware->IFFS);
+  EXPECT_FALSE(p.firmware->RAID0);
+  EXPECT_TRUE(p.firmware->ISRT);
+  EXPECT_TRUE(p.installer);
+  ASSERT_EQ(p.disks.size(), 2u);
+  EXPECT_EQ(p.disks[1].rotation.rate, 1);
+}
+
+TEST(Profile, LoadNamesAFileThatCannotBeRead) {
+  try {
+    sim::LoadProfile("/nonexistent/machine.json");
+    FAIL() << "accepted a missing file";
+  } catch (const sim::ProfileError& e) {
+    EXPECT_NE(std::string(e.what()).find("machine.json"), std::string::npos);
+  }
+}
+
+TEST(RunFolder, RefusesAFolderThatHoldsSomethingElse) {
+  testing_support::TempDir dir;
+  std::ofstream(dir.path() / "thesis.docx") << "precious";
+  const std::string error = sim::PrepareRunFolder(dir.path());
+  EXPECT_NE(error.find("refusing"), std::string::npos) << error;
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / "thesis.docx"));
+}
+
+TEST(RunFolder, EmptiesAnEarlierRunAndMarksTheFolder) {
+  testing_support::TempDir dir;
+  ASSERT_EQ(sim::PrepareRunFolder(dir.path()), "");
+  std::filesystem::create_directories(dir.path() / "C" / "Windows");
+  std::ofstream(dir.path() / "transcript.tsv") << "old";
+  ASSERT_EQ(sim::PrepareRunFolder(dir.path()), "");
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "transcript.tsv"));
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "C"));
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / sim::kRunMarker));
+}
+
+}  // namespace
