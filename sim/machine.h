@@ -71,6 +71,7 @@ struct Profile {
   std::filesystem::path storage_report;  // empty: the report is built from disks[].rst
   std::vector<Disk> disks;
   std::vector<std::string> faults;  // "Op" or "Op:target"
+  std::vector<std::string> arguments;  // the product's command line when none is given
 };
 
 // ---- The running machine --------------------------------------------------------------------

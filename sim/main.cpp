@@ -24,10 +24,12 @@ int main(int argc, char** argv) {
   std::string outDir = "cachesetup-run";
   bool quiet = false;
   std::vector<std::string> productArgs;
+  bool argsGiven = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--") {
       productArgs.assign(argv + i + 1, argv + argc);
+      argsGiven = true;
       break;
     }
     if (arg == "--machine" || arg == "--out") {
@@ -58,6 +60,7 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  if (!argsGiven) productArgs = profile.arguments;
   int exitCode = 0;
   try {
     sim::Machine machine(std::move(profile), outDir);

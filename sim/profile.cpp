@@ -221,7 +221,7 @@ Profile ParseProfile(const std::string& text, const std::string& file,
   }
   const Reader r(file, "");
   r.Only(root, {"windows", "clock", "memory_kb", "firmware", "installer", "storage_tool",
-                "storage_report", "disks", "faults", "comment"});
+                "storage_report", "disks", "faults", "arguments", "comment"});
   Profile p;
   p.source = FromUtf8(file);
   if (root.contains("windows")) {
@@ -272,6 +272,13 @@ Profile ParseProfile(const std::string& text, const std::string& file,
     if (!disks.is_array()) r.Fail("disks", "must be a list");
     for (std::size_t i = 0; i < disks.size(); ++i) {
       p.disks.push_back(ParseDisk(r.Sub("disks[" + std::to_string(i) + "]"), disks[i], base));
+    }
+  }
+  if (root.contains("arguments")) {
+    const Json& args = root["arguments"];
+    if (!args.is_array()) r.Fail("arguments", "must be a list of texts");
+    for (std::size_t i = 0; i < args.size(); ++i) {
+      p.arguments.push_back(r.Text(args[i], "arguments[" + std::to_string(i) + "]"));
     }
   }
   if (root.contains("faults")) {
