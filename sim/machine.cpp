@@ -1,10 +1,13 @@
 #include "sim/machine.h"
 
+#include "textout/format.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <system_error>
+#include <type_traits>
 
 namespace sim {
 
@@ -30,7 +33,7 @@ std::vector<std::wstring> SplitPath(const std::wstring& path) {
 std::string ToUtf8(const std::wstring& text) {
   std::string out;
   for (wchar_t wc : text) {
-    std::uint32_t c = static_cast<std::uint32_t>(wc);
+    const std::uint32_t c = textout::CodeUnit(wc);
     if (c < 0x80) {
       out.push_back(static_cast<char>(c));
     } else if (c < 0x800) {
@@ -51,22 +54,25 @@ std::string ToUtf8(const std::wstring& text) {
 }
 
 std::wstring FromUtf8(const std::string& text) {
+  auto byte = [&](std::size_t k) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(text[k]));
+  };
   std::wstring out;
   for (std::size_t i = 0; i < text.size();) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const std::uint32_t c = byte(i);
     std::uint32_t cp = 0xFFFD;
     std::size_t n = 1;
     if (c < 0x80) {
       cp = c;
     } else if ((c & 0xE0) == 0xC0 && i + 1 < text.size()) {
-      cp = ((c & 0x1Fu) << 6) | (text[i + 1] & 0x3F);
+      cp = ((c & 0x1F) << 6) | (byte(i + 1) & 0x3F);
       n = 2;
     } else if ((c & 0xF0) == 0xE0 && i + 2 < text.size()) {
-      cp = ((c & 0x0Fu) << 12) | ((text[i + 1] & 0x3Fu) << 6) | (text[i + 2] & 0x3F);
+      cp = ((c & 0x0F) << 12) | ((byte(i + 1) & 0x3F) << 6) | (byte(i + 2) & 0x3F);
       n = 3;
     } else if ((c & 0xF8) == 0xF0 && i + 3 < text.size()) {
-      cp = ((c & 0x07u) << 18) | ((text[i + 1] & 0x3Fu) << 12) | ((text[i + 2] & 0x3Fu) << 6) |
-           (text[i + 3] & 0x3F);
+      cp = ((c & 0x07) << 18) | ((byte(i + 1) & 0x3F) << 12) | ((byte(i + 2) & 0x3F) << 6) |
+           (byte(i + 3) & 0x3F);
       n = 4;
     }
     if (sizeof(wchar_t) == 2 && cp >= 0x10000) {

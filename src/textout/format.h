@@ -1,12 +1,19 @@
 // printf-style formatting of wide text into a std::wstring of whatever length it needs.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <type_traits>
 
 namespace textout {
 
 // Formats like swprintf. Wide string arguments take %ls. Never truncates.
 std::wstring Format(const wchar_t* format, ...);
+
+// A wide character's code unit as an unsigned number (wchar_t is signed on Linux).
+inline std::uint32_t CodeUnit(wchar_t c) {
+  return static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<wchar_t>>(c));
+}
 
 // Narrow ASCII to wide (for numbers and fixed texts).
 std::wstring Widen(const std::string& ascii);

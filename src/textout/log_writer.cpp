@@ -14,7 +14,7 @@ std::string LogWriter::EncodeLine(const std::wstring& line) {
   std::string out;
   out.reserve(line.size() + 2);
   for (std::size_t i = 0; i < line.size(); ++i) {
-    const std::uint32_t c = static_cast<std::uint32_t>(line[i]);
+    const std::uint32_t c = textout::CodeUnit(line[i]);
     if (c == L'\n') {
       out += "\r\n";
     } else if (c <= 0xFF) {
@@ -25,7 +25,7 @@ std::string LogWriter::EncodeLine(const std::wstring& line) {
       // character, so it gives one '?' on every platform.
       out.push_back('?');
       if (sizeof(wchar_t) == 2 && c >= 0xD800 && c <= 0xDBFF && i + 1 < line.size()) {
-        const std::uint32_t next = static_cast<std::uint32_t>(line[i + 1]);
+        const std::uint32_t next = textout::CodeUnit(line[i + 1]);
         if (next >= 0xDC00 && next <= 0xDFFF) ++i;
       }
     }
