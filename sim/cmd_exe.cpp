@@ -163,9 +163,11 @@ std::uint32_t RunCommand(Machine& machine, const std::wstring& parameters,
       const Program handler = *program;
       exitCode = handler(machine, Trim(std::wstring_view(text).substr(tokenEnd)), directory);
     } else {
-      WriteStderr(machine, "'" + ToUtf8(name) +
-                               "' is not recognized as an internal or external command,\r\n"
-                               "operable program or batch file.\r\n");
+      std::string message(1, '\'');
+      message += ToUtf8(name);
+      message += "' is not recognized as an internal or external command,\r\n"
+                 "operable program or batch file.\r\n";
+      WriteStderr(machine, message);
       exitCode = kCmdNotRecognized;
     }
   }
