@@ -17,7 +17,9 @@ void WriteStdout(Machine& machine, const std::string& bytes) {
   }
 }
 
-void WriteStderr(Machine& machine, const std::string& bytes) { Streams(machine).stderr_text += bytes; }
+void WriteStderr(Machine& machine, const std::string& bytes) {
+  Streams(machine).stderr_text += bytes;
+}
 
 StdoutCapture::StdoutCapture(Machine& machine, std::string* sink) : machine_(machine) {
   Streams(machine_).captures.push_back(sink);
@@ -165,8 +167,9 @@ std::uint32_t RunCommand(Machine& machine, const std::wstring& parameters,
     } else {
       std::string message(1, '\'');
       message += ToUtf8(name);
-      message += "' is not recognized as an internal or external command,\r\n"
-                 "operable program or batch file.\r\n";
+      message +=
+          "' is not recognized as an internal or external command,\r\n"
+          "operable program or batch file.\r\n";
       WriteStderr(machine, message);
       exitCode = kCmdNotRecognized;
     }

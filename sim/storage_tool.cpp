@@ -174,8 +174,12 @@ std::uint32_t RunStorageTool(Machine& machine, const std::wstring& parameters,
   (void)directory;
   StorageToolState& state = StorageTool(machine);
   state.commands.push_back(ToUtf8(parameters));
-  static const std::set<std::string> kFlags = {"-V", "-I", "-M", "--delete-all-metadata",
-                                               "--accelerate", "--createCache",
+  static const std::set<std::string> kFlags = {"-V",
+                                               "-I",
+                                               "-M",
+                                               "--delete-all-metadata",
+                                               "--accelerate",
+                                               "--createCache",
                                                "--setAccelConfig"};
   static const std::set<std::string> kValued = {"--SSD", "--cache-size", "--disk-to-accel",
                                                 "--mode"};

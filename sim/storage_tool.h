@@ -24,10 +24,10 @@ inline constexpr std::uint32_t kRstRequestFailed = 3;
 // What the tool has been asked to configure, for after.json and the tests.
 struct StorageToolState : Machine::State {
   bool metadata_deleted = false;
-  std::string cache_device;      // id given to --SSD; empty: no cache volume
-  std::string cache_size;        // text given to --cache-size; empty: the whole device
-  std::string accelerated_disk;  // id given to --disk-to-accel; empty: none
-  std::string mode;              // "maximized" or "enhanced"; empty: not set
+  std::string cache_device;           // id given to --SSD; empty: no cache volume
+  std::string cache_size;             // text given to --cache-size; empty: the whole device
+  std::string accelerated_disk;       // id given to --disk-to-accel; empty: none
+  std::string mode;                   // "maximized" or "enhanced"; empty: not set
   std::vector<std::string> commands;  // every command line the tool received, in order
 };
 

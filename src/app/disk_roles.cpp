@@ -27,7 +27,9 @@ void CopyRoleFields(const DiskRecord& from, DiskRecord& to) {
 
 }  // namespace
 
-bool IsFixedDisk(const DiskRecord& disk) { return std::wstring_view(disk.MediaType) == kFixedMediaText; }
+bool IsFixedDisk(const DiskRecord& disk) {
+  return std::wstring_view(disk.MediaType) == kFixedMediaText;
+}
 
 int CountFixedDisks(const DiskList& disks) {
   int count = 0;

@@ -169,8 +169,8 @@ void ParseRstReportBytes(const std::string& bytes, RstDeviceList& devices) {
 
 bool ReadRstReportFile(const std::wstring& path, RstDeviceList& devices) {
   os::UniqueHandle file(os::CreateFileW(path, os::kGenericRead,
-                                        os::kFileShareRead | os::kFileShareWrite,
-                                        os::kOpenExisting, os::kFileAttributeNormal));
+                                        os::kFileShareRead | os::kFileShareWrite, os::kOpenExisting,
+                                        os::kFileAttributeNormal));
   if (!file) return false;
   ReportReader reader;
   std::string chunk(kReadChunk, '\0');

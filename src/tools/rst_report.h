@@ -12,7 +12,7 @@ struct RstDeviceRecord {
   std::wstring Type;
   std::wstring DiskType;
   std::wstring State;
-  std::int32_t Size = 0;      // the whole number the tool prints, in the tool's unit
+  std::int32_t Size = 0;  // the whole number the tool prints, in the tool's unit
   std::int32_t FreeSize = 0;
   std::int32_t SystemDisk = 0;  // 1 when the "System Disk:" line's last word contains "True"
   std::wstring Usage;

@@ -65,8 +65,8 @@ void WriteReport(const std::filesystem::path& file, bool devices, std::size_t by
 std::size_t RecordBytes(const RstDeviceList& list) {
   std::size_t total = list.capacity() * sizeof(RstDeviceRecord);
   for (const RstDeviceRecord& r : list) {
-    for (const std::wstring* s : {&r.ID, &r.Type, &r.DiskType, &r.State, &r.Usage,
-                                  &r.SerialNumber, &r.Model}) {
+    for (const std::wstring* s :
+         {&r.ID, &r.Type, &r.DiskType, &r.State, &r.Usage, &r.SerialNumber, &r.Model}) {
       // Beyond the in-place buffer a string has its own block, with the allocator's header.
       if (s->capacity() > 15 / sizeof(wchar_t)) total += (s->capacity() + 1) * sizeof(wchar_t) + 16;
     }
@@ -82,7 +82,8 @@ long PeakKb() {
 
 int MeasureOne(const std::string& kind, int megabytes) {
   namespace fs = std::filesystem;
-  const fs::path root = fs::temp_directory_path() / ("rst_report_bench-" + std::to_string(getpid()));
+  const fs::path root =
+      fs::temp_directory_path() / ("rst_report_bench-" + std::to_string(getpid()));
   fs::remove_all(root);
   fs::create_directories(root);
   int status = 0;
@@ -100,10 +101,11 @@ int MeasureOne(const std::string& kind, int megabytes) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const long peak = PeakKb();
     const long records_kb = static_cast<long>(RecordBytes(devices) / 1024);
-    std::printf("%-8s %6.1f MB %8zu records %7.3f s %8.1f MB/s  peak %7ld KB (before %6ld KB)"
-                "  records ~%7ld KB  peak less records %7ld KB\n",
-                kind.c_str(), size_mb, devices.size(), seconds, size_mb / seconds, peak, before,
-                records_kb, peak - records_kb);
+    std::printf(
+        "%-8s %6.1f MB %8zu records %7.3f s %8.1f MB/s  peak %7ld KB (before %6ld KB)"
+        "  records ~%7ld KB  peak less records %7ld KB\n",
+        kind.c_str(), size_mb, devices.size(), seconds, size_mb / seconds, peak, before, records_kb,
+        peak - records_kb);
     status = ok ? 0 : 1;
   }
   fs::remove_all(root);
@@ -113,7 +115,8 @@ int MeasureOne(const std::string& kind, int megabytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 4 && std::strcmp(argv[1], "--one") == 0) return MeasureOne(argv[2], std::atoi(argv[3]));
+  if (argc == 4 && std::strcmp(argv[1], "--one") == 0)
+    return MeasureOne(argv[2], std::atoi(argv[3]));
   if (argc != 1) {
     std::fprintf(stderr, "usage: rst_report_bench [--one devices|filler MB]\n");
     return 2;

@@ -109,9 +109,9 @@ TEST(SimCmd, MissingProgramGives9009AndStillCreatesTheFile) {
     if (c.before != "<missing>") {
       ASSERT_TRUE(m->WriteFile(kLog, c.before, false));
     }
-    EXPECT_EQ(Cmd(*m, L"/c C:\\Windows\\Temp\\Nothing.exe -I" + std::wstring(c.redirect) + kLog +
-                          L"\""),
-              sim::kCmdNotRecognized);
+    EXPECT_EQ(
+        Cmd(*m, L"/c C:\\Windows\\Temp\\Nothing.exe -I" + std::wstring(c.redirect) + kLog + L"\""),
+        sim::kCmdNotRecognized);
     EXPECT_EQ(FileBytes(*m, kLog), c.after);
     EXPECT_EQ(sim::Streams(*m).stderr_text,
               "'C:\\Windows\\Temp\\Nothing.exe' is not recognized as an internal or external "
@@ -209,7 +209,8 @@ TEST_F(SimStorageToolRun, CacheConfiguration) {
   const std::string report = Tool(L"-I").second;
   const std::size_t volumes = report.find("--VOLUME INFORMATION--");
   const std::size_t marker = report.find("--END DEVICE INFORMATION--");
-  const std::size_t cache = report.find("Type:              Cache\r\nSize:              23.5 GB\r\n");
+  const std::size_t cache =
+      report.find("Type:              Cache\r\nSize:              23.5 GB\r\n");
   EXPECT_LT(volumes, cache);
   EXPECT_LT(cache, marker);
 

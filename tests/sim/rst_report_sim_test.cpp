@@ -87,8 +87,9 @@ TEST(RstReportSim, MissingToolLeavesAnEmptyReportAndNoRecords) {
   ASSERT_EQ(m->transcript().size(), 1u);
   EXPECT_EQ(m->transcript()[0].value, sim::kCmdNotRecognized);
   EXPECT_EQ(FileBytes(*m, kReport), "");
-  EXPECT_NE(sim::Streams(*m).stderr_text.find("'C:\\Windows\\Temp\\RSTCLI64.exe' is not recognized"),
-            std::string::npos)
+  EXPECT_NE(
+      sim::Streams(*m).stderr_text.find("'C:\\Windows\\Temp\\RSTCLI64.exe' is not recognized"),
+      std::string::npos)
       << sim::Streams(*m).stderr_text;
 }
 
@@ -131,8 +132,9 @@ TEST(RstReportSim, CommandFailureIsNotLookedAt) {
   sim::Profile p = sim::DefaultProfile();
   p.faults.push_back("ShellExecuteExW");
   SimMachine m(p);
-  ASSERT_TRUE(m->WriteFile(kReport, "--END DEVICE INFORMATION--\r\nID:                old\r\n"
-                                    "Model:             old\r\n",
+  ASSERT_TRUE(m->WriteFile(kReport,
+                           "--END DEVICE INFORMATION--\r\nID:                old\r\n"
+                           "Model:             old\r\n",
                            false));
   SetUpRunEnvironment();
   RstDeviceList devices;

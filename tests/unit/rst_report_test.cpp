@@ -28,7 +28,8 @@ std::wstring Block(const std::wstring& id, const std::wstring& size, const std::
 RstDeviceRecord Rec(std::wstring id, std::wstring type, std::wstring diskType, std::wstring state,
                     std::int32_t size, std::int32_t freeSize, std::int32_t systemDisk,
                     std::wstring usage, std::wstring serial, std::wstring model) {
-  return RstDeviceRecord{id, type, diskType, state, size, freeSize, systemDisk, usage, serial, model};
+  return RstDeviceRecord{id,       type,       diskType, state,  size,
+                         freeSize, systemDisk, usage,    serial, model};
 }
 
 RstDeviceRecord Blocked(const std::wstring& id, std::int32_t size, const std::wstring& model) {
@@ -39,8 +40,8 @@ std::string Show(const RstDeviceList& list) {
   std::ostringstream out;
   for (const RstDeviceRecord& r : list) {
     out << "{" << sim::ToUtf8(r.ID) << "|" << sim::ToUtf8(r.Type) << "|" << sim::ToUtf8(r.DiskType)
-        << "|" << sim::ToUtf8(r.State) << "|" << r.Size << "|" << r.FreeSize << "|"
-        << r.SystemDisk << "|" << sim::ToUtf8(r.Usage) << "|" << sim::ToUtf8(r.SerialNumber) << "|";
+        << "|" << sim::ToUtf8(r.State) << "|" << r.Size << "|" << r.FreeSize << "|" << r.SystemDisk
+        << "|" << sim::ToUtf8(r.Usage) << "|" << sim::ToUtf8(r.SerialNumber) << "|";
     for (wchar_t c : r.Model) {
       if (c == 0) {
         out << "<NUL>";
@@ -112,7 +113,8 @@ std::vector<ParserCase> ParserCases() {
       {"a shorter key line gives an empty text and 0 without reading past it",
        kMarker + L_(L"ID:", L"x") + L_(L"Size:", L"5 GB") + L"Size:\nState:\nID:\nModel:",
        {Rec(L"", L"", L"", L"", 0, 0, 0, L"", L"", L"")}},
-      {"a last line without LF is still read", kMarker + L_(L"ID:", L"x") + L"Model:             m",
+      {"a last line without LF is still read",
+       kMarker + L_(L"ID:", L"x") + L"Model:             m",
        {Rec(L"x", L"", L"", L"", 0, 0, 0, L"", L"", L"m")}},
       {"three blocks append three records whatever their types and states",
        kMarker + Block(L"a", L"1 GB", L"A") + L_(L"ID:", L"b") + L_(L"Type:", L"Volume") +
@@ -187,14 +189,11 @@ TEST(RstReportParser, SystemDiskFlagFromTheLinesLastWord) {
     std::wstring line;
     std::int32_t flag;
   } cases[] = {
-      {L"System Disk:       True", 1},
-      {L"System Disk:       False", 0},
+      {L"System Disk:       True", 1},    {L"System Disk:       False", 0},
       {L"System Disk:       True ", 0},  // the text after the last blank is empty
-      {L"System Disk:       IsTrue!", 1},
-      {L"System Disk:       true", 0},
+      {L"System Disk:       IsTrue!", 1}, {L"System Disk:       true", 0},
       {L"System Disk:True", 1},  // no value column needed: the last word of the whole line
-      {L"System Disk: True False", 0},
-      {L"System Disk:", 0},
+      {L"System Disk: True False", 0},    {L"System Disk:", 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(sim::ToUtf8(c.line));
@@ -208,8 +207,8 @@ TEST(RstReportParser, SystemDiskFlagFromTheLinesLastWord) {
 TEST(RstReportParser, RecordsAreAppendedToWhatTheListHolds) {
   RstDeviceList list{Blocked(L"old", 1, L"Old")};
   ParseRstReportText(kMarker + Block(L"a", L"2 GB", L"A") + Block(L"b", L"3 GB", L"B"), list);
-  EXPECT_EQ(Show(list), Show({Blocked(L"old", 1, L"Old"), Blocked(L"a", 2, L"A"),
-                              Blocked(L"b", 3, L"B")}));
+  EXPECT_EQ(Show(list),
+            Show({Blocked(L"old", 1, L"Old"), Blocked(L"a", 2, L"A"), Blocked(L"b", 3, L"B")}));
 }
 
 TEST(RstReportParser, FileBytesInTextModeAndTheAnsiCodePage) {

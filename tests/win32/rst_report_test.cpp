@@ -1,11 +1,12 @@
 // The device report against the real backend: Wine's cmd.exe runs a stand-in storage tool and
 // redirects its output into TRSTCliLog.txt, which ReadRstDeviceReport then reads.
+#include "tools/rst_report.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include "app/run_environment.h"
 #include "tools/process_runner.h"
-#include "tools/rst_report.h"
 #include "win32/win32_support.h"
 
 namespace {
@@ -72,8 +73,8 @@ TEST_F(Win32RstReport, MissingToolLeavesAnEmptyReport) {
   EXPECT_TRUE(devices.empty());
   EXPECT_EQ(win32_support::ReadBytes(report_), "");
   // What Wine's cmd.exe answers for a program that does not exist.
-  const std::uint32_t code = RunProgram(
-      g_RunEnvironment.szCmdExePath, L"/c " + tool_ + L" -I > \"" + report_ + L"\"");
+  const std::uint32_t code =
+      RunProgram(g_RunEnvironment.szCmdExePath, L"/c " + tool_ + L" -I > \"" + report_ + L"\"");
   EXPECT_EQ(code, 9009u);
 }
 
