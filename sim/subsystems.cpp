@@ -1,11 +1,15 @@
 // Each subsystem of the simulation lays out its part of a new machine here, in this order.
 #include "sim/machine.h"
 #include "sim/physical_drive.h"
+#include "sim/std_streams.h"
+#include "sim/storage_tool.h"
 
 namespace sim {
 
 void SetUpSubsystems(Machine& machine) {
   SetUpPhysicalDrives(machine);
+  SetUpCommandInterpreter(machine);
+  SetUpStorageTool(machine);
 }
 
 }  // namespace sim

@@ -1,0 +1,237 @@
+// The simulated cmd.exe and storage tool.
+#include <gtest/gtest.h>
+
+#include "sim/profile.h"
+#include "sim/sim_fixture.h"
+#include "sim/std_streams.h"
+#include "sim/storage_tool.h"
+
+namespace {
+
+using testing_support::FileBytes;
+using testing_support::SimMachine;
+
+const std::wstring kCmd = L"C:\\Windows\\system32\\cmd.exe";
+const std::wstring kLog = L"C:\\Windows\\Temp\\IntelRSTCli.log";
+
+std::uint32_t Cmd(sim::Machine& m, const std::wstring& parameters) {
+  const sim::Program* cmd = m.FindProgram(kCmd);
+  EXPECT_NE(cmd, nullptr);
+  return cmd == nullptr ? 99 : (*cmd)(m, parameters, L"C:\\Windows\\system32");
+}
+
+// A child that prints its parameters, one per line, and exits with 7.
+void RegisterEchoArgs(sim::Machine& m, std::vector<std::wstring>* seen) {
+  m.RegisterProgram(L"C:\\Tools\\Echo Args.exe",
+                    [seen](sim::Machine& machine, const std::wstring& parameters,
+                           const std::wstring&) -> std::uint32_t {
+                      seen->push_back(parameters);
+                      sim::WriteStdout(machine, "args=[" + sim::ToUtf8(parameters) + "]\r\n");
+                      return 7;
+                    });
+  m.RegisterProgram(L"C:\\Windows\\system32\\where.exe",
+                    [seen](sim::Machine& machine, const std::wstring& parameters,
+                           const std::wstring&) -> std::uint32_t {
+                      seen->push_back(L"where " + parameters);
+                      sim::WriteStdout(machine, "here\r\n");
+                      return 0;
+                    });
+}
+
+TEST(SimCmd, EchoWithRedirections) {
+  const struct {
+    const char* name;
+    std::string before;  // "<missing>": no file yet
+    std::wstring parameters;
+    std::string after;
+  } cases[] = {
+      {"> creates", "<missing>", L"/c echo hello > \"" + kLog + L"\"", "hello \r\n"},
+      {"> overwrites", "old\r\n", L"/c echo hello > \"" + kLog + L"\"", "hello \r\n"},
+      {">> appends", "old\r\n", L"/c echo #== AFTER ==# >> \"" + kLog + L"\"",
+       "old\r\n#== AFTER ==# \r\n"},
+      {">> creates", "<missing>", L"/c echo x>>\"" + kLog + L"\"", "x\r\n"},
+      {"unquoted file", "old\r\n", L"/c echo a b >" + kLog, "a b \r\n"},
+      {"upper-case switch and echo", "<missing>", L"/C ECHO Up>" + kLog, "Up\r\n"},
+      {"bare echo", "<missing>", L"/c echo > " + kLog, "ECHO is on.\r\n"},
+      {"quoted > is text", "<missing>", L"/c echo \"a > b\" > " + kLog, "\"a > b\" \r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimMachine m;
+    if (c.before != "<missing>") {
+      ASSERT_TRUE(m->WriteFile(kLog, c.before, false));
+    }
+    EXPECT_EQ(Cmd(*m, c.parameters), 0u);
+    EXPECT_EQ(FileBytes(*m, kLog), c.after);
+  }
+}
+
+TEST(SimCmd, ChildOutputGoesToTheFileAndItsExitCodeIsCmds) {
+  SimMachine m;
+  std::vector<std::wstring> seen;
+  RegisterEchoArgs(*m, &seen);
+  EXPECT_EQ(Cmd(*m, L"/c \"C:\\Tools\\Echo Args.exe\" -x  \"q r\"  > \"" + kLog + L"\""), 7u);
+  EXPECT_EQ(FileBytes(*m, kLog), "args=[-x  \"q r\"]\r\n");
+  EXPECT_EQ(Cmd(*m, L"/c where me >> " + kLog), 0u);  // found in the system folder
+  EXPECT_EQ(FileBytes(*m, kLog), "args=[-x  \"q r\"]\r\nhere\r\n");
+  EXPECT_EQ(seen, (std::vector<std::wstring>{L"-x  \"q r\"", L"where me"}));
+}
+
+TEST(SimCmd, WithoutRedirectionOutputIsCmdsOwn) {
+  SimMachine m;
+  EXPECT_EQ(Cmd(*m, L"/c echo to nowhere"), 0u);
+  EXPECT_EQ(sim::Streams(*m).uncaptured_stdout, "to nowhere\r\n");
+}
+
+TEST(SimCmd, LastRedirectionTakesTheOutputEveryOneIsCreated) {
+  SimMachine m;
+  const std::wstring a = L"C:\\Windows\\Temp\\a.txt", b = L"C:\\Windows\\Temp\\b.txt";
+  ASSERT_TRUE(m->WriteFile(a, "old a", false));
+  EXPECT_EQ(Cmd(*m, L"/c echo x > " + a + L" > " + b), 0u);
+  EXPECT_EQ(FileBytes(*m, a), "");
+  EXPECT_EQ(FileBytes(*m, b), "x  \r\n");
+}
+
+TEST(SimCmd, MissingProgramGives9009AndStillCreatesTheFile) {
+  const struct {
+    const char* name;
+    std::string before;
+    const wchar_t* redirect;
+    std::string after;
+  } cases[] = {
+      {">", "old\r\n", L" > \"", ""},
+      {">>", "old\r\n", L" >> \"", "old\r\n"},
+      {"> creates", "<missing>", L" > \"", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimMachine m;
+    if (c.before != "<missing>") {
+      ASSERT_TRUE(m->WriteFile(kLog, c.before, false));
+    }
+    EXPECT_EQ(
+        Cmd(*m, L"/c C:\\Windows\\Temp\\Nothing.exe -I" + std::wstring(c.redirect) + kLog + L"\""),
+        sim::kCmdNotRecognized);
+    EXPECT_EQ(FileBytes(*m, kLog), c.after);
+    EXPECT_EQ(sim::Streams(*m).stderr_text,
+              "'C:\\Windows\\Temp\\Nothing.exe' is not recognized as an internal or external "
+              "command,\r\noperable program or batch file.\r\n");
+  }
+}
+
+TEST(SimCmd, BadCommandLines) {
+  SimMachine m;
+  EXPECT_NE(Cmd(*m, L"/k echo x"), 0u);
+  EXPECT_NE(Cmd(*m, L"/c echo x >"), 0u);
+  EXPECT_EQ(Cmd(*m, L"/c echo x > C:\\NoSuchFolder\\f.txt"), 1u);
+  EXPECT_NE(sim::Streams(*m).stderr_text.find("cannot find the path"), std::string::npos);
+}
+
+TEST(SimStorageTool, PresentUnderTheNameOfTheWindowsBits) {
+  for (int bits : {64, 32}) {
+    SCOPED_TRACE(bits);
+    sim::Profile p;
+    p.windows_bits = bits;
+    SimMachine m(p);
+    EXPECT_NE(m->FindProgram(L"C:\\Windows\\Temp\\RSTCLI64.exe") != nullptr, bits == 32);
+    EXPECT_NE(m->FindProgram(L"C:\\Windows\\Temp\\RSTCLI.exe") != nullptr, bits == 64);
+  }
+  sim::Profile absent;
+  absent.storage_tool = false;
+  SimMachine m(absent);
+  EXPECT_EQ(m->FindProgram(L"C:\\Windows\\Temp\\RSTCLI64.exe"), nullptr);
+}
+
+class SimStorageToolRun : public ::testing::Test {
+ protected:
+  SimStorageToolRun() : m_(sim::DefaultProfile()) {}
+  // Runs the tool through cmd.exe into the log and returns the exit code and what it printed.
+  std::pair<std::uint32_t, std::string> Tool(const std::wstring& arguments) {
+    const std::uint32_t code =
+        Cmd(*m_, L"/c C:\\Windows\\Temp\\RSTCLI64.exe " + arguments + L" > \"" + kLog + L"\"");
+    return {code, FileBytes(*m_, kLog)};
+  }
+  SimMachine m_;
+};
+
+TEST_F(SimStorageToolRun, VersionAndReportLayout) {
+  auto [code, version] = Tool(L"-V");
+  EXPECT_EQ(code, 0u);
+  EXPECT_NE(version.find("Version:           "), std::string::npos) << version;
+
+  auto [infoCode, report] = Tool(L"-I");
+  EXPECT_EQ(infoCode, 0u);
+  const std::size_t marker = report.find("--END DEVICE INFORMATION--\r\n");
+  ASSERT_NE(marker, std::string::npos);
+  EXPECT_LT(report.find("--CONTROLLER INFORMATION--"), report.find("--ARRAY INFORMATION--"));
+  EXPECT_LT(report.find("--ARRAY INFORMATION--"), report.find("--VOLUME INFORMATION--"));
+  EXPECT_LT(report.find("--VOLUME INFORMATION--"), marker);
+  EXPECT_EQ(report.substr(marker + 28, 10 * 21 + 40).substr(0, 2), "\r\n");
+  // Each device line: the key at column 0, the value at index 19, CR LF.
+  EXPECT_NE(report.find("\r\nID:                0-0-0-0\r\n"
+                        "Type:              Disk\r\n"
+                        "Disk Type:         SATA\r\n"
+                        "State:             Normal\r\n"
+                        "Size:              465.76 GB\r\n"
+                        "Free Size:         0 GB\r\n"
+                        "System Disk:       True\r\n"
+                        "Usage:             Available\r\n"
+                        "Serial Number:     TE85113Q0V8K3R\r\n"
+                        "Model:             HGST HTS545050A7E380\r\n",
+                        marker),
+            std::string::npos)
+      << report;
+  EXPECT_LT(report.find("0-0-0-0", marker), report.find("0-1-0-0", marker));
+}
+
+TEST_F(SimStorageToolRun, CacheConfiguration) {
+  EXPECT_EQ(Tool(L"-M --delete-all-metadata").first, 0u);
+  EXPECT_TRUE(sim::StorageTool(*m_).metadata_deleted);
+
+  auto [badId, badIdText] = Tool(L"--accelerate --createCache --SSD 9-9-9-9 --cache-size 23.5");
+  EXPECT_EQ(badId, sim::kRstRequestFailed);
+  EXPECT_NE(badIdText.find("9-9-9-9"), std::string::npos);
+  EXPECT_EQ(Tool(L"--accelerate --createCache --SSD 0-1-0-0 --cache-size 99.0").first,
+            sim::kRstRequestFailed);  // larger than the device
+  EXPECT_EQ(Tool(L"--accelerate --setAccelConfig --disk-to-accel 0-0-0-0 --mode maximized").first,
+            sim::kRstRequestFailed);  // no cache volume yet
+  EXPECT_EQ(sim::StorageTool(*m_).cache_device, "");
+
+  EXPECT_EQ(Tool(L"--accelerate --createCache --SSD 0-1-0-0 --cache-size 23.5").first, 0u);
+  EXPECT_EQ(Tool(L"--accelerate --setAccelConfig --disk-to-accel 0-0-0-0 --mode enhanced").first,
+            0u);
+  const sim::StorageToolState& s = sim::StorageTool(*m_);
+  EXPECT_EQ(s.cache_device, "0-1-0-0");
+  EXPECT_EQ(s.cache_size, "23.5");
+  EXPECT_EQ(s.accelerated_disk, "0-0-0-0");
+  EXPECT_EQ(s.mode, "enhanced");
+
+  const std::string report = Tool(L"-I").second;
+  const std::size_t volumes = report.find("--VOLUME INFORMATION--");
+  const std::size_t marker = report.find("--END DEVICE INFORMATION--");
+  const std::size_t cache =
+      report.find("Type:              Cache\r\nSize:              23.5 GB\r\n");
+  EXPECT_LT(volumes, cache);
+  EXPECT_LT(cache, marker);
+
+  EXPECT_EQ(Tool(L"--accelerate --createCache --SSD 0-1-0-0").first, sim::kRstRequestFailed);
+  EXPECT_EQ(Tool(L"-M --delete-all-metadata").first, 0u);
+  EXPECT_EQ(sim::StorageTool(*m_).cache_device, "");
+  EXPECT_EQ(Tool(L"--accelerate --createCache --SSD 0-1-0-0").first, 0u);
+  EXPECT_EQ(sim::StorageTool(*m_).cache_size, "");
+}
+
+TEST_F(SimStorageToolRun, UnknownCommandsAreUsageErrors) {
+  for (const wchar_t* arguments :
+       {L"", L"-X", L"-V -I", L"-M", L"--accelerate --createCache", L"--ssd 0-1-0-0",
+        L"--accelerate --setAccelConfig --disk-to-accel 0-0-0-0 --mode fast",
+        L"--accelerate --createCache --SSD 0-1-0-0 --mode maximized"}) {
+    SCOPED_TRACE(sim::ToUtf8(arguments));
+    auto [code, text] = Tool(arguments);
+    EXPECT_EQ(code, sim::kRstUsageError);
+    EXPECT_NE(text.find("Usage:"), std::string::npos) << text;
+  }
+  EXPECT_EQ(sim::StorageTool(*m_).commands.size(), 8u);
+}
+
+}  // namespace

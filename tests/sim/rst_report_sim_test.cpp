@@ -1,0 +1,147 @@
+// The device report through the simulated notebook: cmd.exe, the storage tool and the file.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "app/run_environment.h"
+#include "sim/profile.h"
+#include "sim/sim_fixture.h"
+#include "sim/std_streams.h"
+#include "sim/storage_tool.h"
+#include "tools/rst_report.h"
+
+namespace {
+
+using testing_support::FileBytes;
+using testing_support::SimMachine;
+
+const std::wstring kReport = L"C:\\Windows\\Temp\\TRSTCliLog.txt";
+
+void SetUpRunEnvironment() {
+  ResetRunEnvironment();
+  g_RunEnvironment.bIs64BitOS = Detect64BitWindows();
+  ResolveRunPaths();
+}
+
+TEST(RstReportSim, DefaultNotebookEndToEnd) {
+  SimMachine m(sim::DefaultProfile());
+  SetUpRunEnvironment();
+  RstDeviceList devices;
+  ASSERT_TRUE(ReadRstDeviceReport(devices));
+
+  ASSERT_EQ(m->transcript().size(), 1u);
+  const sim::TranscriptEntry& run = m->transcript()[0];
+  EXPECT_EQ(run.kind, "run");
+  EXPECT_EQ(run.program, L"C:\\Windows\\system32\\cmd.exe");
+  EXPECT_EQ(run.parameters,
+            L"/c C:\\Windows\\Temp\\RSTCLI64.exe -I > \"C:\\Windows\\Temp\\TRSTCliLog.txt\"");
+  EXPECT_EQ(run.value, 0u);
+
+  // The report stays in Temp, as the tool printed it, and the tool ran once with "-I".
+  EXPECT_EQ(FileBytes(*m, kReport), sim::BuildStorageReport(*m));
+  EXPECT_EQ(sim::StorageTool(*m).commands, std::vector<std::string>{"-I"});
+
+  ASSERT_EQ(devices.size(), 2u);
+  EXPECT_EQ(devices[0].ID, L"0-0-0-0");
+  EXPECT_EQ(devices[0].Type, L"Disk");
+  EXPECT_EQ(devices[0].DiskType, L"SATA");
+  EXPECT_EQ(devices[0].State, L"Normal");
+  EXPECT_EQ(devices[0].Size, 465);
+  EXPECT_EQ(devices[0].FreeSize, 0);
+  EXPECT_EQ(devices[0].SystemDisk, 1);
+  EXPECT_EQ(devices[0].Usage, L"Available");
+  EXPECT_EQ(devices[0].SerialNumber, L"TE85113Q0V8K3R");
+  EXPECT_EQ(devices[0].Model, L"HGST HTS545050A7E380");
+  EXPECT_EQ(devices[1].ID, L"0-1-0-0");
+  EXPECT_EQ(devices[1].Size, 32);
+  EXPECT_EQ(devices[1].FreeSize, 32);
+  EXPECT_EQ(devices[1].SystemDisk, 0);
+  EXPECT_EQ(devices[1].Model, L"SanDisk SSD i100 32GB");
+  EXPECT_EQ(m->open_handles(), 0u);
+}
+
+TEST(RstReportSim, ThirtyTwoBitWindowsRunsTheThirtyTwoBitTool) {
+  sim::Profile p = sim::DefaultProfile();
+  p.windows_bits = 32;
+  SimMachine m(p);
+  SetUpRunEnvironment();
+  ASSERT_EQ(g_RunEnvironment.bIs64BitOS, 0);
+  RstDeviceList devices;
+  ASSERT_TRUE(ReadRstDeviceReport(devices));
+  ASSERT_EQ(m->transcript().size(), 1u);
+  EXPECT_EQ(m->transcript()[0].parameters,
+            L"/c C:\\Windows\\Temp\\RSTCLI.exe -I > \"C:\\Windows\\Temp\\TRSTCliLog.txt\"");
+  EXPECT_EQ(m->transcript()[0].value, 0u);
+  EXPECT_EQ(devices.size(), 2u);
+}
+
+TEST(RstReportSim, MissingToolLeavesAnEmptyReportAndNoRecords) {
+  sim::Profile p = sim::DefaultProfile();
+  p.storage_tool = false;
+  SimMachine m(p);
+  ASSERT_TRUE(m->WriteFile(kReport, "stale report of an earlier run\r\n", false));
+  SetUpRunEnvironment();
+  RstDeviceList devices;
+  EXPECT_TRUE(ReadRstDeviceReport(devices));
+  EXPECT_TRUE(devices.empty());
+  ASSERT_EQ(m->transcript().size(), 1u);
+  EXPECT_EQ(m->transcript()[0].value, sim::kCmdNotRecognized);
+  EXPECT_EQ(FileBytes(*m, kReport), "");
+  EXPECT_NE(
+      sim::Streams(*m).stderr_text.find("'C:\\Windows\\Temp\\RSTCLI64.exe' is not recognized"),
+      std::string::npos)
+      << sim::Streams(*m).stderr_text;
+}
+
+TEST(RstReportSim, NoTempFolderGivesFalseAndLeavesTheListAlone) {
+  sim::Profile p = sim::DefaultProfile();
+  p.temp_folder = false;
+  SimMachine m(p);
+  SetUpRunEnvironment();
+  RstDeviceList devices(1);
+  devices[0].ID = L"kept";
+  EXPECT_FALSE(ReadRstDeviceReport(devices));
+  ASSERT_EQ(devices.size(), 1u);
+  EXPECT_EQ(devices[0].ID, L"kept");
+  ASSERT_EQ(m->transcript().size(), 1u);
+  EXPECT_NE(m->transcript()[0].value, 0u);
+}
+
+TEST(RstReportSim, ProfileReportIsPrintedVerbatim) {
+  testing_support::TempDir files;
+  const std::string report =
+      "Some banner\n--END DEVICE INFORMATION--\n"
+      "ID:                2-0-0-0\n"
+      "Size:              119.24 GB\n"
+      "Model:             Verbatim SSD\n";
+  const auto reportFile = files.path() / "report.txt";
+  std::ofstream(reportFile, std::ios::binary) << report;
+  sim::Profile p = sim::DefaultProfile();
+  p.storage_report = reportFile;
+  SimMachine m(p);
+  SetUpRunEnvironment();
+  RstDeviceList devices;
+  ASSERT_TRUE(ReadRstDeviceReport(devices));
+  EXPECT_EQ(FileBytes(*m, kReport), report);
+  ASSERT_EQ(devices.size(), 1u);
+  EXPECT_EQ(devices[0].ID, L"2-0-0-0");
+  EXPECT_EQ(devices[0].Size, 119);
+}
+
+TEST(RstReportSim, CommandFailureIsNotLookedAt) {
+  sim::Profile p = sim::DefaultProfile();
+  p.faults.push_back("ShellExecuteExW");
+  SimMachine m(p);
+  ASSERT_TRUE(m->WriteFile(kReport,
+                           "--END DEVICE INFORMATION--\r\nID:                old\r\n"
+                           "Model:             old\r\n",
+                           false));
+  SetUpRunEnvironment();
+  RstDeviceList devices;
+  // cmd.exe did not start; whatever the file holds is read.
+  EXPECT_TRUE(ReadRstDeviceReport(devices));
+  ASSERT_EQ(devices.size(), 1u);
+  EXPECT_EQ(devices[0].ID, L"old");
+}
+
+}  // namespace
