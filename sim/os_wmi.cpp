@@ -24,18 +24,57 @@ constexpr os::HResult kRpcEDisconnected = static_cast<os::HResult>(0x80010108);
 
 // The properties of class Win32_DiskDrive; one the profile leaves out is null.
 const std::set<std::wstring>& DiskDriveProperties() {
-  static const std::set<std::wstring> names = {
-      L"AVAILABILITY", L"BYTESPERSECTOR", L"CAPABILITIES", L"CAPABILITYDESCRIPTIONS",
-      L"CAPTION", L"COMPRESSIONMETHOD", L"CONFIGMANAGERERRORCODE", L"CONFIGMANAGERUSERCONFIG",
-      L"CREATIONCLASSNAME", L"DEFAULTBLOCKSIZE", L"DESCRIPTION", L"DEVICEID", L"ERRORCLEARED",
-      L"ERRORDESCRIPTION", L"ERRORMETHODOLOGY", L"FIRMWAREREVISION", L"INDEX", L"INSTALLDATE",
-      L"INTERFACETYPE", L"LASTERRORCODE", L"MANUFACTURER", L"MAXBLOCKSIZE", L"MAXMEDIASIZE",
-      L"MEDIALOADED", L"MEDIATYPE", L"MINBLOCKSIZE", L"MODEL", L"NAME", L"NEEDSCLEANING",
-      L"NUMBEROFMEDIASUPPORTED", L"PARTITIONS", L"PNPDEVICEID", L"POWERMANAGEMENTCAPABILITIES",
-      L"POWERMANAGEMENTSUPPORTED", L"SCSIBUS", L"SCSILOGICALUNIT", L"SCSIPORT",
-      L"SCSITARGETID", L"SECTORSPERTRACK", L"SERIALNUMBER", L"SIGNATURE", L"SIZE", L"STATUS",
-      L"STATUSINFO", L"SYSTEMCREATIONCLASSNAME", L"SYSTEMNAME", L"TOTALCYLINDERS",
-      L"TOTALHEADS", L"TOTALSECTORS", L"TOTALTRACKS", L"TRACKSPERCYLINDER"};
+  static const std::set<std::wstring> names = {L"AVAILABILITY",
+                                               L"BYTESPERSECTOR",
+                                               L"CAPABILITIES",
+                                               L"CAPABILITYDESCRIPTIONS",
+                                               L"CAPTION",
+                                               L"COMPRESSIONMETHOD",
+                                               L"CONFIGMANAGERERRORCODE",
+                                               L"CONFIGMANAGERUSERCONFIG",
+                                               L"CREATIONCLASSNAME",
+                                               L"DEFAULTBLOCKSIZE",
+                                               L"DESCRIPTION",
+                                               L"DEVICEID",
+                                               L"ERRORCLEARED",
+                                               L"ERRORDESCRIPTION",
+                                               L"ERRORMETHODOLOGY",
+                                               L"FIRMWAREREVISION",
+                                               L"INDEX",
+                                               L"INSTALLDATE",
+                                               L"INTERFACETYPE",
+                                               L"LASTERRORCODE",
+                                               L"MANUFACTURER",
+                                               L"MAXBLOCKSIZE",
+                                               L"MAXMEDIASIZE",
+                                               L"MEDIALOADED",
+                                               L"MEDIATYPE",
+                                               L"MINBLOCKSIZE",
+                                               L"MODEL",
+                                               L"NAME",
+                                               L"NEEDSCLEANING",
+                                               L"NUMBEROFMEDIASUPPORTED",
+                                               L"PARTITIONS",
+                                               L"PNPDEVICEID",
+                                               L"POWERMANAGEMENTCAPABILITIES",
+                                               L"POWERMANAGEMENTSUPPORTED",
+                                               L"SCSIBUS",
+                                               L"SCSILOGICALUNIT",
+                                               L"SCSIPORT",
+                                               L"SCSITARGETID",
+                                               L"SECTORSPERTRACK",
+                                               L"SERIALNUMBER",
+                                               L"SIGNATURE",
+                                               L"SIZE",
+                                               L"STATUS",
+                                               L"STATUSINFO",
+                                               L"SYSTEMCREATIONCLASSNAME",
+                                               L"SYSTEMNAME",
+                                               L"TOTALCYLINDERS",
+                                               L"TOTALHEADS",
+                                               L"TOTALSECTORS",
+                                               L"TOTALTRACKS",
+                                               L"TRACKSPERCYLINDER"};
   return names;
 }
 
@@ -152,9 +191,8 @@ HResult CoSetProxyBlanket(const ComRef& services, std::uint32_t authnSvc, std::u
                           std::uint32_t authnLevel, std::uint32_t impLevel,
                           std::uint32_t capabilities) {
   sim::Machine& m = sim::Current();
-  sim::DiskProbes(m).trace.push_back(textout::Format(L"CoSetProxyBlanket %u %u %u %u %u",
-                                                     authnSvc, authzSvc, authnLevel, impLevel,
-                                                     capabilities));
+  sim::DiskProbes(m).trace.push_back(textout::Format(L"CoSetProxyBlanket %u %u %u %u %u", authnSvc,
+                                                     authzSvc, authnLevel, impLevel, capabilities));
   if (sim::Find(m, services, DiskProbeState::Interface::Services) == nullptr) {
     return sim::kEInvalidArg;
   }
@@ -172,9 +210,8 @@ HResult ExecQuery(const ComRef& services, const wchar_t* language, const wchar_t
   sim::Machine& m = sim::Current();
   const std::wstring lang = language != nullptr ? language : L"";
   const std::wstring text = query != nullptr ? query : L"";
-  sim::DiskProbes(m).trace.push_back(
-      textout::Format(L"ExecQuery %ls %ls 0x%X", lang.c_str(), text.c_str(),
-                      static_cast<unsigned>(flags)));
+  sim::DiskProbes(m).trace.push_back(textout::Format(L"ExecQuery %ls %ls 0x%X", lang.c_str(),
+                                                     text.c_str(), static_cast<unsigned>(flags)));
   if (enumerator == nullptr) return sim::kEPointer;
   enumerator->Release();
   if (sim::Find(m, services, DiskProbeState::Interface::Services) == nullptr) {

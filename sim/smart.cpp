@@ -16,9 +16,9 @@ constexpr std::uint32_t kSmartGetVersion = 0x00074080;
 constexpr std::uint32_t kSmartRcvDriveData = 0x0007C088;
 constexpr std::uint32_t kErrorIoDevice = 1117;  // ERROR_IO_DEVICE: the drive aborted the command
 
-constexpr std::uint32_t kGetVersionSize = 24;     // GETVERSIONINPARAMS
-constexpr std::uint32_t kSendCmdInSize = 32;      // SENDCMDINPARAMS without bBuffer
-constexpr std::uint32_t kOutHeaderSize = 16;      // SENDCMDOUTPARAMS up to bBuffer
+constexpr std::uint32_t kGetVersionSize = 24;  // GETVERSIONINPARAMS
+constexpr std::uint32_t kSendCmdInSize = 32;   // SENDCMDINPARAMS without bBuffer
+constexpr std::uint32_t kOutHeaderSize = 16;   // SENDCMDOUTPARAMS up to bBuffer
 constexpr std::uint32_t kIdentifySize = 512;
 
 // The IDENTIFY DEVICE block the drive accepts: every register as an ATA host sends IDENTIFY
@@ -73,10 +73,10 @@ bool SmartIoctl(Machine& machine, int disk, std::uint32_t code, const void* in,
     }
     std::span<std::uint8_t> v(static_cast<std::uint8_t*>(out), kGetVersionSize);
     std::memset(v.data(), 0, v.size());
-    bytes::WriteU8(v, 0x00, 1);                                       // bVersion
-    bytes::WriteU8(v, 0x01, 1);                                       // bRevision
+    bytes::WriteU8(v, 0x00, 1);  // bVersion
+    bytes::WriteU8(v, 0x01, 1);  // bRevision
     bytes::WriteU8(v, 0x03, static_cast<std::uint8_t>(drive >= 0 && drive < 8 ? 1u << drive : 0));
-    bytes::WriteU32(v, 0x04, 1 | 4);                                  // CAP_ATA_ID_CMD | CAP_SMART_CMD
+    bytes::WriteU32(v, 0x04, 1 | 4);  // CAP_ATA_ID_CMD | CAP_SMART_CMD
     *returned = kGetVersionSize;
     return true;
   }

@@ -112,8 +112,7 @@ bool QueryDiskInventory(DiskList* list) {
     return false;
   }
   if (os::Failed(os::ExecQuery(services, L"WQL", L"SELECT * FROM Win32_DiskDrive",
-                               kWbemFlagForwardOnly | kWbemFlagReturnImmediately,
-                               &enumerator))) {
+                               kWbemFlagForwardOnly | kWbemFlagReturnImmediately, &enumerator))) {
     return false;
   }
 

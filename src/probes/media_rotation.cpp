@@ -12,7 +12,9 @@ namespace {
 using namespace media_rotation;
 
 // The error code as a 32-bit signed number, which is what %ld shows on Windows.
-long ErrorNumber(std::uint32_t error) { return static_cast<long>(static_cast<std::int32_t>(error)); }
+long ErrorNumber(std::uint32_t error) {
+  return static_cast<long>(static_cast<std::int32_t>(error));
+}
 
 void PrintError(const wchar_t* format, std::uint32_t error) {
   os::PrintStdout(textout::Format(format, ErrorNumber(error)));

@@ -62,12 +62,26 @@ const char* const kAllNull =
     "SCSIPort=0\nSCSITargetId=0\nSectorsPerTrack=0\nSerialNumber=\nSignature=0\nSize=0\n"
     "Status=\nSystemCreationClassName=\nSystemName=\nMediaKind=0\n";
 
-const wchar_t* const kReadOrder[] = {
-    L"Description", L"DeviceID",     L"Index",        L"InterfaceType",
-    L"Manufacturer", L"MediaLoaded", L"MediaType",    L"Model",
-    L"Partitions",  L"PNPDeviceID",  L"SCSIBus",      L"SCSILogicalUnit",
-    L"SCSIPort",    L"SCSITargetId", L"SerialNumber", L"Signature",
-    L"Size",        L"Status",       L"SystemCreationClassName", L"SystemName"};
+const wchar_t* const kReadOrder[] = {L"Description",
+                                     L"DeviceID",
+                                     L"Index",
+                                     L"InterfaceType",
+                                     L"Manufacturer",
+                                     L"MediaLoaded",
+                                     L"MediaType",
+                                     L"Model",
+                                     L"Partitions",
+                                     L"PNPDeviceID",
+                                     L"SCSIBus",
+                                     L"SCSILogicalUnit",
+                                     L"SCSIPort",
+                                     L"SCSITargetId",
+                                     L"SerialNumber",
+                                     L"Signature",
+                                     L"Size",
+                                     L"Status",
+                                     L"SystemCreationClassName",
+                                     L"SystemName"};
 
 class Inventory : public ::testing::Test {
  protected:
@@ -235,9 +249,9 @@ TEST_F(Inventory, StepsRunInOrderAndEachDiskIsProbedBeforeTheNextIsFetched) {
   ComFromEntryPoint(*m);
   DiskList list;
   ASSERT_TRUE(QueryDiskInventory(&list));
-  std::vector<std::wstring> expected = {
-      L"CoCreateInstance", L"ConnectServer ROOT\\CIMV2", L"CoSetProxyBlanket 10 0 3 3 0",
-      L"ExecQuery WQL SELECT * FROM Win32_DiskDrive 0x30"};
+  std::vector<std::wstring> expected = {L"CoCreateInstance", L"ConnectServer ROOT\\CIMV2",
+                                        L"CoSetProxyBlanket 10 0 3 3 0",
+                                        L"ExecQuery WQL SELECT * FROM Win32_DiskDrive 0x30"};
   for (const wchar_t* drive : {L"1", L"0"}) {
     expected.push_back(L"Next -1");
     for (const wchar_t* name : kReadOrder) expected.push_back(std::wstring(L"Get ") + name);
@@ -362,9 +376,9 @@ TEST_F(Inventory, FailingNextEndsTheListWithTheDisksReadSoFar) {
     EXPECT_EQ(m->com_live_refs, 0);
     const auto& releases = sim::DiskProbes(*m).releases;
     ASSERT_GE(releases.size(), 3u);
-    EXPECT_EQ(std::vector<std::wstring>(releases.end() - 3, releases.end()),
-              (std::vector<std::wstring>{L"IWbemServices", L"IWbemLocator",
-                                         L"IEnumWbemClassObject"}));
+    EXPECT_EQ(
+        std::vector<std::wstring>(releases.end() - 3, releases.end()),
+        (std::vector<std::wstring>{L"IWbemServices", L"IWbemLocator", L"IEnumWbemClassObject"}));
     // The probes ran for exactly the disks read.
     std::wstring expectedOut;
     for (std::size_t i = 0; i < read; ++i) expectedOut += L"1 RPM\nSSD Device\n";

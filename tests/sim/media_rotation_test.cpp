@@ -33,10 +33,14 @@ struct RateCase {
 
 TEST(MediaRotation, RateDecidesTheResultAndTheMessages) {
   const RateCase cases[] = {
-      {0, "0 RPM\nRate not reported\n", 0},  {1, "1 RPM\nSSD Device\n", 1},
-      {2, "2 RPM\n", 0},                     {1024, "1024 RPM\n", 0},
-      {1025, "1025 RPM\nHDD Device\n", 0},   {5400, "5400 RPM\nHDD Device\n", 0},
-      {7200, "7200 RPM\nHDD Device\n", 0},   {65534, "65534 RPM\nHDD Device\n", 0},
+      {0, "0 RPM\nRate not reported\n", 0},
+      {1, "1 RPM\nSSD Device\n", 1},
+      {2, "2 RPM\n", 0},
+      {1024, "1024 RPM\n", 0},
+      {1025, "1025 RPM\nHDD Device\n", 0},
+      {5400, "5400 RPM\nHDD Device\n", 0},
+      {7200, "7200 RPM\nHDD Device\n", 0},
+      {65534, "65534 RPM\nHDD Device\n", 0},
       {65535, "65535 RPM\n", 0},
   };
   for (const RateCase& c : cases) {
@@ -64,8 +68,8 @@ TEST(MediaRotation, FailuresPrintTheLastErrorCloseTheDriveAndGiveTheirResult) {
       {"no such drive", Rate(1), 3, "CreateFile Error: 2\n", 0, 0},
       {"drive refuses read-write open", Kind(sim::Rotation::Kind::NoOpen), 0,
        "CreateFile Error: 5\n", 0, 0},
-      {"SMART version refused", Kind(sim::Rotation::Kind::NoSmart), 0,
-       "DeviceIoControl Error: 1\n", 0, 1},
+      {"SMART version refused", Kind(sim::Rotation::Kind::NoSmart), 0, "DeviceIoControl Error: 1\n",
+       0, 1},
       {"IDENTIFY refused", Kind(sim::Rotation::Kind::IdentifyFails), 0,
        "SMART_RCV_DRIVE_DATA Error: 1117\n", -1, 2},
   };
@@ -82,9 +86,10 @@ TEST(MediaRotation, FailuresPrintTheLastErrorCloseTheDriveAndGiveTheirResult) {
 TEST(MediaRotation, IdentifyBlockIsTheSameForEveryDriveNumber) {
   // cBufferSize 0; features 0xD0, count 1, number 1, cylinders 0, drive/head 0xA0, command
   // 0xEC; drive number and every reserved byte 0.
-  const std::vector<std::uint8_t> expected = {
-      0x00, 0x00, 0x00, 0x00, 0xD0, 0x01, 0x01, 0x00, 0x00, 0xA0, 0xEC, 0x00, 0x00, 0x00, 0x00, 0x00,
-      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+  const std::vector<std::uint8_t> expected = {0x00, 0x00, 0x00, 0x00, 0xD0, 0x01, 0x01, 0x00,
+                                              0x00, 0xA0, 0xEC, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                              0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                              0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
   for (int drive : {0, 1, 2, 7, 15, 31, 99}) {
     SCOPED_TRACE(drive);
     SimMachine m(OneDrive(drive, Rate(1)));
@@ -113,9 +118,9 @@ TEST(MediaRotation, OnlyTheDriveOfTheNumberIsAsked) {
 // above prove the bytes the probe sends.
 TEST(SimSmart, DriveRejectsMalformedIdentifyBlocks) {
   SimMachine m(OneDrive(0, Rate(1)));
-  const os::RawHandle h = os::CreateFileW(L"\\\\.\\PHYSICALDRIVE0", os::kGenericRead | os::kGenericWrite,
-                                          os::kFileShareRead | os::kFileShareWrite,
-                                          os::kOpenExisting, 0);
+  const os::RawHandle h =
+      os::CreateFileW(L"\\\\.\\PHYSICALDRIVE0", os::kGenericRead | os::kGenericWrite,
+                      os::kFileShareRead | os::kFileShareWrite, os::kOpenExisting, 0);
   ASSERT_NE(h, os::kInvalidHandle);
   os::UniqueHandle drive(h);
   std::vector<std::uint8_t> good(32, 0);
@@ -132,12 +137,18 @@ TEST(SimSmart, DriveRejectsMalformedIdentifyBlocks) {
     std::uint32_t outSize;
   };
   const Case cases[] = {
-      {"well formed", 0, 0, 32, 528},         {"slave device 0xB0", 0x09, 0xB0, 32, 528},
-      {"command 0xEC missing", 0x0A, 0xB0, 32, 528}, {"features", 0x04, 0, 32, 528},
-      {"sector count", 0x05, 0, 32, 528},     {"sector number", 0x06, 0, 32, 528},
-      {"cylinder low", 0x07, 0x4F, 32, 528},  {"cylinder high", 0x08, 0xC2, 32, 528},
-      {"buffer size", 0x00, 0x01, 32, 528},   {"drive number", 0x0C, 1, 32, 528},
-      {"input too short", 0, 0, 31, 528},     {"output too short", 0, 0, 32, 527},
+      {"well formed", 0, 0, 32, 528},
+      {"slave device 0xB0", 0x09, 0xB0, 32, 528},
+      {"command 0xEC missing", 0x0A, 0xB0, 32, 528},
+      {"features", 0x04, 0, 32, 528},
+      {"sector count", 0x05, 0, 32, 528},
+      {"sector number", 0x06, 0, 32, 528},
+      {"cylinder low", 0x07, 0x4F, 32, 528},
+      {"cylinder high", 0x08, 0xC2, 32, 528},
+      {"buffer size", 0x00, 0x01, 32, 528},
+      {"drive number", 0x0C, 1, 32, 528},
+      {"input too short", 0, 0, 31, 528},
+      {"output too short", 0, 0, 32, 527},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -163,9 +174,8 @@ TEST(SimSmart, DriveRejectsMalformedIdentifyBlocks) {
 
 TEST(SimSmart, VersionQueryNeedsItsWholeBuffer) {
   SimMachine m(OneDrive(2, Rate(1)));
-  os::UniqueHandle drive(os::CreateFileW(L"\\\\.\\PhysicalDrive2",
-                                         os::kGenericRead | os::kGenericWrite, 0,
-                                         os::kOpenExisting, 0));
+  os::UniqueHandle drive(os::CreateFileW(
+      L"\\\\.\\PhysicalDrive2", os::kGenericRead | os::kGenericWrite, 0, os::kOpenExisting, 0));
   ASSERT_TRUE(drive);
   std::vector<std::uint8_t> out(24, 0xCC);
   std::uint32_t returned = 0;
@@ -175,9 +185,9 @@ TEST(SimSmart, VersionQueryNeedsItsWholeBuffer) {
   ASSERT_TRUE(os::DeviceIoControl(drive.get(), media_rotation::kSmartGetVersion, nullptr, 0,
                                   out.data(), 24, &returned));
   EXPECT_EQ(returned, 24u);
-  EXPECT_EQ(out[0], 1);         // bVersion
-  EXPECT_EQ(out[3], 1u << 2);   // bIDEDeviceMap: drive 2
-  EXPECT_EQ(out[4], 5);         // CAP_ATA_ID_CMD | CAP_SMART_CMD
+  EXPECT_EQ(out[0], 1);        // bVersion
+  EXPECT_EQ(out[3], 1u << 2);  // bIDEDeviceMap: drive 2
+  EXPECT_EQ(out[4], 5);        // CAP_ATA_ID_CMD | CAP_SMART_CMD
 }
 
 }  // namespace

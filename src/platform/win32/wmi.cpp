@@ -1,6 +1,7 @@
 // Windows backend of the WMI seam: thin forwarding to COM and WMI, VARIANT and BSTR converted
 // at the border. A ComRef holds the interface's IUnknown pointer.
 #include <windows.h>
+// After windows.h, which they build on.
 #include <oleauto.h>
 #include <wbemidl.h>
 
@@ -124,7 +125,8 @@ HResult ConnectServer(const ComRef& locator, const wchar_t* ns, ComRef* services
   Bstr space(ns);
   if (!space.valid()) return E_OUTOFMEMORY;
   IWbemServices* p = nullptr;
-  const HRESULT hr = l->ConnectServer(space.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &p);
+  const HRESULT hr =
+      l->ConnectServer(space.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &p);
   Store(SUCCEEDED(hr) ? p : nullptr, services);
   return hr;
 }
