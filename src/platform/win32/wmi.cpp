@@ -115,7 +115,7 @@ HResult CoCreateWbemLocator(ComRef* locator) {
   IWbemLocator* p = nullptr;
   const HRESULT hr = ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER,
                                         IID_IWbemLocator, reinterpret_cast<void**>(&p));
-  Store(SUCCEEDED(hr) ? p : nullptr, locator);
+  Store(p, locator);  // owned here even if a failing call handed one out
   return hr;
 }
 
@@ -127,7 +127,7 @@ HResult ConnectServer(const ComRef& locator, const wchar_t* ns, ComRef* services
   IWbemServices* p = nullptr;
   const HRESULT hr =
       l->ConnectServer(space.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &p);
-  Store(SUCCEEDED(hr) ? p : nullptr, services);
+  Store(p, services);  // owned here even if a failing call handed one out
   return hr;
 }
 
@@ -149,7 +149,7 @@ HResult ExecQuery(const ComRef& services, const wchar_t* language, const wchar_t
   if (!lang.valid() || !text.valid()) return E_OUTOFMEMORY;
   IEnumWbemClassObject* p = nullptr;
   const HRESULT hr = s->ExecQuery(lang.get(), text.get(), flags, nullptr, &p);
-  Store(SUCCEEDED(hr) ? p : nullptr, enumerator);
+  Store(p, enumerator);  // owned here even if a failing call handed one out
   return hr;
 }
 
