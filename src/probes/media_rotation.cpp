@@ -1,0 +1,79 @@
+#include "probes/media_rotation.h"
+
+#include <array>
+#include <string>
+
+#include "platform/bytes.h"
+#include "platform/os.h"
+#include "textout/format.h"
+
+namespace {
+
+using namespace media_rotation;
+
+// The error code as a 32-bit signed number, which is what %ld shows on Windows.
+long ErrorNumber(std::uint32_t error) {
+  return static_cast<long>(static_cast<std::int32_t>(error));
+}
+
+void PrintError(const wchar_t* format, std::uint32_t error) {
+  os::PrintStdout(textout::Format(format, ErrorNumber(error)));
+}
+
+std::array<std::uint8_t, kSendCmdInSize> IdentifyCommandBlock() {
+  std::array<std::uint8_t, kSendCmdInSize> block{};  // cBufferSize, drive number, reserved: 0
+  bytes::WriteU32(block, kInBufferSize, 0);
+  bytes::WriteU8(block, kInFeatures, kIdentifyFeatures);
+  bytes::WriteU8(block, kInSectorCount, 1);
+  bytes::WriteU8(block, kInSectorNumber, 1);
+  bytes::WriteU8(block, kInCylLow, 0);
+  bytes::WriteU8(block, kInCylHigh, 0);
+  bytes::WriteU8(block, kInDriveHead, kIdentifyDriveHead);
+  bytes::WriteU8(block, kInCommand, kIdentifyCommand);
+  bytes::WriteU8(block, kInDriveNumber, 0);
+  return block;
+}
+
+}  // namespace
+
+int ProbeMediaRotation(int driveNumber) {
+  const std::wstring path = textout::Format(L"\\\\.\\PhysicalDrive%d", driveNumber);
+  os::UniqueHandle drive(os::CreateFileW(path, os::kGenericRead | os::kGenericWrite,
+                                         os::kFileShareRead | os::kFileShareWrite,
+                                         os::kOpenExisting, 0));
+  if (!drive) {
+    PrintError(L"CreateFile Error: %ld\n", os::GetLastError());
+    return 0;
+  }
+
+  std::array<std::uint8_t, kGetVersionSize> version{};
+  std::uint32_t returned = 0;
+  if (!os::DeviceIoControl(drive.get(), kSmartGetVersion, nullptr, 0, version.data(),
+                           kGetVersionSize, &returned)) {
+    PrintError(L"DeviceIoControl Error: %ld\n", os::GetLastError());
+    return 0;
+  }
+
+  const std::array<std::uint8_t, kSendCmdInSize> command = IdentifyCommandBlock();
+  std::array<std::uint8_t, kSendCmdOutSize> identify{};
+  if (!os::DeviceIoControl(drive.get(), kSmartRcvDriveData, command.data(), kSendCmdInSize,
+                           identify.data(), kSendCmdOutSize, &returned)) {
+    PrintError(L"SMART_RCV_DRIVE_DATA Error: %ld\n", os::GetLastError());
+    return -1;
+  }
+  drive.reset();
+
+  const std::uint16_t rate = bytes::U16(identify, kRotationRateOffset);
+  os::PrintStdout(textout::Format(L"%d RPM\n", static_cast<int>(rate)));
+  if (rate == 0) {
+    os::PrintStdout(L"Rate not reported\n");
+    return 0;
+  }
+  if (rate == 1) {
+    os::PrintStdout(L"SSD Device\n");
+    return 1;
+  }
+  if (rate >= 0x0401 && rate <= 0xFFFE) os::PrintStdout(L"HDD Device\n");
+  // 2 to 0x400 and 0xFFFF are reserved: nothing more to say.
+  return 0;
+}

@@ -1,0 +1,193 @@
+#include "probes/media_rotation.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "sim/disk_probes.h"
+#include "sim/sim_fixture.h"
+
+using testing_support::SimMachine;
+
+namespace {
+
+sim::Profile OneDrive(int drive, sim::Rotation rotation) {
+  sim::Profile p;
+  sim::Disk d;
+  d.drive = drive;
+  d.rotation = rotation;
+  p.disks.push_back(d);
+  return p;
+}
+
+sim::Rotation Rate(std::uint16_t rate) { return sim::Rotation{sim::Rotation::Kind::Rate, rate}; }
+sim::Rotation Kind(sim::Rotation::Kind kind) { return sim::Rotation{kind, 0}; }
+
+std::string Console(sim::Machine& m) { return sim::ToUtf8(m.console()); }
+
+struct RateCase {
+  std::uint16_t rate;
+  const char* output;
+  int result;
+};
+
+TEST(MediaRotation, RateDecidesTheResultAndTheMessages) {
+  const RateCase cases[] = {
+      {0, "0 RPM\nRate not reported\n", 0},
+      {1, "1 RPM\nSSD Device\n", 1},
+      {2, "2 RPM\n", 0},
+      {1024, "1024 RPM\n", 0},
+      {1025, "1025 RPM\nHDD Device\n", 0},
+      {5400, "5400 RPM\nHDD Device\n", 0},
+      {7200, "7200 RPM\nHDD Device\n", 0},
+      {65534, "65534 RPM\nHDD Device\n", 0},
+      {65535, "65535 RPM\n", 0},
+  };
+  for (const RateCase& c : cases) {
+    SCOPED_TRACE(c.rate);
+    SimMachine m(OneDrive(0, Rate(c.rate)));
+    EXPECT_EQ(ProbeMediaRotation(0), c.result);
+    EXPECT_EQ(Console(*m), c.output);
+    EXPECT_EQ(m->open_handles(), 0u);
+    const std::vector<std::wstring> asked = {L"SMART_GET_VERSION 0", L"SMART_RCV_DRIVE_DATA 0"};
+    EXPECT_EQ(sim::DiskProbes(*m).trace, asked);
+  }
+}
+
+struct FailureCase {
+  const char* what;
+  sim::Rotation rotation;
+  int probedDrive;
+  const char* output;
+  int result;
+  std::size_t requests;  // SMART requests that reached the drive
+};
+
+TEST(MediaRotation, FailuresPrintTheLastErrorCloseTheDriveAndGiveTheirResult) {
+  const FailureCase cases[] = {
+      {"no such drive", Rate(1), 3, "CreateFile Error: 2\n", 0, 0},
+      {"drive refuses read-write open", Kind(sim::Rotation::Kind::NoOpen), 0,
+       "CreateFile Error: 5\n", 0, 0},
+      {"SMART version refused", Kind(sim::Rotation::Kind::NoSmart), 0, "DeviceIoControl Error: 1\n",
+       0, 1},
+      {"IDENTIFY refused", Kind(sim::Rotation::Kind::IdentifyFails), 0,
+       "SMART_RCV_DRIVE_DATA Error: 1117\n", -1, 2},
+  };
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimMachine m(OneDrive(0, c.rotation));
+    EXPECT_EQ(ProbeMediaRotation(c.probedDrive), c.result);
+    EXPECT_EQ(Console(*m), c.output);
+    EXPECT_EQ(m->open_handles(), 0u);
+    EXPECT_EQ(sim::DiskProbes(*m).trace.size(), c.requests);
+  }
+}
+
+TEST(MediaRotation, IdentifyBlockIsTheSameForEveryDriveNumber) {
+  // cBufferSize 0; features 0xD0, count 1, number 1, cylinders 0, drive/head 0xA0, command
+  // 0xEC; drive number and every reserved byte 0.
+  const std::vector<std::uint8_t> expected = {0x00, 0x00, 0x00, 0x00, 0xD0, 0x01, 0x01, 0x00,
+                                              0x00, 0xA0, 0xEC, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                              0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                              0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+  for (int drive : {0, 1, 2, 7, 15, 31, 99}) {
+    SCOPED_TRACE(drive);
+    SimMachine m(OneDrive(drive, Rate(1)));
+    EXPECT_EQ(ProbeMediaRotation(drive), 1);
+    const auto& requests = sim::DiskProbes(*m).identify_requests;
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].drive, drive);
+    EXPECT_EQ(requests[0].block, expected);
+  }
+}
+
+TEST(MediaRotation, OnlyTheDriveOfTheNumberIsAsked) {
+  sim::Profile p = OneDrive(0, Rate(5400));
+  sim::Disk ssd;
+  ssd.drive = 1;
+  ssd.rotation = Rate(1);
+  p.disks.push_back(ssd);
+  SimMachine m(std::move(p));
+  EXPECT_EQ(ProbeMediaRotation(1), 1);
+  EXPECT_EQ(ProbeMediaRotation(0), 0);
+  EXPECT_EQ(Console(*m), "1 RPM\nSSD Device\n5400 RPM\nHDD Device\n");
+  EXPECT_EQ(m->open_handles(), 0u);
+}
+
+// The simulated drive itself: it answers only a well-formed IDENTIFY, so the probe's tests
+// above prove the bytes the probe sends.
+TEST(SimSmart, DriveRejectsMalformedIdentifyBlocks) {
+  SimMachine m(OneDrive(0, Rate(1)));
+  const os::RawHandle h =
+      os::CreateFileW(L"\\\\.\\PHYSICALDRIVE0", os::kGenericRead | os::kGenericWrite,
+                      os::kFileShareRead | os::kFileShareWrite, os::kOpenExisting, 0);
+  ASSERT_NE(h, os::kInvalidHandle);
+  os::UniqueHandle drive(h);
+  std::vector<std::uint8_t> good(32, 0);
+  good[0x04] = 0xD0;
+  good[0x05] = 1;
+  good[0x06] = 1;
+  good[0x09] = 0xA0;
+  good[0x0A] = 0xEC;
+  struct Case {
+    const char* what;
+    std::size_t offset;
+    std::uint8_t value;
+    std::uint32_t inSize;
+    std::uint32_t outSize;
+  };
+  const Case cases[] = {
+      {"well formed", 0, 0, 32, 528},
+      {"slave device 0xB0", 0x09, 0xB0, 32, 528},
+      {"command 0xEC missing", 0x0A, 0xB0, 32, 528},
+      {"features", 0x04, 0, 32, 528},
+      {"sector count", 0x05, 0, 32, 528},
+      {"sector number", 0x06, 0, 32, 528},
+      {"cylinder low", 0x07, 0x4F, 32, 528},
+      {"cylinder high", 0x08, 0xC2, 32, 528},
+      {"buffer size", 0x00, 0x01, 32, 528},
+      {"drive number", 0x0C, 1, 32, 528},
+      {"input too short", 0, 0, 31, 528},
+      {"output too short", 0, 0, 32, 527},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::uint8_t> in = good;
+    if (c.offset != 0 || c.value != 0) in[c.offset] = c.value;
+    std::vector<std::uint8_t> out(528, 0xCC);
+    std::uint32_t returned = 0xDEADBEEF;
+    const bool ok = os::DeviceIoControl(drive.get(), media_rotation::kSmartRcvDriveData, in.data(),
+                                        c.inSize, out.data(), c.outSize, &returned);
+    const bool wellFormed = std::string(c.what) == "well formed";
+    EXPECT_EQ(ok, wellFormed);
+    if (wellFormed) {
+      EXPECT_EQ(returned, 528u);
+      EXPECT_EQ(out[450], 1);  // word 217, low byte
+      EXPECT_EQ(out[451], 0);
+      EXPECT_EQ(out[16], 0x40);  // word 0: fixed device
+    } else {
+      EXPECT_EQ(os::GetLastError(), os::kErrorInvalidParameter);
+      EXPECT_EQ(returned, 0u);
+    }
+  }
+}
+
+TEST(SimSmart, VersionQueryNeedsItsWholeBuffer) {
+  SimMachine m(OneDrive(2, Rate(1)));
+  os::UniqueHandle drive(os::CreateFileW(
+      L"\\\\.\\PhysicalDrive2", os::kGenericRead | os::kGenericWrite, 0, os::kOpenExisting, 0));
+  ASSERT_TRUE(drive);
+  std::vector<std::uint8_t> out(24, 0xCC);
+  std::uint32_t returned = 0;
+  EXPECT_FALSE(os::DeviceIoControl(drive.get(), media_rotation::kSmartGetVersion, nullptr, 0,
+                                   out.data(), 23, &returned));
+  EXPECT_EQ(os::GetLastError(), os::kErrorInsufficientBuffer);
+  ASSERT_TRUE(os::DeviceIoControl(drive.get(), media_rotation::kSmartGetVersion, nullptr, 0,
+                                  out.data(), 24, &returned));
+  EXPECT_EQ(returned, 24u);
+  EXPECT_EQ(out[0], 1);        // bVersion
+  EXPECT_EQ(out[3], 1u << 2);  // bIDEDeviceMap: drive 2
+  EXPECT_EQ(out[4], 5);        // CAP_ATA_ID_CMD | CAP_SMART_CMD
+}
+
+}  // namespace
