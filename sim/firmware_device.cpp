@@ -25,11 +25,20 @@ std::uint32_t ProfileAnswer(const Machine& m, std::uint32_t featureId) {
   const Firmware& f = *m.profile().firmware;
   bool set = false;
   switch (featureId) {
-    case 0x00080041: set = f.IFFS; break;
-    case 0x00080042: set = f.RAID0; break;
-    case 0x00080043: set = f.ISRT; break;
-    case 0x00080044: set = f.Diskeeper; break;
-    default: break;
+    case 0x00080041:
+      set = f.IFFS;
+      break;
+    case 0x00080042:
+      set = f.RAID0;
+      break;
+    case 0x00080043:
+      set = f.ISRT;
+      break;
+    case 0x00080044:
+      set = f.Diskeeper;
+      break;
+    default:
+      break;
   }
   return set ? kFirmwareFlagSet : 0;
 }

@@ -23,7 +23,7 @@ struct FirmwareCall {
   std::uint32_t argument_address = 0;  // the 32-bit form's address field
   std::vector<std::uint8_t> argument;  // the 8 argument bytes read (inline or at the address)
   std::uint32_t out_size = 0;
-  std::uint32_t error = 0;             // 0: the call succeeded
+  std::uint32_t error = 0;  // 0: the call succeeded
 };
 
 // An answer a test puts in place of the profile's flags, for every call that follows.

@@ -31,8 +31,8 @@ void* MapLow(std::size_t size) {
   constexpr unsigned long kPageReadWrite = 0x04;
   constexpr std::uintptr_t kStep = 0x10000;  // the allocation granularity
   for (std::uintptr_t at = kStep; at < (std::uintptr_t{1} << 32) - size; at += kStep) {
-    if (void* p = VirtualAlloc(reinterpret_cast<void*>(at), size, kMemCommitReserve,
-                               kPageReadWrite)) {
+    if (void* p =
+            VirtualAlloc(reinterpret_cast<void*>(at), size, kMemCommitReserve, kPageReadWrite)) {
       return p;
     }
   }
@@ -42,8 +42,8 @@ void* MapLow(std::size_t size) {
   return ::operator new(size, std::nothrow);
 #else
 #if defined(MAP_32BIT)
-  void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT,
-                 -1, 0);
+  void* p =
+      mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
   if (p != MAP_FAILED) return p;
 #endif
 #if defined(MAP_FIXED_NOREPLACE)
@@ -78,7 +78,8 @@ void* AllocateLow32(std::size_t size) {
   if (size == 0 || size > 0x10000000) return nullptr;
   void* p = sim::MapLow(size);
   if (p == nullptr) return nullptr;
-  const std::uint64_t last = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(p)) + size - 1;
+  const std::uint64_t last =
+      static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(p)) + size - 1;
   if (last > 0xFFFFFFFFull) return nullptr;
   std::memset(p, 0, size);
   std::lock_guard<std::mutex> guard(sim::g_blocks_lock);

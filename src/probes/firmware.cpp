@@ -22,7 +22,8 @@ std::span<std::uint8_t> ArgumentRecordStorage() {
 }
 
 bool AddressFits32(const void* p) {
-  return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(p)) <= 0xFFFFFFFFull;
+  // Two half shifts: a whole 32-bit shift is undefined where pointers have 32 bits.
+  return (reinterpret_cast<std::uintptr_t>(p) >> 16 >> 16) == 0;
 }
 
 bool IsWow64() {
@@ -70,10 +71,10 @@ bool CallFirmwareMethod(std::uint32_t featureId, std::uint32_t* value) {
   // Zeroed, so that what a failed call leaves behind reads as an empty answer.
   std::array<std::uint8_t, kFirmwareMethodResultSize> result{};
   std::uint32_t returned = 0;  // not looked at: the data length in the answer counts
-  const bool ok = os::DeviceIoControl(
-      g_FirmwareControlDevice.handle.get(), kFirmwareMethodControlCode, request.data(),
-      static_cast<std::uint32_t>(requestSize), result.data(),
-      static_cast<std::uint32_t>(result.size()), &returned);
+  const bool ok =
+      os::DeviceIoControl(g_FirmwareControlDevice.handle.get(), kFirmwareMethodControlCode,
+                          request.data(), static_cast<std::uint32_t>(requestSize), result.data(),
+                          static_cast<std::uint32_t>(result.size()), &returned);
   *value = TakeFirmwareMethodResult(result, record);
   return ok;
 }

@@ -25,9 +25,9 @@ inline constexpr std::uint16_t kFirmwareMaxCopiedDataLength = 96;
 
 // ---- The feature table -----------------------------------------------------------------------
 
-inline constexpr std::uint32_t kFeatureIdIFFS = 0x00080041;       // Intel Rapid Start
+inline constexpr std::uint32_t kFeatureIdIFFS = 0x00080041;  // Intel Rapid Start
 inline constexpr std::uint32_t kFeatureIdRAID0 = 0x00080042;
-inline constexpr std::uint32_t kFeatureIdISRT = 0x00080043;       // Intel Smart Response
+inline constexpr std::uint32_t kFeatureIdISRT = 0x00080043;  // Intel Smart Response
 inline constexpr std::uint32_t kFeatureIdDiskeeper = 0x00080044;
 
 struct FirmwareFeature {
@@ -58,7 +58,8 @@ extern FirmwareControlDevice g_FirmwareControlDevice;
 // layout. Recomputed at every open, independent of the run environment's flag.
 extern bool g_bFirmwareOn64BitWindows;
 
-// ---- Operations ----------------------------------------------------------------------------------
+// ---- Operations
+// ----------------------------------------------------------------------------------
 
 // Sets the 64-bit flag, opens the device into g_FirmwareControlDevice, returns whether it is open.
 bool OpenFirmwareControlDevice();
@@ -72,7 +73,8 @@ bool CallFirmwareMethod(std::uint32_t featureId, std::uint32_t* value);
 // or the call fails).
 int QueryFirmwareFeature(std::uint32_t featureId);
 
-// ---- Byte layouts (used by the operations above; exposed so tests can check them) ----------------
+// ---- Byte layouts (used by the operations above; exposed so tests can check them)
+// ----------------
 
 // The 8-byte argument: type 0 (integer), length 4, the feature id. False if `record` is short.
 bool WriteFirmwareMethodArgument(std::span<std::uint8_t> record, std::uint32_t featureId);

@@ -57,7 +57,8 @@ struct Bench {
   std::vector<std::wstring> Runs() {
     std::vector<std::wstring> out;
     for (const auto& e : m->transcript()) {
-      if (e.kind == "run") out.push_back(e.program + L"|" + e.parameters + L"|" + std::to_wstring(e.value));
+      if (e.kind == "run")
+        out.push_back(e.program + L"|" + e.parameters + L"|" + std::to_wstring(e.value));
     }
     return out;
   }
@@ -118,13 +119,14 @@ TEST_P(FirmwareOnEachWindows, NoDeviceGivesZeroAndTheInstallerStillRunsBeforeEac
 TEST_P(FirmwareOnEachWindows, InstallerRunsBeforeTheDeviceIsOpened) {
   Bench b(Notebook(GetParam(), true, Flags(true, true, true, true)));
   std::vector<int> opensSeenByInstaller;
-  b.machine().RegisterProgram(kInstaller, [&](sim::Machine& m, const std::wstring&,
-                                              const std::wstring& dir) -> std::uint32_t {
-    EXPECT_EQ(dir, L"C:\\Windows\\system32");
-    opensSeenByInstaller.push_back(sim::FirmwareState(m).opens);
-    EXPECT_NE(g_FirmwareControlDevice.state, FirmwareControlDevice::State::kOpen);
-    return 0;
-  });
+  b.machine().RegisterProgram(
+      kInstaller,
+      [&](sim::Machine& m, const std::wstring&, const std::wstring& dir) -> std::uint32_t {
+        EXPECT_EQ(dir, L"C:\\Windows\\system32");
+        opensSeenByInstaller.push_back(sim::FirmwareState(m).opens);
+        EXPECT_NE(g_FirmwareControlDevice.state, FirmwareControlDevice::State::kOpen);
+        return 0;
+      });
   EXPECT_EQ(b.QueryAll(), (std::vector<int>{1, 1, 1, 1}));
   EXPECT_EQ(opensSeenByInstaller, (std::vector<int>{0, 1, 2, 3}));
 }
@@ -161,9 +163,9 @@ TEST(FirmwareQuery, ReturnedDataLengths) {
     std::uint16_t length;
     std::size_t data_bytes;  // bytes the device writes from offset 16
     std::uint32_t value;     // what the method call hands back
-  } cases[] = {{0, 0, 0x00010000},     {1, 4, 0x00010000},  {4, 4, 0x00010000},
-               {5, 5, 0x00010000},     {96, 96, 0x00010000}, {97, 97, 0},
-               {200, 752, 0},          {0xFFFF, 800, 0},    {96, 800, 0x00010000}};
+  } cases[] = {{0, 0, 0x00010000}, {1, 4, 0x00010000},   {4, 4, 0x00010000},
+               {5, 5, 0x00010000}, {96, 96, 0x00010000}, {97, 97, 0},
+               {200, 752, 0},      {0xFFFF, 800, 0},     {96, 800, 0x00010000}};
   for (int bits : {64, 32}) {
     Bench b(Notebook(bits, false, Flags(false, false, false, false)));
     for (const auto& c : cases) {
@@ -251,8 +253,9 @@ TEST(FirmwareQuery, InstallerOutcomesChangeOnlyTheTranscript) {
       {"present", true, [](sim::Machine&) {}, kInstaller + L"|-i check|0"},
       {"fails", true,
        [](sim::Machine& m) {
-         m.RegisterProgram(kInstaller, [](sim::Machine&, const std::wstring&,
-                                          const std::wstring&) -> std::uint32_t { return 1603; });
+         m.RegisterProgram(kInstaller,
+                           [](sim::Machine&, const std::wstring&,
+                              const std::wstring&) -> std::uint32_t { return 1603; });
        },
        kInstaller + L"|-i check|1603"},
       {"cannot start", true, [](sim::Machine& m) { m.AddFault("ShellExecuteExW"); },
@@ -320,7 +323,9 @@ TEST_F(FirmwareDevice, AcceptsTheRequestOfItsOwnWindowsOnly) {
     const char* name;
     std::size_t offset;
     std::uint8_t byte;
-  } spoils[] = {{"request code", 0, 3}, {"method name", 4, 'X'}, {"argument count", 8, 2},
+  } spoils[] = {{"request code", 0, 3},
+                {"method name", 4, 'X'},
+                {"argument count", 8, 2},
                 {"arguments size", 12, 16}};
   for (int bits : {64, 32}) {
     for (const auto& s : spoils) {
@@ -343,8 +348,12 @@ TEST_F(FirmwareDevice, FollowsOnlyAddressesOfLowMemory) {
 }
 
 TEST_F(FirmwareDevice, RefusesOtherCodesAndTooSmallAnOutput) {
-  EXPECT_EQ(Send(64, [](Bytes&) {}, 19), os::kErrorInsufficientBuffer);
-  EXPECT_EQ(Send(64, [](Bytes&) {}, 20), 0u);
+  EXPECT_EQ(Send(
+                64, [](Bytes&) {}, 19),
+            os::kErrorInsufficientBuffer);
+  EXPECT_EQ(Send(
+                64, [](Bytes&) {}, 20),
+            0u);
   code_ = 0x00222400;
   EXPECT_EQ(Send(64, [](Bytes&) {}), os::kErrorInvalidFunction);
 }

@@ -1,11 +1,12 @@
 // RunProgram against the simulated notebook's programs.
+#include "tools/process_runner.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "app/run_environment.h"
 #include "sim/sim_fixture.h"
-#include "tools/process_runner.h"
 
 namespace {
 
@@ -59,9 +60,13 @@ TEST(RunProgram, ReturnsTheChildsExitCodeAndLogsTheRun) {
 }
 
 TEST(RunProgram, ParametersArriveUnchangedAndTheChildStartsInTheSystemFolder) {
-  const std::wstring texts[] = {L"/c \"\"C:\\Windows\\Temp\\RSTCLI64.exe\" -I > \"C:\\a b\\log.txt\"\"",
-                                L"/s \"C:\\Windows\\Temp\\TScriptClean2ndHDD.txt\"",
-                                L"-i check", L"", L"  two  spaces  ", L">> x 2>&1 caf\u00e9 %TEMP%"};
+  const std::wstring texts[] = {
+      L"/c \"\"C:\\Windows\\Temp\\RSTCLI64.exe\" -I > \"C:\\a b\\log.txt\"\"",
+      L"/s \"C:\\Windows\\Temp\\TScriptClean2ndHDD.txt\"",
+      L"-i check",
+      L"",
+      L"  two  spaces  ",
+      L">> x 2>&1 caf\u00e9 %TEMP%"};
   Bench b;
   Seen seen;
   b.Add(L"D:\\OS\\Sys32\\cmd.exe", 0, &seen);

@@ -21,14 +21,14 @@ Bytes Request(bool windows64, std::uint32_t id, std::uint32_t address, std::size
 
 TEST(FirmwareRequest, SixtyFourBitFormCarriesTheArgumentInline) {
   EXPECT_EQ(Request(true, kFeatureIdIFFS, 0xDEADBEEF),
-            (Bytes{0x02, 0x00, 0x00, 0x00, 'D', 'S', 'T', 'S', 0x01, 0x00, 0x00, 0x00,
+            (Bytes{0x02, 0x00, 0x00, 0x00, 'D',  'S',  'T',  'S',  0x01, 0x00, 0x00, 0x00,
                    0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x41, 0x00, 0x08, 0x00}));
 }
 
 TEST(FirmwareRequest, ThirtyTwoBitFormEndsInTheArgumentsAddress) {
   EXPECT_EQ(Request(false, kFeatureIdDiskeeper, 0x12345678),
-            (Bytes{0x02, 0x00, 0x00, 0x00, 'D', 'S', 'T', 'S', 0x01, 0x00, 0x00, 0x00,
-                   0x08, 0x00, 0x00, 0x00, 0x78, 0x56, 0x34, 0x12}));
+            (Bytes{0x02, 0x00, 0x00, 0x00, 'D',  'S',  'T',  'S',  0x01, 0x00,
+                   0x00, 0x00, 0x08, 0x00, 0x00, 0x00, 0x78, 0x56, 0x34, 0x12}));
 }
 
 TEST(FirmwareRequest, BothFormsShareTheirFirstSixteenBytesForEveryFeature) {
@@ -74,7 +74,7 @@ TEST(FirmwareFeatureTable, FourIdsInTheOrderOfTheQueries) {
 Bytes Result(std::uint16_t length, std::uint32_t word) {
   Bytes r(kFirmwareMethodResultSize, 0);
   for (std::size_t i = 0; i < 12; ++i) r[i] = 0xEE;  // header, never read
-  r[12] = 0x07;                                        // type: copied, not tested
+  r[12] = 0x07;                                      // type: copied, not tested
   r[13] = 0x00;
   r[14] = static_cast<std::uint8_t>(length);
   r[15] = static_cast<std::uint8_t>(length >> 8);
@@ -90,8 +90,8 @@ struct CopyCase {
 };
 
 TEST(FirmwareResult, CopyRulesByReturnedDataLength) {
-  const CopyCase cases[] = {{0, 8, true},  {1, 8, true},    {2, 8, true},    {3, 8, true},
-                            {4, 8, true},  {5, 9, true},    {50, 54, true},  {95, 99, true},
+  const CopyCase cases[] = {{0, 8, true},    {1, 8, true},   {2, 8, true},    {3, 8, true},
+                            {4, 8, true},    {5, 9, true},   {50, 54, true},  {95, 99, true},
                             {96, 100, true}, {97, 0, false}, {768, 0, false}, {0xFFFF, 0, false}};
   for (const CopyCase& c : cases) {
     SCOPED_TRACE(testing::Message() << "data length " << c.length);

@@ -1,5 +1,7 @@
 // The firmware queries and low memory against the real Windows backend under Wine, which has
 // no vendor control device.
+#include "probes/firmware.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -7,7 +9,6 @@
 #include <string>
 
 #include "app/run_environment.h"
-#include "probes/firmware.h"
 #include "win32/win32_support.h"
 
 namespace {
@@ -28,9 +29,9 @@ TEST(Win32LowMemory, BlocksAreZeroedWritableAndAddressableIn32Bits) {
 TEST(Win32Firmware, WithoutTheDeviceEveryQueryGivesZero) {
   ResetRunEnvironment();
   ResolveRunPaths();
-  const HANDLE probe = ::CreateFileW(L"\\\\.\\QORACPI", GENERIC_READ | GENERIC_WRITE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                     0, nullptr);
+  const HANDLE probe =
+      ::CreateFileW(L"\\\\.\\QORACPI", GENERIC_READ | GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_EQ(probe, INVALID_HANDLE_VALUE) << "this machine has the vendor device";
   std::printf("Wine's error opening the control device: %lu\n", ::GetLastError());
   for (const FirmwareFeature& f : kFirmwareFeatures) {

@@ -32,7 +32,9 @@ class Win32RunProgram : public ::testing::Test {
     ::SetEnvironmentVariableW(L"CS_RECORD_FILE", nullptr);
     ::SetEnvironmentVariableW(L"CS_RECORD_EXIT", nullptr);
   }
-  static std::wstring Child() { return win32_support::BinaryDir() + L"\\tests\\cs_record_child.exe"; }
+  static std::wstring Child() {
+    return win32_support::BinaryDir() + L"\\tests\\cs_record_child.exe";
+  }
   Record Recorded() const {
     const std::string bytes = win32_support::ReadBytes(record_);
     std::wstring text(bytes.size() / 2, L'\0');

@@ -11,8 +11,8 @@ void* AllocateLow32(std::size_t size) {
   // A 64-bit process (the test build) asks for the lowest free range at or above 64 KiB.
   SYSTEM_INFO info;
   ::GetSystemInfo(&info);
-  const std::uintptr_t step = info.dwAllocationGranularity != 0 ? info.dwAllocationGranularity
-                                                                : 0x10000;
+  const std::uintptr_t step =
+      info.dwAllocationGranularity != 0 ? info.dwAllocationGranularity : 0x10000;
   const std::uintptr_t limit = std::uintptr_t{1} << 32;
   for (std::uintptr_t at = step; at < limit && size <= limit - at; at += step) {
     MEMORY_BASIC_INFORMATION region;
@@ -24,8 +24,8 @@ void* AllocateLow32(std::size_t size) {
       if (end > at) at = ((end + step - 1) / step) * step - step;
       continue;
     }
-    void* p = ::VirtualAlloc(reinterpret_cast<void*>(at), size, MEM_RESERVE | MEM_COMMIT,
-                             PAGE_READWRITE);
+    void* p =
+        ::VirtualAlloc(reinterpret_cast<void*>(at), size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
     if (p != nullptr) return p;
   }
   return nullptr;

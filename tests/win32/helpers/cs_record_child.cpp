@@ -19,12 +19,12 @@ int wmain() {
   ::GetCurrentDirectoryW(MAX_PATH, folder);
   record += folder;
 
-  HANDLE out = ::CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE out =
+      ::CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (out == INVALID_HANDLE_VALUE) return 101;
   DWORD written = 0;
-  const BOOL ok = ::WriteFile(out, record.data(), static_cast<DWORD>(record.size() * 2),
-                              &written, nullptr);
+  const BOOL ok =
+      ::WriteFile(out, record.data(), static_cast<DWORD>(record.size() * 2), &written, nullptr);
   ::CloseHandle(out);
   return ok ? static_cast<int>(code) : 102;
 }
