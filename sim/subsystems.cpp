@@ -1,4 +1,5 @@
 // Each subsystem of the simulation lays out its part of a new machine here, in this order.
+#include "sim/firmware_device.h"
 #include "sim/machine.h"
 #include "sim/physical_drive.h"
 #include "sim/std_streams.h"
@@ -8,6 +9,7 @@ namespace sim {
 
 void SetUpSubsystems(Machine& machine) {
   SetUpPhysicalDrives(machine);
+  SetUpFirmwareDevice(machine);
   SetUpCommandInterpreter(machine);
   SetUpStorageTool(machine);
 }

@@ -4,6 +4,7 @@
 // sim/ (the simulated notebook). Functions forward and convert; they never decide.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -236,6 +237,12 @@ bool ShellExecuteExW(const std::wstring& file, const std::wstring& parameters,
                      const std::wstring& directory, int show, RawHandle* process);
 std::uint32_t WaitForSingleObject(RawHandle handle, std::uint32_t milliseconds);
 bool GetExitCodeProcess(RawHandle process, std::uint32_t* exitCode);
+
+// ---- Low memory -------------------------------------------------------------------------------
+
+// Zeroed read-write memory of `size` bytes whose address fits in 32 bits, kept for the life of
+// the process (a driver of 32-bit Windows reads records there by address). nullptr if none.
+void* AllocateLow32(std::size_t size);
 
 // ---- Time, memory, pauses, console ----------------------------------------------------------
 
