@@ -54,10 +54,11 @@ constexpr std::size_t kNameBufferBytes = 1024;
 struct ByteBuffer {
   std::unique_ptr<std::uint8_t[]> data;
   std::uint32_t size = 0;
-  bool Allocate(std::uint32_t bytes) {
+  // Only the bytes a read filled are ever looked at, so only `cleared` buffers are zeroed.
+  bool Allocate(std::uint32_t bytes, bool cleared = false) {
     data.reset(new (std::nothrow) std::uint8_t[bytes == 0 ? 1 : bytes]);
     size = data ? bytes : 0;
-    if (data) std::memset(data.get(), 0, bytes);
+    if (data && cleared) std::memset(data.get(), 0, bytes);
     return static_cast<bool>(data);
   }
   std::span<const std::uint8_t> span(std::uint32_t length) const {
@@ -192,7 +193,7 @@ std::int32_t ReadFat32VolumeLabel(os::RawHandle hDrive, std::wstring* szLabel,
   // The chain never holds more clusters than the table has entries: each cluster is visited
   // once, so a chain that loops ends where it would come back.
   ByteBuffer visited;
-  if (!visited.Allocate(entries / 8 + 1)) return kLocatorFailed;
+  if (!visited.Allocate(entries / 8 + 1, true)) return kLocatorFailed;
   const std::uint32_t clusterBytes = sectorsPerCluster * bytesPerSector;  // < 2^24
   ByteBuffer cluster;
   if (!cluster.Allocate(clusterBytes)) return kLocatorFailed;
