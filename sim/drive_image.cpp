@@ -40,8 +40,14 @@ struct DiskImage {
     std::filesystem::create_directories(overlay.parent_path(), ec);
     { std::ofstream create(overlay, std::ios::binary | std::ios::trunc); }
     std::filesystem::resize_file(overlay, size, ec);  // sparse where the host allows
-    if (ec) return false;
     overlay_file.open(overlay, std::ios::binary | std::ios::in | std::ios::out);
+    if (ec && size != 0 && overlay_file) {
+      // Some C runtimes cannot truncate beyond 32 bits: write the last byte instead, which
+      // leaves the same hole on a host that keeps files sparse.
+      overlay_file.seekp(static_cast<std::streamoff>(size - 1));
+      overlay_file.put('\0');
+      overlay_file.flush();
+    }
     overlay_open = static_cast<bool>(overlay_file);
     return overlay_open;
   }
@@ -88,7 +94,8 @@ struct DiskImage {
       for (std::uint64_t b = offset / kBlock; n != 0 && b <= (offset + n - 1) / kBlock; ++b) {
         if (!dirty.insert(b).second) continue;
         char buffer[kBlock];
-        const std::size_t len = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, size - b * kBlock));
+        const std::size_t len =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, size - b * kBlock));
         const std::size_t got = ReadFrom(base_file, b * kBlock, buffer, len);
         std::memset(buffer + got, 0, len - got);
         overlay_file.clear();
@@ -158,7 +165,8 @@ std::uint32_t Crc32(const std::uint8_t* data, std::size_t n) {
 // A GUID that is the same on every run: made from the disk, the slot and a purpose.
 Guid StableGuid(int disk, std::uint32_t slot, std::uint8_t purpose) {
   Guid g{};
-  std::uint32_t x = 0x9E3779B9u * static_cast<std::uint32_t>(disk + 1) + slot * 0x85EBCA6Bu + purpose;
+  std::uint32_t x =
+      0x9E3779B9u * static_cast<std::uint32_t>(disk + 1) + slot * 0x85EBCA6Bu + purpose;
   for (std::size_t i = 0; i < g.size(); ++i) {
     x ^= x << 13;
     x ^= x >> 17;
@@ -215,9 +223,11 @@ void ReadGpt(Machine& machine, int disk, DiskLayout* layout) {
     const std::size_t at = static_cast<std::size_t>(i) * size;
     if (!bytes::InRange(t.size(), at, 128)) break;
     LayoutEntry e;
-    std::copy(t.begin() + static_cast<std::ptrdiff_t>(at), t.begin() + static_cast<std::ptrdiff_t>(at + 16), e.gpt_type.begin());
+    std::copy(t.begin() + static_cast<std::ptrdiff_t>(at),
+              t.begin() + static_cast<std::ptrdiff_t>(at + 16), e.gpt_type.begin());
     if (e.gpt_type == Guid{}) continue;  // unused entry
-    std::copy(t.begin() + static_cast<std::ptrdiff_t>(at + 16), t.begin() + static_cast<std::ptrdiff_t>(at + 32), e.gpt_id.begin());
+    std::copy(t.begin() + static_cast<std::ptrdiff_t>(at + 16),
+              t.begin() + static_cast<std::ptrdiff_t>(at + 32), e.gpt_id.begin());
     const std::uint64_t a = bytes::U64(t, at + 32), b = bytes::U64(t, at + 40);
     e.offset = a * kSectorBytes;
     e.length = b >= a ? (b - a + 1) * kSectorBytes : 0;
@@ -381,15 +391,15 @@ std::vector<std::uint8_t> EncodeDriveLayout(const DiskLayout& layout, std::size_
   if (need > capacity) return {};
   std::vector<std::uint8_t> out(need, 0);
   std::span<std::uint8_t> o(out);
-  bytes::WriteU32(o, 0x00, layout.style);                                      // PartitionStyle
+  bytes::WriteU32(o, 0x00, layout.style);                                       // PartitionStyle
   bytes::WriteU32(o, 0x04, static_cast<std::uint32_t>(layout.entries.size()));  // PartitionCount
   if (layout.style == DiskLayout::kMbr) {
     bytes::WriteU32(o, 0x08, layout.mbr_signature);  // Mbr.Signature
   } else if (layout.style == DiskLayout::kGpt) {
-    bytes::WriteBytes(o, 0x08, layout.disk_id.data(), 16);     // Gpt.DiskId
-    bytes::WriteU64(o, 0x18, layout.first_usable);             // Gpt.StartingUsableOffset
-    bytes::WriteU64(o, 0x20, layout.usable_length);            // Gpt.UsableLength
-    bytes::WriteU32(o, 0x28, layout.max_partitions);           // Gpt.MaxPartitionCount
+    bytes::WriteBytes(o, 0x08, layout.disk_id.data(), 16);  // Gpt.DiskId
+    bytes::WriteU64(o, 0x18, layout.first_usable);          // Gpt.StartingUsableOffset
+    bytes::WriteU64(o, 0x20, layout.usable_length);         // Gpt.UsableLength
+    bytes::WriteU32(o, 0x28, layout.max_partitions);        // Gpt.MaxPartitionCount
   }
   for (std::size_t i = 0; i < layout.entries.size(); ++i) {
     const LayoutEntry& e = layout.entries[i];
@@ -454,8 +464,9 @@ bool LayOutDisk(Machine& machine, int disk, const std::string& style,
     for (std::size_t i = 0; i < partitions.size(); ++i) {
       const PartitionSpec& p = partitions[i];
       const std::size_t at = i * 128;
-      const Guid type = p.gpt_type ? *p.gpt_type
-                                   : ParseGuid(p.fs == "raw" ? kGptMicrosoftReserved : kGptBasicData);
+      const Guid type = p.gpt_type
+                            ? *p.gpt_type
+                            : ParseGuid(p.fs == "raw" ? kGptMicrosoftReserved : kGptBasicData);
       const Guid id = StableGuid(disk, static_cast<std::uint32_t>(i), 1);
       bytes::WriteBytes(t, at, type.data(), 16);
       bytes::WriteBytes(t, at + 16, id.data(), 16);
@@ -500,7 +511,8 @@ bool LayOutDisk(Machine& machine, int disk, const std::string& style,
         if (i + 1 < partitions.size()) {
           PutMbrEntry(e, 1, 0x05, placed[i + 1].lba - extStart, placed[i + 1].count);
         }
-        if (!WriteImage(machine, disk, placed[i].lba * kSectorBytes, ebr, kSectorBytes)) return false;
+        if (!WriteImage(machine, disk, placed[i].lba * kSectorBytes, ebr, kSectorBytes))
+          return false;
         placed[i].lba += gap;
         placed[i].count -= gap;
       }
@@ -553,7 +565,8 @@ bool DiskIoctl(Machine& machine, int disk, std::uint32_t code, const void*, std:
       *error = os::kErrorGenFailure;
       return false;
     }
-    const std::vector<std::uint8_t> encoded = EncodeDriveLayout(ReadDiskLayout(machine, disk), outSize);
+    const std::vector<std::uint8_t> encoded =
+        EncodeDriveLayout(ReadDiskLayout(machine, disk), outSize);
     if (encoded.empty()) {
       *error = os::kErrorInsufficientBuffer;
       return false;

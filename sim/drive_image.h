@@ -83,8 +83,8 @@ struct PartitionSpec {
   std::string fs = "raw";  // "ntfs", "fat32", "bitlocker" (NTFS marked as encrypted), "raw"
   std::wstring label;
   std::uint64_t bytes = 0;
-  std::optional<Guid> gpt_type;           // default: basic data (raw: Microsoft reserved)
-  std::optional<std::uint8_t> mbr_type;   // default: 0x07 (fat32: 0x0C)
+  std::optional<Guid> gpt_type;          // default: basic data (raw: Microsoft reserved)
+  std::optional<std::uint8_t> mbr_type;  // default: 0x07 (fat32: 0x0C)
   std::uint64_t gpt_attributes = 0;
 };
 

@@ -55,13 +55,13 @@ std::vector<std::uint8_t> NtfsRecord(std::uint32_t number, const std::u16string*
   std::vector<std::uint8_t> rec(kNtfsRecordBytes, 0);
   std::span<std::uint8_t> r(rec);
   bytes::WriteBytes(r, 0x00, "FILE", 4);
-  bytes::WriteU16(r, 0x04, 0x30);                                   // update sequence offset
+  bytes::WriteU16(r, 0x04, 0x30);                                 // update sequence offset
   bytes::WriteU16(r, 0x06, 1 + kNtfsRecordBytes / kSectorBytes);  // its size in words
-  bytes::WriteU16(r, 0x10, 1);                                      // sequence number
-  bytes::WriteU16(r, 0x12, 1);                                      // link count
-  bytes::WriteU16(r, 0x14, 0x38);                                   // first attribute
-  bytes::WriteU16(r, 0x16, 0x0001);                                 // in use
-  bytes::WriteU32(r, 0x1C, kNtfsRecordBytes);                       // bytes allocated
+  bytes::WriteU16(r, 0x10, 1);                                    // sequence number
+  bytes::WriteU16(r, 0x12, 1);                                    // link count
+  bytes::WriteU16(r, 0x14, 0x38);                                 // first attribute
+  bytes::WriteU16(r, 0x16, 0x0001);                               // in use
+  bytes::WriteU32(r, 0x1C, kNtfsRecordBytes);                     // bytes allocated
   bytes::WriteU32(r, 0x2C, number);
   std::size_t at = 0x38;
   if (volumeName != nullptr) {
@@ -116,11 +116,11 @@ bool FormatNtfs(Machine& m, int disk, std::uint64_t offset, std::uint64_t length
   bytes::WriteU16(b, 0x1A, 255);
   bytes::WriteU32(b, 0x1C, static_cast<std::uint32_t>(offset / kSectorBytes));  // hidden sectors
   bytes::WriteU32(b, 0x24, 0x00800080);
-  bytes::WriteU64(b, 0x28, sectors - 1);          // the last sector holds the backup boot sector
-  bytes::WriteU64(b, 0x30, kNtfsMftCluster);      // $MFT
-  bytes::WriteU64(b, 0x38, 2);                    // $MFTMirr
-  bytes::WriteU8(b, 0x40, 0xF6);                  // records of 2^10 bytes
-  bytes::WriteU8(b, 0x44, 1);                     // one cluster per index block
+  bytes::WriteU64(b, 0x28, sectors - 1);      // the last sector holds the backup boot sector
+  bytes::WriteU64(b, 0x30, kNtfsMftCluster);  // $MFT
+  bytes::WriteU64(b, 0x38, 2);                // $MFTMirr
+  bytes::WriteU8(b, 0x40, 0xF6);              // records of 2^10 bytes
+  bytes::WriteU8(b, 0x44, 1);                 // one cluster per index block
   bytes::WriteU64(b, 0x48, (static_cast<std::uint64_t>(Serial(offset)) << 32) | Serial(offset + 1));
   BootSignature(b);
   const std::uint64_t mft = offset + kNtfsMftCluster * kNtfsClusterSectors * kSectorBytes;
@@ -214,7 +214,8 @@ bool FormatFat32(Machine& m, int disk, std::uint64_t offset, std::uint64_t lengt
   }
   const std::uint64_t s = kSectorBytes;
   return WriteSectors(m, disk, offset, boot) && WriteSectors(m, disk, offset + s, info) &&
-         WriteSectors(m, disk, offset + 6 * s, boot) && WriteSectors(m, disk, offset + 7 * s, info) &&
+         WriteSectors(m, disk, offset + 6 * s, boot) &&
+         WriteSectors(m, disk, offset + 7 * s, info) &&
          WriteSectors(m, disk, offset + kFatReserved * s, fat) &&
          WriteSectors(m, disk, offset + (kFatReserved + fatSectors) * s, fat) &&
          WriteSectors(m, disk, offset + dataStart * s, root);
@@ -243,8 +244,8 @@ std::optional<std::wstring> NtfsLabel(Machine& m, int disk, std::uint64_t offset
   if (recordBytes < 512 || recordBytes > 65536) return std::nullopt;
   const std::uint64_t mft = bytes::U64(boot, 0x30);
   if (mft > (1ull << 40)) return std::nullopt;
-  std::vector<std::uint8_t> rec =
-      Read(m, disk, offset + mft * spc * bps + 3 * recordBytes, static_cast<std::size_t>(recordBytes));
+  std::vector<std::uint8_t> rec = Read(m, disk, offset + mft * spc * bps + 3 * recordBytes,
+                                       static_cast<std::size_t>(recordBytes));
   std::span<std::uint8_t> r(rec);
   if (!bytes::Equals(r, 0, "FILE", 4)) return std::nullopt;
   const std::size_t usa = bytes::U16(r, 0x04), words = bytes::U16(r, 0x06);

@@ -28,7 +28,8 @@ std::vector<Volume> Collect(Machine& machine) {
     if (disk.image.empty()) {
       // A laid-out disk numbers its partitions 1, 2, ... in profile order.
       for (std::size_t p = 0; p < disk.partitions.size(); ++p) {
-        if (disk.partitions[p].letter != 0) letters[disk.partitions[p].letter] = static_cast<int>(p + 1);
+        if (disk.partitions[p].letter != 0)
+          letters[disk.partitions[p].letter] = static_cast<int>(p + 1);
       }
     }
     if (letters.empty()) continue;
@@ -50,7 +51,8 @@ std::vector<Volume> Collect(Machine& machine) {
 
 // "X:\" (or "X:") in any letter case.
 const Volume* FindVolume(const std::vector<Volume>& volumes, const std::wstring& root) {
-  if (root.size() < 2 || root[1] != L':' || root.size() > 3 || (root.size() == 3 && root[2] != L'\\')) {
+  if (root.size() < 2 || root[1] != L':' || root.size() > 3 ||
+      (root.size() == 3 && root[2] != L'\\')) {
     return nullptr;
   }
   wchar_t letter = root[0];
@@ -88,8 +90,8 @@ struct VolumeObject : Machine::Object {
     if (count == 1) {
       const int drive = *machine->profile().disks[static_cast<std::size_t>(volume.disk)].drive;
       bytes::WriteU32(o, 0x08, static_cast<std::uint32_t>(drive));  // DiskNumber
-      bytes::WriteU64(o, 0x10, volume.offset);                       // StartingOffset
-      bytes::WriteU64(o, 0x18, volume.length);                       // ExtentLength
+      bytes::WriteU64(o, 0x10, volume.offset);                      // StartingOffset
+      bytes::WriteU64(o, 0x18, volume.length);                      // ExtentLength
     }
     *returned = need;
     return true;

@@ -13,9 +13,9 @@ const wchar_t kRecoveryLabel[] = L"Recovery";
 constexpr std::size_t kLayoutPartitionStyle = 0x00;  // u32: 0 MBR, 1 GPT, 2 RAW
 constexpr std::size_t kLayoutPartitionCount = 0x04;  // u32
 // PARTITION_INFORMATION_EX, kPartitionEntryBytes each after the header.
-constexpr std::size_t kEntryStartingOffset = 0x08;    // i64
-constexpr std::size_t kEntryPartitionNumber = 0x18;   // u32
-constexpr std::size_t kEntryMbrRecognized = 0x22;     // BOOLEAN, Mbr.RecognizedPartition
+constexpr std::size_t kEntryStartingOffset = 0x08;   // i64
+constexpr std::size_t kEntryPartitionNumber = 0x18;  // u32
+constexpr std::size_t kEntryMbrRecognized = 0x22;    // BOOLEAN, Mbr.RecognizedPartition
 constexpr std::uint32_t kStyleMbr = 0;
 constexpr std::uint32_t kStyleGpt = 1;
 

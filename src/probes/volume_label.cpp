@@ -14,14 +14,14 @@ namespace {
 constexpr std::uint32_t kBootSectorBytes = 512;
 
 // Boot sector (offsets from the partition's first byte).
-constexpr std::size_t kOemId = 0x03;            // 8 bytes
-constexpr std::size_t kBytesPerSector = 0x0B;   // u16
-constexpr std::size_t kSectorsPerCluster = 0x0D;  // u8
-constexpr std::size_t kFatReservedSectors = 0x0E;  // u16
-constexpr std::size_t kFat32SectorsPerFat = 0x24;  // u32
-constexpr std::size_t kFat32RootCluster = 0x2C;    // u32
-constexpr std::size_t kFat32FsType = 0x52;         // 8 bytes
-constexpr std::size_t kNtfsMftCluster = 0x30;      // u64
+constexpr std::size_t kOemId = 0x03;                  // 8 bytes
+constexpr std::size_t kBytesPerSector = 0x0B;         // u16
+constexpr std::size_t kSectorsPerCluster = 0x0D;      // u8
+constexpr std::size_t kFatReservedSectors = 0x0E;     // u16
+constexpr std::size_t kFat32SectorsPerFat = 0x24;     // u32
+constexpr std::size_t kFat32RootCluster = 0x2C;       // u32
+constexpr std::size_t kFat32FsType = 0x52;            // 8 bytes
+constexpr std::size_t kNtfsMftCluster = 0x30;         // u64
 constexpr std::size_t kNtfsClustersPerRecord = 0x40;  // s8, or u32 when not negative
 
 // FAT32 directory entry (32 bytes).
@@ -203,7 +203,8 @@ std::int32_t ReadFat32VolumeLabel(os::RawHandle hDrive, std::wstring* szLabel,
   if (rootCluster < 2 || rootCluster >= entries) return kLocatorNotFound;
   std::uint32_t current = rootCluster;
   for (;;) {
-    visited.data[current / 8] = static_cast<std::uint8_t>(visited.data[current / 8] | (1u << (current % 8)));
+    visited.data[current / 8] =
+        static_cast<std::uint8_t>(visited.data[current / 8] | (1u << (current % 8)));
     // (cluster - 2) * sectors per cluster + reserved + 2 * sectors per FAT, in 64 bits: at
     // most about 2^40 sectors, times at most 2^16 bytes, well inside 63 bits.
     const std::int64_t sector = (static_cast<std::int64_t>(current) - 2) * sectorsPerCluster +
@@ -300,7 +301,8 @@ std::int32_t ReadNtfsVolumeLabel(os::RawHandle hDrive, std::wstring* szLabel,
   if (copy > inRecord) copy = inRecord;
   if (copy > kNameBufferBytes - 2) copy = kNameBufferBytes - 2;
   std::uint16_t units[kNameBufferBytes / 2] = {};
-  for (std::size_t i = 0; i < copy / 2; ++i) units[i] = bytes::U16(rec, at + kAttributeValue + 2 * i);
+  for (std::size_t i = 0; i < copy / 2; ++i)
+    units[i] = bytes::U16(rec, at + kAttributeValue + 2 * i);
   std::size_t count = 0;
   while (count < copy / 2 && units[count] != 0) ++count;
   std::wstring label;

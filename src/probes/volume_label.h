@@ -8,10 +8,10 @@
 #include "platform/os.h"
 
 // Result codes shared by the recovery disk locator and the label readers.
-inline constexpr std::int32_t kLocatorFound = 0;      // label read / partition or root found
-inline constexpr std::int32_t kLocatorNoHandle = 1;   // no drive handle or no label buffer
-inline constexpr std::int32_t kLocatorNotFound = 4;   // no label, not read, or no match
-inline constexpr std::int32_t kLocatorFailed = 5;     // a read or a system query failed
+inline constexpr std::int32_t kLocatorFound = 0;     // label read / partition or root found
+inline constexpr std::int32_t kLocatorNoHandle = 1;  // no drive handle or no label buffer
+inline constexpr std::int32_t kLocatorNotFound = 4;  // no label, not read, or no match
+inline constexpr std::int32_t kLocatorFailed = 5;    // a read or a system query failed
 
 // The caller's label buffer holds this many characters, terminator included; a longer name is
 // cut to fit.

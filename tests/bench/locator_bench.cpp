@@ -59,14 +59,16 @@ int main() {
     sim::Disk d;
     d.drive = 0;
     d.style = "gpt";
-    for (int i = 0; i < count; ++i) d.partitions.push_back(Part("ntfs", i + 1 == count ? L"Recovery" : L"Data", 1));
+    for (int i = 0; i < count; ++i)
+      d.partitions.push_back(Part("ntfs", i + 1 == count ? L"Recovery" : L"Data", 1));
     d.size_mb = static_cast<std::uint64_t>(count) + 2;
     p.disks.push_back(d);
     const Figures f = Measure(p, dir);
     std::printf("%12d %12.3f %14llu %8d\n", count, f.milliseconds,
                 static_cast<unsigned long long>(f.bytes), f.result);
   }
-  std::printf("\nOne FAT32 partition labelled \"RECOVERY\" (clusters as Windows' format picks them)\n");
+  std::printf(
+      "\nOne FAT32 partition labelled \"RECOVERY\" (clusters as Windows' format picks them)\n");
   std::printf("%12s %12s %14s %8s\n", "size MiB", "time ms", "bytes read", "result");
   for (std::uint64_t mb : {1024ull, 4096ull, 16384ull, 32768ull}) {
     sim::Profile p;

@@ -1,5 +1,7 @@
 // The simulated drives and volumes: layouts as Windows reports them, labels read from the file
 // systems on the images, sparse storage, overlays and faults.
+#include "sim/drive_image.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,7 +11,6 @@
 #include "platform/bytes.h"
 #include "platform/os.h"
 #include "sim/disk_profiles.h"
-#include "sim/drive_image.h"
 #include "sim/physical_drive.h"
 #include "sim/profile.h"
 #include "sim/sim_fixture.h"
@@ -29,8 +30,9 @@ using testing_support::Part;
 using testing_support::SimMachine;
 
 std::vector<std::uint8_t> LayoutBytes(const std::wstring& drive, bool* ok) {
-  os::UniqueHandle h(os::CreateFileW(drive, os::kGenericRead, os::kFileShareRead | os::kFileShareWrite,
-                                     os::kOpenExisting, os::kFileAttributeNormal));
+  os::UniqueHandle h(os::CreateFileW(drive, os::kGenericRead,
+                                     os::kFileShareRead | os::kFileShareWrite, os::kOpenExisting,
+                                     os::kFileAttributeNormal));
   std::vector<std::uint8_t> buffer(kDriveLayoutBufferBytes, 0);
   std::uint32_t returned = 0;
   *ok = h && os::DeviceIoControl(h.get(), kIoctlDiskGetDriveLayoutEx, nullptr, 0, buffer.data(),
@@ -40,9 +42,10 @@ std::vector<std::uint8_t> LayoutBytes(const std::wstring& drive, bool* ok) {
 }
 
 TEST(SimDrives, MbrLayoutListsFourEntriesPerTableWithLogicalsNumberedAfterPrimaries) {
-  SimMachine m(DisksProfile({LaidOutDisk(0, "mbr", {Part("ntfs", L"A", 2), Part("fat32", L"B", 2),
-                                                    Part("ntfs", L"C", 2), Part("ntfs", L"D", 3),
-                                                    Part("fat32", L"E", 3)})}));
+  SimMachine m(DisksProfile(
+      {LaidOutDisk(0, "mbr",
+                   {Part("ntfs", L"A", 2), Part("fat32", L"B", 2), Part("ntfs", L"C", 2),
+                    Part("ntfs", L"D", 3), Part("fat32", L"E", 3)})}));
   bool ok = false;
   const auto bytes = LayoutBytes(L"\\\\.\\PHYSICALDRIVE0", &ok);
   ASSERT_TRUE(ok);
@@ -99,7 +102,8 @@ TEST(SimDrives, GptLayoutListsEveryUsedEntryWithTypesAndNames) {
 
 TEST(SimDrives, LayoutThatDoesNotFitTheBufferFailsAsWindowsDoes) {
   SimMachine m(sim::DefaultProfile());
-  os::UniqueHandle h(os::CreateFileW(L"\\\\.\\PHYSICALDRIVE0", os::kGenericRead, 3, os::kOpenExisting, 0x80));
+  os::UniqueHandle h(
+      os::CreateFileW(L"\\\\.\\PHYSICALDRIVE0", os::kGenericRead, 3, os::kOpenExisting, 0x80));
   std::vector<std::uint8_t> small(48 + 3 * 144);
   std::uint32_t returned = 7;
   EXPECT_FALSE(os::DeviceIoControl(h.get(), kIoctlDiskGetDriveLayoutEx, nullptr, 0, small.data(),
@@ -109,7 +113,8 @@ TEST(SimDrives, LayoutThatDoesNotFitTheBufferFailsAsWindowsDoes) {
 
 TEST(SimDrives, RawReadsAreWholeSectorsAndCounted) {
   SimMachine m(sim::DefaultProfile());
-  os::UniqueHandle h(os::CreateFileW(L"\\\\.\\PHYSICALDRIVE0", os::kGenericRead, 3, os::kOpenExisting, 0x80));
+  os::UniqueHandle h(
+      os::CreateFileW(L"\\\\.\\PHYSICALDRIVE0", os::kGenericRead, 3, os::kOpenExisting, 0x80));
   std::uint8_t sector[512];
   std::uint32_t read = 0;
   ASSERT_TRUE(os::SetFilePointerEx(h.get(), 0, os::kFileBegin));
@@ -173,9 +178,10 @@ TEST(SimVolumes, RootListThatDoesNotFitReturnsTheSizeNeeded) {
 }
 
 TEST(SimVolumes, LabelIsReadFromTheFileSystemNotFromTheProfile) {
-  SimMachine m(DisksProfile({LaidOutDisk(0, "mbr", {Part("fat32", L"OLD", 2, L'E'),
-                                                    Part("bitlocker", L"Recovery", 1, L'F'),
-                                                    Part("raw", L"", 1, L'G')})}));
+  SimMachine m(DisksProfile(
+      {LaidOutDisk(0, "mbr",
+                   {Part("fat32", L"OLD", 2, L'E'), Part("bitlocker", L"Recovery", 1, L'F'),
+                    Part("raw", L"", 1, L'G')})}));
   std::wstring label;
   ASSERT_TRUE(os::GetVolumeInformationW(L"E:\\", &label));
   EXPECT_EQ(label, L"OLD");
@@ -263,11 +269,13 @@ std::string RunTool(const std::string& command) {
 }
 
 TEST(SimDrivesWithRealTools, BlkidAndSfdiskReadTheSimulatorsImages) {
-  SimMachine m(DisksProfile({LaidOutDisk(0, "gpt", {Part("fat32", L"SYSTEM", 3), Part("raw", L"", 1),
-                                                    Part("ntfs", L"Recovery", 2)}),
-                             LaidOutDisk(1, "mbr", {Part("ntfs", L"A", 1), Part("fat32", L"lower", 2),
-                                                    Part("ntfs", L"C", 1), Part("ntfs", L"Data", 3),
-                                                    Part("fat32", L"RECOVERY", 3)})}));
+  SimMachine m(DisksProfile(
+      {LaidOutDisk(
+           0, "gpt",
+           {Part("fat32", L"SYSTEM", 3), Part("raw", L"", 1), Part("ntfs", L"Recovery", 2)}),
+       LaidOutDisk(1, "mbr",
+                   {Part("ntfs", L"A", 1), Part("fat32", L"lower", 2), Part("ntfs", L"C", 1),
+                    Part("ntfs", L"Data", 3), Part("fat32", L"RECOVERY", 3)})}));
   for (int disk : {0, 1}) {
     SCOPED_TRACE(disk);
     const std::string image = sim::DiskImagePath(*m, disk).string();
@@ -280,8 +288,9 @@ TEST(SimDrivesWithRealTools, BlkidAndSfdiskReadTheSimulatorsImages) {
                            std::to_string(p.offset / 512)),
                 std::string::npos)
           << table;
-      const std::string label = RunTool("blkid -p -o value -s LABEL --offset " + std::to_string(p.offset) +
-                                    " --size " + std::to_string(p.length) + " " + image);
+      const std::string label =
+          RunTool("blkid -p -o value -s LABEL --offset " + std::to_string(p.offset) + " --size " +
+                  std::to_string(p.length) + " " + image);
       EXPECT_EQ(label, p.volume.label ? sim::ToUtf8(*p.volume.label) : "");
     }
   }

@@ -113,14 +113,14 @@ TEST(RealImages, SpecificLabelsAndResults) {
     std::wstring label;
   };
   const Case cases[] = {
-      {"gpt-labels.img", 2, 0, L"recovery"},       // NTFS in lower case
-      {"gpt-labels.img", 3, 0, L"data 1"},         // FAT32 in lower case, padded with blanks
-      {"gpt-labels.img", 4, 4, L"<unset>"},        // an unformatted partition
-      {"fat32-cases.img", 0, 0, L"RECOVERY"},      // label entry beyond the first cluster
-      {"fat32-cases.img", 1, 4, L"<unset>"},       // deleted label entry
-      {"fat32-cases.img", 3, 0, L"A B"},           // padded to 11 bytes
-      {"bitlocker.img", 0, 4, L"<unset>"},         // BitLocker-marked, NTFS label beneath
-      {"mbr-extended.img", 1, 4, L"<unset>"},      // the extended container's first sector
+      {"gpt-labels.img", 2, 0, L"recovery"},   // NTFS in lower case
+      {"gpt-labels.img", 3, 0, L"data 1"},     // FAT32 in lower case, padded with blanks
+      {"gpt-labels.img", 4, 4, L"<unset>"},    // an unformatted partition
+      {"fat32-cases.img", 0, 0, L"RECOVERY"},  // label entry beyond the first cluster
+      {"fat32-cases.img", 1, 4, L"<unset>"},   // deleted label entry
+      {"fat32-cases.img", 3, 0, L"A B"},       // padded to 11 bytes
+      {"bitlocker.img", 0, 4, L"<unset>"},     // BitLocker-marked, NTFS label beneath
+      {"mbr-extended.img", 1, 4, L"<unset>"},  // the extended container's first sector
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.image << " " << c.index);
@@ -147,8 +147,8 @@ TEST_P(RealImageLocate, FindsTheRecoveryPartition) {
   const ImageLocateCase& c = GetParam();
   std::vector<sim::Disk> disks;
   for (const auto& [drive, image] : c.drives) {
-    disks.push_back(ImageDisk(drive, ImagePath(image), disks.empty() ? c.letters_of_first
-                                                                     : std::map<wchar_t, int>{}));
+    disks.push_back(ImageDisk(drive, ImagePath(image),
+                              disks.empty() ? c.letters_of_first : std::map<wchar_t, int>{}));
   }
   SimMachine m(DisksProfile(disks));
   const auto l = Locate();
@@ -162,19 +162,41 @@ INSTANTIATE_TEST_SUITE_P(
     Images, RealImageLocate,
     ::testing::Values(
         ImageLocateCase{"TwoDisksBothHoldingRecoveryGpt",
-                        {{0, "recovery-a.img"}, {1, "recovery-b.img"}}, {{L'E', 2}}, 0, 0, 2, L"E:\\"},
+                        {{0, "recovery-a.img"}, {1, "recovery-b.img"}},
+                        {{L'E', 2}},
+                        0,
+                        0,
+                        2,
+                        L"E:\\"},
         ImageLocateCase{"TwoDisksBothHoldingRecoveryMbr",
-                        {{1, "recovery-a.img"}, {0, "recovery-b.img"}}, {{L'E', 2}}, 0, 0, 1, L""},
+                        {{1, "recovery-a.img"}, {0, "recovery-b.img"}},
+                        {{L'E', 2}},
+                        0,
+                        0,
+                        1,
+                        L""},
         ImageLocateCase{"GapInDriveNumbers",
-                        {{0, "bitlocker.img"}, {2, "recovery-a.img"}}, {}, 4, 0, 0, L"<unset>"},
+                        {{0, "bitlocker.img"}, {2, "recovery-a.img"}},
+                        {},
+                        4,
+                        0,
+                        0,
+                        L"<unset>"},
         ImageLocateCase{"BitLockerThenRecovery",
-                        {{0, "bitlocker.img"}, {1, "recovery-b.img"}}, {}, 0, 1, 1, L""},
-        ImageLocateCase{"LogicalPartitionOnMbr",
-                        {{0, "mbr-extended.img"}}, {{L'R', 2}}, 0, 0, 2, L"R:\\"},
-        ImageLocateCase{"LowerCaseNtfsOnGpt",
-                        {{0, "gpt-labels.img"}}, {{L'D', 3}}, 0, 0, 3, L"D:\\"},
-        ImageLocateCase{"LabelBeyondTheFirstCluster",
-                        {{0, "fat32-cases.img"}}, {{L'D', 2}}, 0, 0, 1, L""}),
-    [](const ::testing::TestParamInfo<ImageLocateCase>& info) { return std::string(info.param.name); });
+                        {{0, "bitlocker.img"}, {1, "recovery-b.img"}},
+                        {},
+                        0,
+                        1,
+                        1,
+                        L""},
+        ImageLocateCase{
+            "LogicalPartitionOnMbr", {{0, "mbr-extended.img"}}, {{L'R', 2}}, 0, 0, 2, L"R:\\"},
+        ImageLocateCase{
+            "LowerCaseNtfsOnGpt", {{0, "gpt-labels.img"}}, {{L'D', 3}}, 0, 0, 3, L"D:\\"},
+        ImageLocateCase{
+            "LabelBeyondTheFirstCluster", {{0, "fat32-cases.img"}}, {{L'D', 2}}, 0, 0, 1, L""}),
+    [](const ::testing::TestParamInfo<ImageLocateCase>& info) {
+      return std::string(info.param.name);
+    });
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The recovery disk locator against simulated notebooks whose disks the simulator lays out.
+#include "probes/recovery_locator.h"
+
 #include <gtest/gtest.h>
 
-#include "probes/recovery_locator.h"
 #include "sim/disk_profiles.h"
 #include "sim/drive_image.h"
 #include "sim/profile.h"
@@ -119,8 +120,9 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- Faults ------------------------------------------------------------------------------
 
 sim::Profile TwoDisksRecoveryOnOne() {
-  return DisksProfile({LaidOutDisk(0, "gpt", {Part("ntfs", L"Windows", 1, L'C')}),
-                       LaidOutDisk(1, "gpt", {Part("ntfs", L"Data", 1), Part("ntfs", L"Recovery", 1, L'E')})});
+  return DisksProfile(
+      {LaidOutDisk(0, "gpt", {Part("ntfs", L"Windows", 1, L'C')}),
+       LaidOutDisk(1, "gpt", {Part("ntfs", L"Data", 1), Part("ntfs", L"Recovery", 1, L'E')})});
 }
 
 TEST(RecoveryLocatorFaults, LayoutFailureStopsTheWalkWithFiveAndTheDriveNumber) {

@@ -1,5 +1,7 @@
 // The label readers on synthetic file systems: the cases the real tools cannot make (damaged
 // geometry, loops, odd entries), each built from a sound volume with one change.
+#include "probes/volume_label.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -7,7 +9,6 @@
 #include <span>
 
 #include "platform/bytes.h"
-#include "probes/volume_label.h"
 #include "sim/disk_profiles.h"
 #include "sim/sim_fixture.h"
 
@@ -100,7 +101,8 @@ Reading ReadImage(const std::vector<std::uint8_t>& image, std::int64_t start = k
   const auto path = dir.path() / "synthetic.img";
   {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    out.write(reinterpret_cast<const char*>(image.data()),
+              static_cast<std::streamsize>(image.size()));
   }
   SimMachine m(DisksProfile({ImageDisk(0, path)}));
   if (fault != nullptr) m->AddFault(fault);
@@ -131,26 +133,49 @@ TEST_P(Fat32Cases, GiveTheirResultAndLabel) {
 INSTANTIATE_TEST_SUITE_P(
     Synthetic, Fat32Cases,
     ::testing::Values(
-        Fat32Case{"PaddedLabel", [](Fat32Volume& v) { v.Entry(2, 0, "RECOVERY   ", 0x08); }, 0, L"RECOVERY"},
-        Fat32Case{"InnerBlanksKept", [](Fat32Volume& v) { v.Entry(2, 0, "MY  DISK   ", 0x08); }, 0, L"MY  DISK"},
-        Fat32Case{"ElevenBlanksGiveOne", [](Fat32Volume& v) { v.Entry(2, 0, "           ", 0x08); }, 0, L" "},
-        Fat32Case{"EmptyName", [](Fat32Volume& v) { v.Entry(2, 0, "\0\0\0\0\0\0\0\0\0\0\0", 0x08); }, 0, L""},
+        Fat32Case{"PaddedLabel", [](Fat32Volume& v) { v.Entry(2, 0, "RECOVERY   ", 0x08); }, 0,
+                  L"RECOVERY"},
+        Fat32Case{"InnerBlanksKept", [](Fat32Volume& v) { v.Entry(2, 0, "MY  DISK   ", 0x08); }, 0,
+                  L"MY  DISK"},
+        Fat32Case{"ElevenBlanksGiveOne", [](Fat32Volume& v) { v.Entry(2, 0, "           ", 0x08); },
+                  0, L" "},
+        Fat32Case{"EmptyName",
+                  [](Fat32Volume& v) { v.Entry(2, 0, "\0\0\0\0\0\0\0\0\0\0\0", 0x08); }, 0, L""},
         Fat32Case{"AfterAZeroEntry",
                   [](Fat32Volume& v) {
                     v.Entry(2, 0, "FILE    TXT", 0x20);
                     v.Entry(2, 3, "RECOVERY   ", 0x08);
                   },
                   0, L"RECOVERY"},
-        Fat32Case{"DeletedEntryNotTaken", [](Fat32Volume& v) { v.Entry(2, 0, "\xE5" "ECOVERY   ", 0x08); }, 4, L"<unset>"},
+        Fat32Case{"DeletedEntryNotTaken",
+                  [](Fat32Volume& v) {
+                    v.Entry(2, 0,
+                            "\xE5"
+                            "ECOVERY   ",
+                            0x08);
+                  },
+                  4, L"<unset>"},
         Fat32Case{"DeletedThenLive",
                   [](Fat32Volume& v) {
-                    v.Entry(2, 0, "\xE5" "LD        ", 0x08);
+                    v.Entry(2, 0,
+                            "\xE5"
+                            "LD        ",
+                            0x08);
                     v.Entry(2, 1, "NEW        ", 0x08);
                   },
                   0, L"NEW"},
-        Fat32Case{"ArchiveBitNotTaken", [](Fat32Volume& v) { v.Entry(2, 0, "RECOVERY   ", 0x28); }, 4, L"<unset>"},
-        Fat32Case{"LongNameNotTaken", [](Fat32Volume& v) { v.Entry(2, 0, "RECOVERY   ", 0x0F); }, 4, L"<unset>"},
-        Fat32Case{"OemCodePage", [](Fat32Volume& v) { v.Entry(2, 0, "\x8E" "BER       ", 0x08); }, 0, L"\u00C4BER"},
+        Fat32Case{"ArchiveBitNotTaken", [](Fat32Volume& v) { v.Entry(2, 0, "RECOVERY   ", 0x28); },
+                  4, L"<unset>"},
+        Fat32Case{"LongNameNotTaken", [](Fat32Volume& v) { v.Entry(2, 0, "RECOVERY   ", 0x0F); }, 4,
+                  L"<unset>"},
+        Fat32Case{"OemCodePage",
+                  [](Fat32Volume& v) {
+                    v.Entry(2, 0,
+                            "\x8E"
+                            "BER       ",
+                            0x08);
+                  },
+                  0, L"\u00C4BER"},
         Fat32Case{"SecondClusterOfTheChain",
                   [](Fat32Volume& v) {
                     v.Chain(2, 5);
@@ -183,11 +208,14 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   4, L"<unset>"},
         Fat32Case{"SelfLoopEnds", [](Fat32Volume& v) { v.Chain(2, 2); }, 4, L"<unset>"},
-        Fat32Case{"ChainLeavingTheTableEnds", [](Fat32Volume& v) { v.Chain(2, 512); }, 4, L"<unset>"},
+        Fat32Case{"ChainLeavingTheTableEnds", [](Fat32Volume& v) { v.Chain(2, 512); }, 4,
+                  L"<unset>"},
         Fat32Case{"RootBeyondTheTable",
-                  [](Fat32Volume& v) { bytes::WriteU32(v.all(), kStart + 0x2C, 600); }, 4, L"<unset>"},
+                  [](Fat32Volume& v) { bytes::WriteU32(v.all(), kStart + 0x2C, 600); }, 4,
+                  L"<unset>"},
         Fat32Case{"RootClusterZero",
-                  [](Fat32Volume& v) { bytes::WriteU32(v.all(), kStart + 0x2C, 0); }, 4, L"<unset>"},
+                  [](Fat32Volume& v) { bytes::WriteU32(v.all(), kStart + 0x2C, 0); }, 4,
+                  L"<unset>"},
         Fat32Case{"BytesPerSectorZero",
                   [](Fat32Volume& v) {
                     v.Entry(2, 0, "RECOVERY   ", 0x08);
@@ -200,12 +228,14 @@ INSTANTIATE_TEST_SUITE_P(
                     bytes::WriteU8(v.all(), kStart + 0x0D, 0);
                   },
                   4, L"<unset>"},
-        Fat32Case{"FatSizeZero",
-                  [](Fat32Volume& v) { bytes::WriteU32(v.all(), kStart + 0x24, 0); }, 5, L"<unset>"},
+        Fat32Case{"FatSizeZero", [](Fat32Volume& v) { bytes::WriteU32(v.all(), kStart + 0x24, 0); },
+                  5, L"<unset>"},
         Fat32Case{"FatOver512MiB",
-                  [](Fat32Volume& v) { bytes::WriteU32(v.all(), kStart + 0x24, 0x00100001); }, 5, L"<unset>"},
+                  [](Fat32Volume& v) { bytes::WriteU32(v.all(), kStart + 0x24, 0x00100001); }, 5,
+                  L"<unset>"},
         Fat32Case{"FatBeyondTheDrive",
-                  [](Fat32Volume& v) { bytes::WriteU16(v.all(), kStart + 0x0E, 0xFFFF); }, 5, L"<unset>"},
+                  [](Fat32Volume& v) { bytes::WriteU16(v.all(), kStart + 0x0E, 0xFFFF); }, 5,
+                  L"<unset>"},
         Fat32Case{"FatPositionBeyond32Bits",
                   [](Fat32Volume& v) {
                     // (65535 + 16) x 65535 just passes 2^32; the table itself is 1 MiB.
@@ -289,17 +319,19 @@ INSTANTIATE_TEST_SUITE_P(
                    v.Name(u"Recovery");
                  },
                  4, L"<unset>"},
-        NtfsCase{"WalkPastTheRecord",
-                 [](NtfsVolume& v) { v.Attribute(0x10, 0x4000, u"", 0); }, 4, L"<unset>"},
+        NtfsCase{"WalkPastTheRecord", [](NtfsVolume& v) { v.Attribute(0x10, 0x4000, u"", 0); }, 4,
+                 L"<unset>"},
         NtfsCase{"LengthThatWouldWrap",
                  [](NtfsVolume& v) { v.Attribute(0x10, 0xFFFFFFF0u, u"", 0); }, 4, L"<unset>"},
         NtfsCase{"FirstAttributeBeyondTheRecord",
-                 [](NtfsVolume& v) { bytes::WriteU16(v.all(), v.record + 0x14, 0xFFF0); }, 4, L"<unset>"},
+                 [](NtfsVolume& v) { bytes::WriteU16(v.all(), v.record + 0x14, 0xFFF0); }, 4,
+                 L"<unset>"},
         NtfsCase{"ValueLongerThanTheRecordIsCut",
                  [](NtfsVolume& v) {
                    v.next = 1024 - 0x20;
                    v.Attribute(0x60, 0x20, u"AB", 0x7FFFFFFF);
-                   bytes::WriteU16(v.all(), v.record + 0x14, static_cast<std::uint16_t>(1024 - 0x20));
+                   bytes::WriteU16(v.all(), v.record + 0x14,
+                                   static_cast<std::uint16_t>(1024 - 0x20));
                  },
                  0, L"AB"},
         NtfsCase{"ValueLongerThanTheNameBufferIsCut",
@@ -337,9 +369,10 @@ INSTANTIATE_TEST_SUITE_P(
                    bytes::WriteU8(v.all(), kStart + 0x0D, 0);
                  },
                  4, L"<unset>"},
-        NtfsCase{"MftBeyondAnyDrive",
-                 [](NtfsVolume& v) { bytes::WriteU64(v.all(), kStart + 0x30, 0x7FFFFFFFFFFFFFFFull); },
-                 5, L"<unset>"},
+        NtfsCase{
+            "MftBeyondAnyDrive",
+            [](NtfsVolume& v) { bytes::WriteU64(v.all(), kStart + 0x30, 0x7FFFFFFFFFFFFFFFull); },
+            5, L"<unset>"},
         NtfsCase{"BitLockerMarkWins",
                  [](NtfsVolume& v) {
                    v.Name(u"Recovery");
@@ -348,7 +381,8 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  4, L"<unset>"},
         NtfsCase{"NeitherFileSystem",
-                 [](NtfsVolume& v) { bytes::WriteBytes(v.all(), kStart + 3, "EXFAT   ", 8); }, 4, L"<unset>"}),
+                 [](NtfsVolume& v) { bytes::WriteBytes(v.all(), kStart + 3, "EXFAT   ", 8); }, 4,
+                 L"<unset>"}),
     [](const ::testing::TestParamInfo<NtfsCase>& info) { return std::string(info.param.name); });
 
 TEST(VolumeLabel, MissingHandleOrBufferGivesOne) {
@@ -358,10 +392,12 @@ TEST(VolumeLabel, MissingHandleOrBufferGivesOne) {
   NtfsVolume v;
   TempDir dir;
   const auto path = dir.path() / "v.img";
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(v.bytes.data()),
-                                              static_cast<std::streamsize>(v.bytes.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(v.bytes.data()),
+             static_cast<std::streamsize>(v.bytes.size()));
   SimMachine m(DisksProfile({ImageDisk(0, path)}));
-  os::UniqueHandle h(os::CreateFileW(L"\\\\.\\PHYSICALDRIVE0", os::kGenericRead, 3, os::kOpenExisting, 0x80));
+  os::UniqueHandle h(
+      os::CreateFileW(L"\\\\.\\PHYSICALDRIVE0", os::kGenericRead, 3, os::kOpenExisting, 0x80));
   EXPECT_EQ(ReadVolumeLabel(h.get(), nullptr, kStart), 1);
 }
 
