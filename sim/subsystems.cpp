@@ -4,11 +4,13 @@
 #include "sim/physical_drive.h"
 #include "sim/std_streams.h"
 #include "sim/storage_tool.h"
+#include "sim/volumes.h"
 
 namespace sim {
 
 void SetUpSubsystems(Machine& machine) {
   SetUpPhysicalDrives(machine);
+  SetUpVolumes(machine);
   SetUpFirmwareDevice(machine);
   SetUpCommandInterpreter(machine);
   SetUpStorageTool(machine);

@@ -1,0 +1,300 @@
+// The simulated drives and volumes: layouts as Windows reports them, labels read from the file
+// systems on the images, sparse storage, overlays and faults.
+#include "sim/drive_image.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <span>
+
+#include "platform/bytes.h"
+#include "platform/os.h"
+#include "sim/disk_profiles.h"
+#include "sim/physical_drive.h"
+#include "sim/profile.h"
+#include "sim/sim_fixture.h"
+#include "sim/volumes.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+using testing_support::DisksProfile;
+using testing_support::ImageDisk;
+using testing_support::ImagePath;
+using testing_support::LaidOutDisk;
+using testing_support::Part;
+using testing_support::SimMachine;
+
+std::vector<std::uint8_t> LayoutBytes(const std::wstring& drive, bool* ok) {
+  os::UniqueHandle h(os::CreateFileW(drive, os::kGenericRead,
+                                     os::kFileShareRead | os::kFileShareWrite, os::kOpenExisting,
+                                     os::kFileAttributeNormal));
+  std::vector<std::uint8_t> buffer(kDriveLayoutBufferBytes, 0);
+  std::uint32_t returned = 0;
+  *ok = h && os::DeviceIoControl(h.get(), kIoctlDiskGetDriveLayoutEx, nullptr, 0, buffer.data(),
+                                 kDriveLayoutBufferBytes, &returned);
+  buffer.resize(returned);
+  return buffer;
+}
+
+TEST(SimDrives, MbrLayoutListsFourEntriesPerTableWithLogicalsNumberedAfterPrimaries) {
+  SimMachine m(DisksProfile(
+      {LaidOutDisk(0, "mbr",
+                   {Part("ntfs", L"A", 2), Part("fat32", L"B", 2), Part("ntfs", L"C", 2),
+                    Part("ntfs", L"D", 3), Part("fat32", L"E", 3)})}));
+  bool ok = false;
+  const auto bytes = LayoutBytes(L"\\\\.\\PHYSICALDRIVE0", &ok);
+  ASSERT_TRUE(ok);
+  const std::span<const std::uint8_t> b(bytes);
+  EXPECT_EQ(bytes::U32(b, 0), 0u) << "MBR";
+  ASSERT_EQ(bytes::U32(b, 4), 12u) << "the MBR and two extended boot records";
+  struct Row {
+    std::uint32_t number;
+    std::uint8_t type;
+    std::uint8_t recognized;
+  };
+  const Row rows[12] = {{1, 0x07, 1}, {2, 0x0C, 1}, {3, 0x07, 1}, {0, 0x0F, 0},
+                        {4, 0x07, 1}, {0, 0x05, 0}, {0, 0, 0},    {0, 0, 0},
+                        {5, 0x0C, 1}, {0, 0, 0},    {0, 0, 0},    {0, 0, 0}};
+  for (std::size_t i = 0; i < 12; ++i) {
+    SCOPED_TRACE(i);
+    const std::size_t at = 48 + i * 144;
+    EXPECT_EQ(bytes::U32(b, at + 0x18), rows[i].number);
+    EXPECT_EQ(b[at + 0x20], rows[i].type);
+    EXPECT_EQ(b[at + 0x22], rows[i].recognized);
+  }
+  // The extended container starts where the fourth partition's region starts; the first
+  // logical one MiB (its boot record's gap) later.
+  EXPECT_EQ(bytes::U64(b, 48 + 3 * 144 + 8), 7u << 20);
+  EXPECT_EQ(bytes::U64(b, 48 + 4 * 144 + 8), 8u << 20);
+  EXPECT_EQ(bytes::U64(b, 48 + 8 * 144 + 8), 11u << 20);
+}
+
+TEST(SimDrives, GptLayoutListsEveryUsedEntryWithTypesAndNames) {
+  SimMachine m(sim::DefaultProfile());
+  bool ok = false;
+  const auto bytes = LayoutBytes(L"\\\\.\\physicaldrive0", &ok);
+  ASSERT_TRUE(ok);
+  const std::span<const std::uint8_t> b(bytes);
+  EXPECT_EQ(bytes::U32(b, 0), 1u);
+  ASSERT_EQ(bytes::U32(b, 4), 4u);
+  EXPECT_EQ(bytes::U32(b, 0x28), 128u) << "MaxPartitionCount";
+  const std::uint64_t offsets[4] = {1ull << 20, 261ull << 20, 389ull << 20, 456389ull << 20};
+  for (std::size_t i = 0; i < 4; ++i) {
+    const std::size_t at = 48 + i * 144;
+    EXPECT_EQ(bytes::U64(b, at + 8), offsets[i]) << i;
+    EXPECT_EQ(bytes::U32(b, at + 0x18), i + 1) << i;
+  }
+  sim::Guid type;
+  std::copy(b.begin() + 48 + 144 + 0x20, b.begin() + 48 + 144 + 0x30, type.begin());
+  EXPECT_EQ(sim::GuidText(type), sim::kGptMicrosoftReserved);
+  EXPECT_EQ(bytes::U16(b, 48 + 0x48), 'B') << "Basic data partition";
+  // The empty second disk: GPT without entries.
+  const auto empty = LayoutBytes(L"\\\\.\\PHYSICALDRIVE1", &ok);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(bytes::U32(empty, 0), 1u);
+  EXPECT_EQ(bytes::U32(empty, 4), 0u);
+}
+
+TEST(SimDrives, LayoutThatDoesNotFitTheBufferFailsAsWindowsDoes) {
+  SimMachine m(sim::DefaultProfile());
+  os::UniqueHandle h(
+      os::CreateFileW(L"\\\\.\\PHYSICALDRIVE0", os::kGenericRead, 3, os::kOpenExisting, 0x80));
+  std::vector<std::uint8_t> small(48 + 3 * 144);
+  std::uint32_t returned = 7;
+  EXPECT_FALSE(os::DeviceIoControl(h.get(), kIoctlDiskGetDriveLayoutEx, nullptr, 0, small.data(),
+                                   static_cast<std::uint32_t>(small.size()), &returned));
+  EXPECT_EQ(os::GetLastError(), os::kErrorInsufficientBuffer);
+}
+
+TEST(SimDrives, RawReadsAreWholeSectorsAndCounted) {
+  SimMachine m(sim::DefaultProfile());
+  os::UniqueHandle h(
+      os::CreateFileW(L"\\\\.\\PHYSICALDRIVE0", os::kGenericRead, 3, os::kOpenExisting, 0x80));
+  std::uint8_t sector[512];
+  std::uint32_t read = 0;
+  ASSERT_TRUE(os::SetFilePointerEx(h.get(), 0, os::kFileBegin));
+  ASSERT_TRUE(os::ReadFile(h.get(), sector, 512, &read));
+  EXPECT_EQ(read, 512u);
+  EXPECT_EQ(sector[0x1BE + 4], 0xEE) << "protective MBR";
+  EXPECT_EQ(sim::DiskBytesReadByProduct(*m), 512u);
+  EXPECT_FALSE(os::ReadFile(h.get(), sector, 100, &read)) << "not a whole sector";
+  EXPECT_EQ(os::GetLastError(), os::kErrorInvalidParameter);
+  // At the end of the disk a read gives nothing.
+  ASSERT_TRUE(os::SetFilePointerEx(h.get(), 0, os::kFileEnd));
+  EXPECT_TRUE(os::ReadFile(h.get(), sector, 512, &read));
+  EXPECT_EQ(read, 0u);
+}
+
+TEST(SimDrives, LaidOutDisksAreSparse) {
+  SimMachine m(sim::DefaultProfile());
+  EXPECT_EQ(sim::DiskBytes(*m, 0), 476940ull << 20);
+#ifndef _WIN32
+  struct stat st {};
+  ASSERT_EQ(::stat(sim::DiskImagePath(*m, 0).string().c_str(), &st), 0);
+  EXPECT_LT(static_cast<std::uint64_t>(st.st_blocks) * 512, 16ull << 20)
+      << "a 500 GB disk costs only what was written";
+#endif
+}
+
+// ---- Volumes ---------------------------------------------------------------------------------
+
+std::wstring RootList() {
+  std::vector<wchar_t> roots;
+  const std::uint32_t n = os::GetLogicalDriveStringsW(105, &roots);
+  return std::wstring(roots.begin(), roots.begin() + std::min<std::size_t>(n, roots.size()));
+}
+
+TEST(SimVolumes, LettersComeFromTheProfileAndCIsAlwaysThere) {
+  {
+    SimMachine m(sim::DefaultProfile());
+    EXPECT_EQ(RootList(), std::wstring(L"C:\\\0D:\\\0", 8));
+  }
+  {
+    SimMachine m(DisksProfile({LaidOutDisk(0, "gpt", {Part("ntfs", L"X", 1, L'F')}),
+                               ImageDisk(1, ImagePath("gpt-labels.img"), {{L'E', 3}, {L'G', 9}})}));
+    EXPECT_EQ(RootList(), std::wstring(L"C:\\\0E:\\\0F:\\\0", 12)) << "partition 9 does not exist";
+    std::wstring label = L"x";
+    EXPECT_TRUE(os::GetVolumeInformationW(L"C:\\", &label));
+    EXPECT_EQ(label, L"") << "C: of the host folder";
+    EXPECT_TRUE(os::GetVolumeInformationW(L"e:\\", &label));
+    EXPECT_EQ(label, L"recovery");
+    EXPECT_FALSE(os::GetVolumeInformationW(L"G:\\", &label));
+  }
+}
+
+TEST(SimVolumes, RootListThatDoesNotFitReturnsTheSizeNeeded) {
+  SimMachine m(sim::DefaultProfile());
+  std::vector<wchar_t> roots;
+  EXPECT_EQ(os::GetLogicalDriveStringsW(8, &roots), 9u);
+  EXPECT_TRUE(roots.empty());
+  EXPECT_EQ(os::GetLogicalDriveStringsW(9, &roots), 8u);
+  m->AddFault("GetLogicalDriveStringsW");
+  EXPECT_EQ(os::GetLogicalDriveStringsW(105, &roots), 0u);
+}
+
+TEST(SimVolumes, LabelIsReadFromTheFileSystemNotFromTheProfile) {
+  SimMachine m(DisksProfile(
+      {LaidOutDisk(0, "mbr",
+                   {Part("fat32", L"OLD", 2, L'E'), Part("bitlocker", L"Recovery", 1, L'F'),
+                    Part("raw", L"", 1, L'G')})}));
+  std::wstring label;
+  ASSERT_TRUE(os::GetVolumeInformationW(L"E:\\", &label));
+  EXPECT_EQ(label, L"OLD");
+  EXPECT_FALSE(os::GetVolumeInformationW(L"F:\\", &label)) << "a locked BitLocker volume";
+  EXPECT_FALSE(os::GetVolumeInformationW(L"G:\\", &label)) << "no file system";
+  // Relabel on the image itself.
+  const sim::DiskLayout layout = sim::ReadDiskLayout(*m, 0);
+  ASSERT_TRUE(sim::FormatPartition(*m, 0, layout.entries[0].offset, layout.entries[0].length,
+                                   "fat32", L"NEW"));
+  ASSERT_TRUE(os::GetVolumeInformationW(L"E:\\", &label));
+  EXPECT_EQ(label, L"NEW");
+}
+
+TEST(SimVolumes, ExtentsGiveTheDriveNumberAndStartingOffset) {
+  auto disk = LaidOutDisk(3, "gpt", {Part("ntfs", L"A", 1), Part("ntfs", L"B", 2, L'E')});
+  SimMachine m(DisksProfile({disk}));
+  os::UniqueHandle v(os::CreateFileW(L"\\\\.\\E:", os::kGenericRead, 7, os::kOpenExisting, 0x80));
+  ASSERT_TRUE(v);
+  std::vector<std::uint8_t> out(kDiskExtentsBufferBytes);
+  std::uint32_t returned = 0;
+  ASSERT_TRUE(os::DeviceIoControl(v.get(), kIoctlVolumeGetVolumeDiskExtents, nullptr, 0, out.data(),
+                                  kDiskExtentsBufferBytes, &returned));
+  EXPECT_EQ(returned, 32u);
+  EXPECT_EQ(bytes::U32(out, 0), 1u);
+  EXPECT_EQ(bytes::U32(out, 8), 3u) << "drive number, not profile index";
+  EXPECT_EQ(bytes::U64(out, 16), 2ull << 20);
+  EXPECT_EQ(bytes::U64(out, 24), 2ull << 20);
+  m->AddFault("VolumeDiskExtents:E");
+  EXPECT_FALSE(os::DeviceIoControl(v.get(), kIoctlVolumeGetVolumeDiskExtents, nullptr, 0,
+                                   out.data(), kDiskExtentsBufferBytes, &returned));
+  EXPECT_EQ(os::CreateFileW(L"\\\\.\\Q:", os::kGenericRead, 7, os::kOpenExisting, 0x80),
+            os::kInvalidHandle);
+}
+
+TEST(SimDrives, ImageDisksAreNeverWrittenThrough) {
+  testing_support::TempDir copy;
+  const auto image = copy.path() / "disk.img";
+  std::filesystem::copy_file(ImagePath("recovery-b.img"), image);
+  const auto before = std::filesystem::file_size(image);
+  auto whole = [&image] {
+    std::string bytes(std::filesystem::file_size(image), '\0');
+    std::ifstream in(image, std::ios::binary);
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
+  };
+  const std::string original = whole();
+  SimMachine m(DisksProfile({ImageDisk(0, image, {{L'E', 1}})}));
+  std::wstring label;
+  ASSERT_TRUE(os::GetVolumeInformationW(L"E:\\", &label));
+  EXPECT_EQ(label, L"Recovery");
+  const sim::DiskLayout layout = sim::ReadDiskLayout(*m, 0);
+  ASSERT_TRUE(sim::FormatPartition(*m, 0, layout.entries[0].offset, layout.entries[0].length,
+                                   "ntfs", L"Changed"));
+  ASSERT_TRUE(os::GetVolumeInformationW(L"E:\\", &label));
+  EXPECT_EQ(label, L"Changed");
+  const std::string after = whole();
+  EXPECT_EQ(std::filesystem::file_size(image), before);
+  EXPECT_TRUE(after == original) << "the profile's image is unchanged";
+  EXPECT_NE(sim::DiskImagePath(*m, 0), image) << "reads now come through the overlay";
+}
+
+TEST(SimDrives, PartitionListForAfterJson) {
+  SimMachine m(sim::DefaultProfile());
+  const auto parts = sim::ListPartitions(*m, 0);
+  ASSERT_EQ(parts.size(), 4u);
+  EXPECT_EQ(parts[0].volume.fs, "FAT32");
+  EXPECT_EQ(*parts[0].volume.label, L"SYSTEM");
+  EXPECT_EQ(parts[1].volume.fs, "RAW");
+  EXPECT_FALSE(parts[1].volume.label);
+  EXPECT_EQ(*parts[3].volume.label, L"Recovery");
+  EXPECT_EQ(parts[3].length, 20000ull << 20);
+}
+
+#ifndef _WIN32
+// blkid and sfdisk read the simulator's own images as the real tools' images.
+std::string RunTool(const std::string& command) {
+  std::string out;
+  FILE* p = ::popen(("PATH=$PATH:/usr/sbin:/sbin " + command + " 2>/dev/null").c_str(), "r");
+  if (p == nullptr) return out;
+  char buffer[256];
+  while (std::fgets(buffer, sizeof(buffer), p) != nullptr) out += buffer;
+  ::pclose(p);
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}
+
+TEST(SimDrivesWithRealTools, BlkidAndSfdiskReadTheSimulatorsImages) {
+  SimMachine m(DisksProfile(
+      {LaidOutDisk(
+           0, "gpt",
+           {Part("fat32", L"SYSTEM", 3), Part("raw", L"", 1), Part("ntfs", L"Recovery", 2)}),
+       LaidOutDisk(1, "mbr",
+                   {Part("ntfs", L"A", 1), Part("fat32", L"lower", 2), Part("ntfs", L"C", 1),
+                    Part("ntfs", L"Data", 3), Part("fat32", L"RECOVERY", 3)})}));
+  for (int disk : {0, 1}) {
+    SCOPED_TRACE(disk);
+    const std::string image = sim::DiskImagePath(*m, disk).string();
+    const auto parts = sim::ListPartitions(*m, disk);
+    const std::string table = RunTool("sfdisk -d " + image);
+    EXPECT_NE(table.find(disk == 0 ? "label: gpt" : "label: dos"), std::string::npos) << table;
+    for (const auto& p : parts) {
+      SCOPED_TRACE(p.number);
+      EXPECT_NE(table.find("start=" + std::string(12 - std::to_string(p.offset / 512).size(), ' ') +
+                           std::to_string(p.offset / 512)),
+                std::string::npos)
+          << table;
+      const std::string label =
+          RunTool("blkid -p -o value -s LABEL --offset " + std::to_string(p.offset) + " --size " +
+                  std::to_string(p.length) + " " + image);
+      EXPECT_EQ(label, p.volume.label ? sim::ToUtf8(*p.volume.label) : "");
+    }
+  }
+}
+#endif
+
+}  // namespace

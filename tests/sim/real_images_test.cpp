@@ -1,0 +1,202 @@
+// Labels and the locator on disk images made by the real tools (tests/make-images.sh), compared
+// with what blkid reads from the same bytes.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "probes/recovery_locator.h"
+#include "sim/disk_profiles.h"
+#include "sim/sim_fixture.h"
+
+namespace {
+
+using testing_support::DisksProfile;
+using testing_support::ImageDisk;
+using testing_support::ImagePath;
+using testing_support::Locate;
+using testing_support::SimMachine;
+
+struct BlkidLine {
+  std::int64_t offset = 0;
+  std::string label;  // "<none>": blkid reads no label
+};
+
+std::vector<BlkidLine> Manifest(const std::string& image) {
+  std::vector<BlkidLine> lines;
+  std::ifstream in(ImagePath(image + ".blkid"));
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    BlkidLine l;
+    std::string size;
+    std::getline(fields, size, '\t');
+    l.offset = std::stoll(size);
+    std::getline(fields, size, '\t');
+    std::getline(fields, l.label);
+    lines.push_back(l);
+  }
+  return lines;
+}
+
+struct Reading {
+  std::int32_t result = -1;
+  std::wstring label;
+};
+
+Reading ReadAt(std::int64_t offset) {
+  os::UniqueHandle h(os::CreateFileW(L"\\\\.\\PHYSICALDRIVE0", os::kGenericRead,
+                                     os::kFileShareRead | os::kFileShareWrite, os::kOpenExisting,
+                                     os::kFileAttributeNormal));
+  Reading r;
+  r.label = L"<unset>";
+  r.result = ReadVolumeLabel(h.get(), &r.label, offset);
+  return r;
+}
+
+// Where the product's rules and blkid's must part, and why.
+struct Difference {
+  const char* image;
+  std::size_t index;  // the partition's line in the manifest
+  std::int32_t result;
+  const char* label;
+  const char* why;
+};
+const Difference kDifferences[] = {
+    {"fat32-cases.img", 2, 4, "",
+     "attributes 0x28 (label and archive): blkid takes any entry with the label bit and not "
+     "the directory bit; the product takes only attributes exactly 0x08"},
+};
+
+TEST(RealImages, EveryPartitionsLabelAgreesWithBlkid) {
+  const char* images[] = {"gpt-labels.img",  "mbr-extended.img", "fat32-cases.img",
+                          "bitlocker.img",   "recovery-a.img",   "recovery-b.img",
+                          "fat32-alone.img", "ntfs-alone.img"};
+  std::size_t compared = 0;
+  for (const char* image : images) {
+    SCOPED_TRACE(image);
+    const auto lines = Manifest(image);
+    ASSERT_FALSE(lines.empty()) << "no blkid manifest: was tests/make-images.sh run?";
+    SimMachine m(DisksProfile({ImageDisk(0, ImagePath(image))}));
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      SCOPED_TRACE(testing::Message() << "partition line " << i << " at " << lines[i].offset);
+      const Reading r = ReadAt(lines[i].offset);
+      const Difference* differs = nullptr;
+      for (const Difference& d : kDifferences) {
+        if (std::string(d.image) == image && d.index == i) differs = &d;
+      }
+      if (differs != nullptr) {
+        SCOPED_TRACE(differs->why);
+        EXPECT_NE(lines[i].label, differs->label) << "blkid agrees after all";
+        EXPECT_EQ(r.result, differs->result);
+        if (r.result == 0) {
+          EXPECT_EQ(sim::ToUtf8(r.label), differs->label);
+        }
+      } else if (lines[i].label == "<none>") {
+        EXPECT_NE(r.result, 0) << sim::ToUtf8(r.label);
+      } else {
+        EXPECT_EQ(r.result, 0);
+        EXPECT_EQ(sim::ToUtf8(r.label), lines[i].label);
+      }
+      ++compared;
+    }
+  }
+  EXPECT_GE(compared, 19u);
+}
+
+TEST(RealImages, SpecificLabelsAndResults) {
+  struct Case {
+    const char* image;
+    std::size_t index;
+    std::int32_t result;
+    std::wstring label;
+  };
+  const Case cases[] = {
+      {"gpt-labels.img", 2, 0, L"recovery"},   // NTFS in lower case
+      {"gpt-labels.img", 3, 0, L"data 1"},     // FAT32 in lower case, padded with blanks
+      {"gpt-labels.img", 4, 4, L"<unset>"},    // an unformatted partition
+      {"fat32-cases.img", 0, 0, L"RECOVERY"},  // label entry beyond the first cluster
+      {"fat32-cases.img", 1, 4, L"<unset>"},   // deleted label entry
+      {"fat32-cases.img", 3, 0, L"A B"},       // padded to 11 bytes
+      {"bitlocker.img", 0, 4, L"<unset>"},     // BitLocker-marked, NTFS label beneath
+      {"mbr-extended.img", 1, 4, L"<unset>"},  // the extended container's first sector
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.image << " " << c.index);
+    const auto lines = Manifest(c.image);
+    ASSERT_GT(lines.size(), c.index);
+    SimMachine m(DisksProfile({ImageDisk(0, ImagePath(c.image))}));
+    const Reading r = ReadAt(lines[c.index].offset);
+    EXPECT_EQ(r.result, c.result);
+    EXPECT_EQ(r.label, c.label);
+  }
+}
+
+struct ImageLocateCase {
+  const char* name;
+  std::vector<std::pair<int, const char*>> drives;
+  std::map<wchar_t, int> letters_of_first;
+  std::int32_t result, disk, partition;
+  std::wstring root;
+};
+
+class RealImageLocate : public ::testing::TestWithParam<ImageLocateCase> {};
+
+TEST_P(RealImageLocate, FindsTheRecoveryPartition) {
+  const ImageLocateCase& c = GetParam();
+  std::vector<sim::Disk> disks;
+  for (const auto& [drive, image] : c.drives) {
+    disks.push_back(ImageDisk(drive, ImagePath(image),
+                              disks.empty() ? c.letters_of_first : std::map<wchar_t, int>{}));
+  }
+  SimMachine m(DisksProfile(disks));
+  const auto l = Locate();
+  EXPECT_EQ(l.result, c.result);
+  EXPECT_EQ(l.disk, c.disk);
+  EXPECT_EQ(l.partition, c.partition);
+  EXPECT_EQ(l.root, c.root);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, RealImageLocate,
+    ::testing::Values(
+        ImageLocateCase{"TwoDisksBothHoldingRecoveryGpt",
+                        {{0, "recovery-a.img"}, {1, "recovery-b.img"}},
+                        {{L'E', 2}},
+                        0,
+                        0,
+                        2,
+                        L"E:\\"},
+        ImageLocateCase{"TwoDisksBothHoldingRecoveryMbr",
+                        {{1, "recovery-a.img"}, {0, "recovery-b.img"}},
+                        {{L'E', 2}},
+                        0,
+                        0,
+                        1,
+                        L""},
+        ImageLocateCase{"GapInDriveNumbers",
+                        {{0, "bitlocker.img"}, {2, "recovery-a.img"}},
+                        {},
+                        4,
+                        0,
+                        0,
+                        L"<unset>"},
+        ImageLocateCase{"BitLockerThenRecovery",
+                        {{0, "bitlocker.img"}, {1, "recovery-b.img"}},
+                        {},
+                        0,
+                        1,
+                        1,
+                        L""},
+        ImageLocateCase{
+            "LogicalPartitionOnMbr", {{0, "mbr-extended.img"}}, {{L'R', 2}}, 0, 0, 2, L"R:\\"},
+        ImageLocateCase{
+            "LowerCaseNtfsOnGpt", {{0, "gpt-labels.img"}}, {{L'D', 3}}, 0, 0, 3, L"D:\\"},
+        ImageLocateCase{
+            "LabelBeyondTheFirstCluster", {{0, "fat32-cases.img"}}, {{L'D', 2}}, 0, 0, 1, L""}),
+    [](const ::testing::TestParamInfo<ImageLocateCase>& info) {
+      return std::string(info.param.name);
+    });
+
+}  // namespace
