@@ -12,8 +12,9 @@ using testing_support::SimMachine;
 
 namespace {
 
+// The default notebook, so that a run goes the whole way.
 sim::Profile WithFaults(std::initializer_list<std::string> faults, int bits = 64) {
-  sim::Profile p;
+  sim::Profile p = sim::DefaultProfile();
   p.windows_bits = bits;
   p.faults = faults;
   return p;
@@ -48,7 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<DetectCase>& info) { return std::string(info.param.name); });
 
 TEST(Entry, SixtyFourBitSwitchesRedirectionOffBeforeAnyFolderIsResolved) {
-  SimMachine m;
+  SimMachine m(WithFaults({}));
   EXPECT_EQ(sim::RunProduct(*m, L""), 0);
   EXPECT_EQ(g_RunEnvironment.bIs64BitOS, 1);
   EXPECT_TRUE(m->redirection_switched);
@@ -65,7 +66,7 @@ TEST(Entry, ThirtyTwoBitLeavesRedirectionAlone) {
 }
 
 TEST(Entry, ResolvesTheFoldersAndToolPaths) {
-  sim::Profile p;
+  sim::Profile p = WithFaults({});
   p.windows_dir = L"D:\\WIN8";
   p.system_dir = L"D:\\WIN8\\System32";
   SimMachine m(p);
@@ -86,7 +87,7 @@ TEST(Entry, FailingFolderQueryLeavesPathsStartingWithTheBackslash) {
 }
 
 TEST(Entry, VeryLongWindowsFolderIsUsedWhole) {
-  sim::Profile p;
+  sim::Profile p = WithFaults({});
   p.windows_dir = L"C:";
   for (int i = 0; i < 30; ++i) p.windows_dir += L"\\Windows" + std::to_wstring(i);
   p.system_dir = p.windows_dir + L"\\system32";
@@ -120,14 +121,14 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<ComCase>& info) { return std::string(info.param.name); });
 
 TEST(Entry, ComStaysInitialisedForTheRunAndTheFlagIsSet) {
-  SimMachine m;
+  SimMachine m(WithFaults({}));
   sim::RunProduct(*m, L"");
   EXPECT_EQ(g_RunEnvironment.bIsComInitialized, 1);
   EXPECT_EQ(m->com_initialized, 1);  // the entry point does not uninitialise on this path
 }
 
 TEST(Entry, CommandLineIsRaisedAndTheModeChosen) {
-  SimMachine m;
+  SimMachine m(WithFaults({}));
   sim::RunProduct(*m, L"-mode=Enhanced");
   EXPECT_EQ(g_RunEnvironment.szCommandLine, L"-MODE=ENHANCED");
   EXPECT_EQ(g_RunEnvironment.bIsMaximizedMode, 0);
@@ -138,12 +139,21 @@ TEST(Entry, CommandLineIsRaisedAndTheModeChosen) {
 namespace {
 
 TEST(Entry, NormalRunEndsWithExitCodeZeroAndOneStampedEndLine) {
-  sim::Profile p;
-  p.clock = os::LocalTime{2013, 6, 3, 9, 0, 0};
+  sim::Profile p = WithFaults({});
+  p.firmware->ISRT = false;  // the gate stays shut: no pauses, the clock stands still
   SimMachine m(p);
   EXPECT_EQ(sim::RunProduct(*m, L""), 0);
   const std::string log = FileBytes(*m, L"C:\\Windows\\Temp\\TempProc.log");
-  EXPECT_EQ(log.substr(log.size() - 38), "[2013/06/03 09:00:00]\tEnd process...\r\n");
+  const std::string end = "[2013/06/03 09:00:00]\tEnd process...\r\n";
+  ASSERT_GE(log.size(), end.size());
+  EXPECT_EQ(log.substr(log.size() - end.size()), end);
+  EXPECT_EQ(log.find("End process..."), log.size() - end.size() + 22) << "only one end line";
+}
+
+TEST(Entry, EarlyEndGivesExitCodeOne) {
+  SimMachine m;  // no disk at all: the inventory is empty
+  EXPECT_EQ(sim::RunProduct(*m, L""), 1);
+  EXPECT_EQ(FileBytes(*m, L"C:\\Windows\\Temp\\TempProc.log"), "");
 }
 
 }  // namespace
