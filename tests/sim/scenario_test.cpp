@@ -1,0 +1,370 @@
+// Whole runs on simulated notebooks. Each scenario's run log, scripts, transcript and exit code
+// are compared byte for byte with the golden files in tests/data/scenarios/<name>/, and a few
+// focused checks say what the scenario is about. CS_UPDATE_GOLDEN=1 rewrites the golden files
+// from the current runs (review the diff before committing it).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <sstream>
+
+#include "app/run_environment.h"
+#include "sim/profile.h"
+#include "sim/run.h"
+#include "sim/sim_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::SimMachine;
+
+// What a run leaves that the golden files hold; nullopt: the file was not written.
+struct RunFiles {
+  int exitCode = -1;
+  std::map<std::string, std::optional<std::string>> files;
+
+  const std::string& Log() const { return *files.at("TempProc.log"); }
+  const std::optional<std::string>& File(const std::string& name) const { return files.at(name); }
+  const std::string& Transcript() const { return *files.at("transcript.tsv"); }
+};
+
+const char* const kTempFiles[] = {"TempProc.log", "TScriptClean2ndHDD.txt",
+                                  "TScriptCreate2ndHDD.txt"};
+
+struct Scenario {
+  const char* name;
+  std::function<void(sim::Profile&)> change;
+  const wchar_t* commandLine;
+  int exitCode;
+  std::function<void(const RunFiles&)> check;
+};
+
+sim::WmiProperty Text(const wchar_t* name, const wchar_t* value) {
+  sim::WmiProperty p;
+  p.name = name;
+  p.value.kind = os::WmiValue::Kind::Text;
+  p.value.text = value;
+  return p;
+}
+
+sim::WmiProperty Number(const wchar_t* name, std::int32_t value) {
+  sim::WmiProperty p;
+  p.name = name;
+  p.value.kind = os::WmiValue::Kind::Int32;
+  p.value.i32 = value;
+  return p;
+}
+
+// A small disk: its drive number, WMI index and media type, a few partitions, and how the
+// storage tool lists it.
+sim::Disk MakeDisk(int index, const wchar_t* mediaType, std::uint64_t sizeMb,
+                   std::vector<sim::Partition> partitions, const char* rstId, const char* rstSize) {
+  sim::Disk d;
+  d.drive = index;
+  d.wmi = {Number(L"Index", index), Text(L"MediaType", mediaType),
+           Text(L"Model", L"Scenario Disk"), Text(L"Size", std::to_wstring(sizeMb << 20).c_str())};
+  d.rotation.rate = 5400;
+  d.size_mb = sizeMb;
+  d.style = "gpt";
+  d.partitions = std::move(partitions);
+  if (rstId != nullptr) {
+    d.rst = sim::RstView{rstId, "Disk", "SATA", "Normal", rstSize, "0 GB", "False",
+                         "Available", "SN" + std::string(rstId), "Scenario Disk"};
+  }
+  return d;
+}
+
+sim::Partition Part(const char* fs, const wchar_t* label, std::uint64_t sizeMb) {
+  sim::Partition p;
+  p.fs = fs;
+  p.label = label;
+  p.size_mb = sizeMb;
+  return p;
+}
+
+void RenameDefaultRecovery(sim::Profile& p, const wchar_t* label) {
+  for (sim::Partition& part : p.disks[0].partitions) {
+    if (part.label == L"Recovery") part.label = label;
+  }
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// The transcript's lines without the installer runs, which every run has four of.
+std::string ActionLines(const std::string& transcript) {
+  std::istringstream in(transcript);
+  std::string line, out;
+  while (std::getline(in, line)) {
+    if (line.find("InstQORWMIACPISrv64.exe") == std::string::npos) out += line + "\n";
+  }
+  return out;
+}
+
+void ExpectNoToolRan(const RunFiles& r) {
+  EXPECT_EQ(r.Transcript().find("cmd.exe"), std::string::npos) << r.Transcript();
+  EXPECT_EQ(r.Transcript().find("diskpart.exe"), std::string::npos) << r.Transcript();
+  EXPECT_FALSE(r.File("TScriptClean2ndHDD.txt").has_value());
+  EXPECT_FALSE(r.File("TScriptCreate2ndHDD.txt").has_value());
+}
+
+const std::string kC4a =
+    "cmd.exe\t/c C:\\Windows\\Temp\\RSTCLI64.exe --accelerate --createCache --SSD 0-1-0-0 "
+    "--cache-size ";
+
+std::vector<Scenario> Scenarios() {
+  return {
+      {"default", [](sim::Profile&) {}, L"", 0,
+       [](const RunFiles& r) {
+         EXPECT_NE(r.Transcript().find(kC4a + "23.5\t"), std::string::npos);
+         EXPECT_NE(r.Transcript().find("--disk-to-accel 0-0-0-0 --mode maximized\t"), std::string::npos);
+         EXPECT_EQ(*r.File("TScriptClean2ndHDD.txt"), "sel disk 1\r\nclean\r\n");
+         EXPECT_NE(r.Log().find("Get MasterHDD info, DiskIndex = 0\r\n"), std::string::npos);
+         EXPECT_NE(r.Log().find("Get SecondHDD info, DiskIndex = 1\r\n"), std::string::npos);
+       }},
+      {"windows_32bit", [](sim::Profile& p) { p.windows_bits = 32; }, L"", 0,
+       [](const RunFiles& r) {
+         EXPECT_EQ(Count(r.Transcript(), "RSTCLI64.exe"), 0u);
+         // C1, C2, the report, C3, C4, C5 and C2 again.
+         EXPECT_EQ(Count(r.Transcript(), "\\Temp\\RSTCLI.exe "), 7u);
+         EXPECT_NE(r.Transcript().find("--cache-size 18.6\t"), std::string::npos);
+         EXPECT_EQ(*r.File("TScriptCreate2ndHDD.txt"),
+                   "sel disk 1\r\nclean\r\nCreate Partition Primary ID=84\r\n");
+       }},
+      {"enhanced_mode", [](sim::Profile&) {}, L"Enhanced", 0,
+       [](const RunFiles& r) {
+         EXPECT_NE(r.Transcript().find("--mode enhanced\t"), std::string::npos);
+         EXPECT_EQ(r.Transcript().find("--mode maximized"), std::string::npos);
+       }},
+      {"both_modes_maximized_wins", [](sim::Profile&) {}, L"ENHANCED MAXIMIZED", 0,
+       [](const RunFiles& r) {
+         EXPECT_NE(r.Transcript().find("--mode maximized\t"), std::string::npos);
+       }},
+      {"iffs_off", [](sim::Profile& p) { p.firmware->IFFS = false; }, L"", 0,
+       [](const RunFiles& r) {
+         EXPECT_EQ(r.Transcript().find("--cache-size"), std::string::npos);
+         EXPECT_NE(r.Transcript().find("--createCache --SSD 0-1-0-0\t"), std::string::npos);
+         EXPECT_TRUE(r.File("TScriptCreate2ndHDD.txt").has_value());
+         EXPECT_NE(r.Log().find("bIsSupportIFFS = FALSE."), std::string::npos);
+         // The fixed text says TRUE for IFFS whatever the flag holds.
+         EXPECT_NE(r.Log().find("bIsSupportIFFS =TRUE, create 2ndHDD"), std::string::npos);
+       }},
+      {"raid0_on", [](sim::Profile& p) { p.firmware->RAID0 = true; }, L"", 0, ExpectNoToolRan},
+      {"isrt_off", [](sim::Profile& p) { p.firmware->ISRT = false; }, L"", 0, ExpectNoToolRan},
+      {"no_control_device", [](sim::Profile& p) { p.firmware.reset(); }, L"", 0,
+       [](const RunFiles& r) {
+         EXPECT_EQ(Count(r.Log(), " = FALSE."), 4u);
+         EXPECT_EQ(Count(r.Transcript(), "InstQORWMIACPISrv64.exe\t-i check\t"), 4u);
+         ExpectNoToolRan(r);
+       }},
+      {"three_fixed_disks",
+       [](sim::Profile& p) {
+         p.disks.push_back(MakeDisk(2, L"Fixed hard disk media", 64, {}, "0-2-0-0", "0.06 GB"));
+       },
+       L"", 0,
+       [](const RunFiles& r) {
+         ExpectNoToolRan(r);
+         EXPECT_EQ(Count(r.Log(), "Get SecondHDD info"), 2u);
+       }},
+      {"only_removable_disks",
+       [](sim::Profile& p) {
+         for (sim::Disk& d : p.disks) {
+           for (sim::WmiProperty& w : d.wmi) {
+             if (w.name == L"MediaType") w.value.text = L"Removable Media";
+           }
+         }
+       },
+       L"", 0,
+       [](const RunFiles& r) {
+         ExpectNoToolRan(r);
+         EXPECT_EQ(r.Log().find("Get "), std::string::npos) << "no fixed disk, no role line";
+       }},
+      {"roles_in_reverse_order",
+       [](sim::Profile& p) { std::swap(p.disks[0], p.disks[1]); }, L"", 0,
+       [](const RunFiles& r) {
+         const std::size_t second = r.Log().find("Get SecondHDD info, DiskIndex = 1");
+         const std::size_t master = r.Log().find("Get MasterHDD info, DiskIndex = 0");
+         ASSERT_NE(second, std::string::npos);
+         ASSERT_NE(master, std::string::npos);
+         EXPECT_LT(second, master);
+         EXPECT_EQ(*r.File("TScriptClean2ndHDD.txt"), "sel disk 1\r\nclean\r\n");
+       }},
+      {"recovery_on_removable_disk",
+       [](sim::Profile& p) {
+         RenameDefaultRecovery(p, L"Data");
+         sim::Disk usb = MakeDisk(2, L"External hard disk media", 64,
+                                  {Part("fat32", L"RECOVERY", 40)}, nullptr, nullptr);
+         usb.style = "mbr";
+         p.disks.push_back(usb);
+       },
+       L"", 0,
+       [](const RunFiles& r) {
+         ExpectNoToolRan(r);
+         EXPECT_EQ(Count(r.Log(), "Get SecondHDD info"), 2u);
+         EXPECT_NE(r.Log().find("[Debug]: 'Recovery' partition is not on a fixed disk, skip "
+                                "2ndHDD setup\r\n"),
+                   std::string::npos);
+         EXPECT_NE(r.Log().find("End process..."), std::string::npos);
+       }},
+      {"no_recovery_partition", [](sim::Profile& p) { RenameDefaultRecovery(p, L"Data"); }, L"",
+       1,
+       [](const RunFiles& r) {
+         const std::string end = "[Debug]: Not exist 'Recovery' partition on Disk[0]\r\n";
+         ASSERT_GE(r.Log().size(), end.size());
+         EXPECT_EQ(r.Log().substr(r.Log().size() - end.size()), end);
+         EXPECT_EQ(r.Log().find("Get "), std::string::npos);
+         ExpectNoToolRan(r);
+       }},
+      {"layout_query_fails",
+       [](sim::Profile& p) {
+         RenameDefaultRecovery(p, L"Data");
+         p.faults.push_back("DriveLayout:1");
+       },
+       L"", 1,
+       [](const RunFiles& r) {
+         // The number is the drive whose layout query failed.
+         EXPECT_NE(r.Log().find("[Debug]: Not exist 'Recovery' partition on Disk[1]\r\n"),
+                   std::string::npos);
+         ExpectNoToolRan(r);
+       }},
+      {"empty_report",
+       [](sim::Profile& p) {
+         p.storage_report = fs::path(CS_SOURCE_DIR) / "tests" / "data" / "reports" / "empty.txt";
+       },
+       L"", 0,
+       [](const RunFiles& r) {
+         // No device: the default ids, and the cache sized from the bound 999999.
+         EXPECT_NE(r.Transcript().find(kC4a + "999990.5\t"), std::string::npos);
+         EXPECT_NE(r.Transcript().find("--disk-to-accel 0-0-0-0 "), std::string::npos);
+       }},
+      {"inventory_fails", [](sim::Profile& p) { p.faults.push_back("ExecQuery"); }, L"", 1,
+       [](const RunFiles& r) {
+         EXPECT_EQ(r.Log(), "");
+         EXPECT_EQ(r.Transcript(), "");
+       }},
+      {"inventory_empty", [](sim::Profile& p) { p.disks.clear(); }, L"", 1,
+       [](const RunFiles& r) { EXPECT_EQ(r.Log(), ""); }},
+      {"memory_query_fails", [](sim::Profile& p) { p.memory_kb.reset(); }, L"", 0,
+       [](const RunFiles& r) {
+         EXPECT_EQ(r.Log().find("Size = "), std::string::npos);
+         EXPECT_NE(r.Transcript().find(kC4a + "27.5\t"), std::string::npos);  // 32 - (4.0 + 0.5)
+       }},
+      {"storage_tool_missing", [](sim::Profile& p) { p.storage_tool = false; }, L"", 0,
+       [](const RunFiles& r) {
+         EXPECT_NE(r.Transcript().find(kC4a), std::string::npos);
+         EXPECT_NE(r.Transcript().find("--disk-to-accel 0-0-0-0 "), std::string::npos);
+         EXPECT_NE(r.Transcript().find("\t9009\n"), std::string::npos);
+         EXPECT_NE(r.Log().find("End process..."), std::string::npos);
+       }},
+      {"com_fails", [](sim::Profile& p) { p.faults.push_back("CoInitializeSecurity"); }, L"", 0,
+       [](const RunFiles& r) {
+         EXPECT_FALSE(r.File("TempProc.log").has_value());
+         EXPECT_EQ(r.Transcript(), "");
+       }},
+  };
+}
+
+fs::path GoldenDir(const std::string& name) {
+  return fs::path(CS_SOURCE_DIR) / "tests" / "data" / "scenarios" / name;
+}
+
+std::optional<std::string> ReadHostFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream data;
+  data << in.rdbuf();
+  return data.str();
+}
+
+RunFiles RunScenario(const Scenario& scenario) {
+  sim::Profile profile = sim::DefaultProfile();
+  scenario.change(profile);
+  SimMachine m(profile);
+  RunFiles r;
+  r.exitCode = sim::RunProduct(*m, scenario.commandLine);
+  for (const char* name : kTempFiles) {
+    r.files[name] = m->ReadFile(L"C:\\Windows\\Temp\\" + sim::FromUtf8(name));
+  }
+  r.files["transcript.tsv"] = sim::TranscriptText(*m);
+  r.files["exit_code"] = std::to_string(r.exitCode) + "\n";
+  return r;
+}
+
+class ScenarioRun : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(ScenarioRun, MatchesItsGoldenFilesByteForByte) {
+  const Scenario& scenario = GetParam();
+  const RunFiles r = RunScenario(scenario);
+  EXPECT_EQ(r.exitCode, scenario.exitCode);
+
+  const fs::path golden = GoldenDir(scenario.name);
+  const char* update = std::getenv("CS_UPDATE_GOLDEN");
+  if (update != nullptr && std::string(update) == "1") {
+    fs::create_directories(golden);
+    for (const auto& [name, bytes] : r.files) {
+      if (bytes) {
+        std::ofstream(golden / name, std::ios::binary) << *bytes;
+      } else {
+        fs::remove(golden / name);
+      }
+    }
+  }
+  for (const auto& [name, bytes] : r.files) {
+    SCOPED_TRACE(name);
+    const std::optional<std::string> expected = ReadHostFile(golden / name);
+    ASSERT_EQ(bytes.has_value(), expected.has_value())
+        << (bytes ? "written but no golden file " : "not written but golden file exists ")
+        << (golden / name).string();
+    if (bytes) {
+      EXPECT_EQ(*bytes, *expected);
+    }
+  }
+  if (scenario.check) scenario.check(r);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Notebooks, ScenarioRun, ::testing::ValuesIn(Scenarios()),
+    [](const ::testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
+
+// The four pauses stand at their places: after C3, between "Set accelerate mode..." and C5,
+// after the second C2, after D2.
+TEST(ScenarioPauses, StandWhereTheSequencePutsThem) {
+  SimMachine m(sim::DefaultProfile());
+  ASSERT_EQ(sim::RunProduct(*m, L""), 0);
+  const std::string actions = ActionLines(sim::TranscriptText(*m));
+  std::vector<std::string> kinds;
+  std::istringstream in(actions);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("sleep\t", 0) == 0) {
+      kinds.push_back(line);
+    } else if (line.find("-M --delete-all-metadata") != std::string::npos) {
+      kinds.push_back("C3");
+    } else if (line.find("--setAccelConfig") != std::string::npos) {
+      kinds.push_back("C5");
+    } else if (line.find("--createCache") != std::string::npos) {
+      kinds.push_back("C4");
+    } else if (line.find("TScriptCreate2ndHDD") != std::string::npos) {
+      kinds.push_back("D2");
+    } else if (line.find("-I >> ") != std::string::npos) {
+      kinds.push_back("C2");
+    } else if (line.find("echo") != std::string::npos) {
+      kinds.push_back("C6");
+    } else {
+      kinds.push_back("other");
+    }
+  }
+  const std::vector<std::string> expected = {
+      "other", "C2", "other", "other", "C3", "sleep\t2000", "C4", "sleep\t2000", "C5", "C6", "C2",
+      "sleep\t5000", "D2", "sleep\t2000"};
+  EXPECT_EQ(kinds, expected) << actions;
+  EXPECT_EQ(m->elapsed_ms(), 11000u);
+}
+
+}  // namespace
