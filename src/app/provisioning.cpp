@@ -1,14 +1,15 @@
 #include "app/provisioning.h"
 
 #include <cstdint>
+#include <iterator>
 #include <string>
 
 #include "app/disk_roles.h"
 #include "app/run_environment.h"
 #include "platform/os.h"
 #include "probes/disk_inventory.h"
-#include "probes/firmware.h"
 #include "probes/disk_record.h"
+#include "probes/firmware.h"
 #include "probes/recovery_locator.h"
 #include "textout/format.h"
 #include "textout/log_writer.h"
@@ -17,71 +18,79 @@
 
 namespace {
 
-// Steps 14 to 20: the storage tool, the two diskpart scripts and the pauses between them.
+// Runs "/c <Windows>\Temp\<storage tool> <arguments>" through cmd.exe. The tool's path is not
+// quoted; the files its output goes to are.
+void RunStorageTool(const RunEnvironment& env, const std::wstring& arguments) {
+  const wchar_t* tool = env.bIs64BitOS != 0 ? L"RSTCLI64.exe" : L"RSTCLI.exe";
+  RunProgram(env.szCmdExePath, textout::Format(L"/c %ls\\Temp\\%ls %ls", env.szWindowsDir.c_str(),
+                                               tool, arguments.c_str()));
+}
+
+void RunDiskpartScript(const RunEnvironment& env, const std::wstring& scriptPath) {
+  RunProgram(env.szDiskpartExePath, textout::Format(L"/s \"%ls\"", scriptPath.c_str()));
+}
+
+// The provisioning branch: the storage tool's information and report, the clean script, the
+// cache volume and acceleration mode, and the script that creates the Rapid Start partition,
+// in this fixed order with the pauses the tool needs between them.
 void ProvisionSecondDisk(const RunEnvironment& env, LogWriter& runLog, const DiskRecord& SecondHDD,
                          int bIsSupportIFFS, std::uint32_t nInstalledMemoryMB) {
   const wchar_t* dir = env.szWindowsDir.c_str();
-  const wchar_t* tool = env.bIs64BitOS != 0 ? L"RSTCLI64.exe" : L"RSTCLI.exe";
-  const std::wstring& cmd = env.szCmdExePath;
   const int secondIndex = static_cast<int>(SecondHDD.Index);
+  const std::wstring toolLog = textout::Format(L"\"%ls\\Temp\\IntelRSTCli.log\"", dir);
 
-  // Step 14.
   runLog.WriteStamped(
       L"Two Storages: small 2ndHDD, bIsSupportISRT = TRUE & bIsSupportIFFS =TRUE, create 2ndHDD "
       L"disk layout...");
   runLog.WriteStamped(L"Run Intel RSTCli Tool... Get system infomation to IntelRSTCli.log");
-  RunProgram(cmd, textout::Format(L"/c %ls\\Temp\\%ls -V > \"%ls\\Temp\\IntelRSTCli.log\"", dir, tool, dir));
-  const std::wstring c2 =
-      textout::Format(L"/c %ls\\Temp\\%ls -I >> \"%ls\\Temp\\IntelRSTCli.log\"", dir, tool, dir);
-  RunProgram(cmd, c2);
+  RunStorageTool(env, L"-V > " + toolLog);
+  RunStorageTool(env, L"-I >> " + toolLog);
+
   RstDeviceList rstDevices;
-  ReadRstDeviceReport(rstDevices);
+  ReadRstDeviceReport(rstDevices);  // an unreadable report leaves the default device ids
   std::uint32_t smallestSize = 0;
   const std::wstring cacheDeviceId = SelectCacheDevice(rstDevices, &smallestSize);
   const std::wstring diskToAccelerateId = SelectDiskToAccelerate(rstDevices);
   const double cacheSize = ComputeCacheSize(smallestSize, nInstalledMemoryMB, env.bIs64BitOS);
 
-  // Step 15: the clean script stays open until the end of the branch.
+  // The clean script's writer lives to the end of the branch, as the create script's does.
   LogWriter cleanScript;
   const std::wstring cleanPath = textout::Format(L"%ls\\Temp\\TScriptClean2ndHDD.txt", dir);
   cleanScript.Open(cleanPath);
   cleanScript.WriteLine(textout::Format(L"sel disk %d", secondIndex));
   cleanScript.WriteLine(L"clean");
-  RunProgram(env.szDiskpartExePath, textout::Format(L"/s \"%ls\"", cleanPath.c_str()));
+  RunDiskpartScript(env, cleanPath);
 
-  // Step 16.
   runLog.WriteStamped(L"Run Intel RSTCli Tool... Delete all metadata...");
-  RunProgram(cmd, textout::Format(L"/c %ls\\Temp\\%ls -M --delete-all-metadata", dir, tool));
+  RunStorageTool(env, L"-M --delete-all-metadata");
   os::Sleep(2000);
 
-  // Step 17.
   runLog.WriteStamped(L"Run Intel RSTCli Tool... Create cache volume...");
   if (bIsSupportIFFS != 0) {
-    RunProgram(cmd, textout::Format(L"/c %ls\\Temp\\%ls --accelerate --createCache --SSD %ls --cache-size %ls",
-                                    dir, tool, cacheDeviceId.c_str(), FormatCacheSize(cacheSize).c_str()));
+    RunStorageTool(env, textout::Format(L"--accelerate --createCache --SSD %ls --cache-size %ls",
+                                        cacheDeviceId.c_str(), FormatCacheSize(cacheSize).c_str()));
   } else {
-    RunProgram(cmd, textout::Format(L"/c %ls\\Temp\\%ls --accelerate --createCache --SSD %ls", dir, tool,
-                                    cacheDeviceId.c_str()));
+    RunStorageTool(env, L"--accelerate --createCache --SSD " + cacheDeviceId);
   }
 
-  // Step 18.
   runLog.WriteStamped(L"Run Intel RSTCli Tool... Set accelerate mode...");
   os::Sleep(2000);
-  RunProgram(cmd, textout::Format(L"/c %ls\\Temp\\%ls --accelerate --setAccelConfig --disk-to-accel %ls --mode %ls",
-                                  dir, tool, diskToAccelerateId.c_str(),
-                                  env.bIsMaximizedMode != 0 ? L"maximized" : L"enhanced"));
-  RunProgram(cmd, textout::Format(
-                      L"/c echo #======= AFTER RSTCLI ACCELERATE COMMAND =======# >> \"%ls\\Temp\\IntelRSTCli.log\"", dir));
-  RunProgram(cmd, c2);
+  RunStorageTool(env,
+                 textout::Format(L"--accelerate --setAccelConfig --disk-to-accel %ls --mode %ls",
+                                 diskToAccelerateId.c_str(),
+                                 env.bIsMaximizedMode != 0 ? L"maximized" : L"enhanced"));
+  RunProgram(env.szCmdExePath,
+             L"/c echo #======= AFTER RSTCLI ACCELERATE COMMAND =======# >> " + toolLog);
+  RunStorageTool(env, L"-I >> " + toolLog);
   os::Sleep(5000);
 
-  // Step 19.
   runLog.WriteStamped(L"Create IntelRST partition...");
   LogWriter createScript;
   const std::wstring createPath = textout::Format(L"%ls\\Temp\\TScriptCreate2ndHDD.txt", dir);
   createScript.Open(createPath);
   createScript.WriteLine(textout::Format(L"sel disk %d", secondIndex));
   createScript.WriteLine(L"clean");
+  // 64-bit Windows boots from UEFI here and takes a GPT disk; 32-bit Windows takes MBR.
   if (env.bIs64BitOS != 0) {
     createScript.WriteLine(L"convert gpt");
     createScript.WriteLine(L"Create Partition EFI");
@@ -91,34 +100,32 @@ void ProvisionSecondDisk(const RunEnvironment& env, LogWriter& runLog, const Dis
   } else {
     createScript.WriteLine(L"Create Partition Primary ID=84");
   }
-  RunProgram(env.szDiskpartExePath, textout::Format(L"/s \"%ls\"", createPath.c_str()));
+  RunDiskpartScript(env, createPath);
   os::Sleep(2000);
-  // Step 20: the writers close as they leave scope, the create script first.
+  // The writers close as they leave scope: the create script first, then the clean script.
 }
 
 }  // namespace
 
 int RunProvisioning() {
   const RunEnvironment& env = g_RunEnvironment;
-  const wchar_t* windowsDir = env.szWindowsDir.c_str();
+  constexpr int kStoppedEarly = 0;
 
-  // Step 1: the run log, created or emptied.
   LogWriter runLog;
-  runLog.Open(textout::Format(L"%ls\\Temp\\TempProc.log", windowsDir));
+  runLog.Open(textout::Format(L"%ls\\Temp\\TempProc.log", env.szWindowsDir.c_str()));
 
-  // Step 2.
   DiskRecord MasterHDD;
   DiskRecord SecondHDD;
   DiskList diskList;
-  const int result = 0;
 
-  // Step 3: without disks there is nothing to decide on; the log stays empty.
-  if (!QueryDiskInventory(&diskList) || diskList.empty()) return result;
+  // Without disks there is nothing to decide on; the run log stays empty.
+  if (!QueryDiskInventory(&diskList) || diskList.empty()) return kStoppedEarly;
 
-  // Steps 4-8: the four features in table order; Diskeeper is only logged.
+  // The four features in table order. Diskeeper is only logged.
   runLog.WriteStamped(L"Detect BIOS support feature...");
+  static_assert(std::size(kFirmwareFeatures) == 4);
   int flags[4] = {0, 0, 0, 0};
-  for (std::size_t i = 0; i < 4; ++i) {
+  for (std::size_t i = 0; i < std::size(kFirmwareFeatures); ++i) {
     flags[i] = QueryFirmwareFeature(kFirmwareFeatures[i].nFeatureId);
     runLog.WriteStamped(textout::Format(L"%ls = %ls", kFirmwareFeatures[i].szLogName,
                                         flags[i] != 0 ? L"TRUE." : L"FALSE."));
@@ -127,7 +134,7 @@ int RunProvisioning() {
   const int bIsSupportRAID0 = flags[1];
   const int bIsSupportISRT = flags[2];
 
-  // Step 9.
+  // An unreadable memory size is not logged and sizes the cache with the small-memory term.
   std::uint32_t nInstalledMemoryMB = 0;
   std::uint64_t kilobytes = 0;
   if (os::GetPhysicallyInstalledSystemMemory(&kilobytes)) {
@@ -135,34 +142,34 @@ int RunProvisioning() {
     runLog.WriteStamped(textout::Format(L"Size = %d MB", static_cast<int>(nInstalledMemoryMB)));
   }
 
-  // Step 10.
+  // The disk number in the debug line is the locator's: 0 after a search that found nothing,
+  // or the drive whose layout could not be read.
   std::int32_t nRecoveryDiskIndex = 0;
   std::int32_t partitionNumber = 0;
   std::wstring driveRoot;
   if (LocateRecoveryDisk(&nRecoveryDiskIndex, &partitionNumber, &driveRoot) != 0) {
     runLog.WriteStamped(textout::Format(L"[Debug]: Not exist 'Recovery' partition on Disk[%d]",
                                         static_cast<int>(nRecoveryDiskIndex)));
-    return result;
+    return kStoppedEarly;
   }
 
-  // Steps 11-12.
   const int fixedDisks = CountFixedDisks(diskList);
   const bool masterAssigned =
       AssignDiskRoles(diskList, nRecoveryDiskIndex, MasterHDD, SecondHDD, runLog);
 
-  // Step 13: the gate. Cleaning the second disk is safe only when a fixed disk holds
-  // "Recovery" and the disk to clean is not that disk; otherwise, with "Recovery" on a
-  // removable disk, both fixed disks become second disks and the later one, which may hold
-  // the installed system, would be wiped.
+  // The gate. Cleaning the second disk is safe only when a fixed disk holds "Recovery" and the
+  // disk to clean is another one: with "Recovery" on a removable disk both fixed disks are
+  // taken as second disks, and the later one, which may hold the installed system, would be
+  // wiped.
   if (fixedDisks == 2 && bIsSupportRAID0 == 0 && bIsSupportISRT == 1) {
     if (!masterAssigned || static_cast<std::int64_t>(SecondHDD.Index) == nRecoveryDiskIndex) {
-      runLog.WriteStamped(L"[Debug]: 'Recovery' partition is not on a fixed disk, skip 2ndHDD setup");
+      runLog.WriteStamped(
+          L"[Debug]: 'Recovery' partition is not on a fixed disk, skip 2ndHDD setup");
     } else {
       ProvisionSecondDisk(env, runLog, SecondHDD, bIsSupportIFFS, nInstalledMemoryMB);
     }
   }
 
-  // Step 21.
   runLog.WriteStamped(L"End process...");
   return 1;
 }
