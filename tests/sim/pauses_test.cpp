@@ -38,10 +38,10 @@ std::vector<Event> ProductEvents(const sim::Machine& m) {
       events.push_back(Event{Event::Kind::Sleep, L"", L"", e.value});
     } else if (e.kind == "run" && (sim::UpperPath(e.program) == sim::UpperPath(cmd) ||
                                    sim::UpperPath(e.program) == sim::UpperPath(diskpart))) {
-      events.push_back(Event{Event::Kind::Run, EndsWithNoCase(e.program, L"\\diskpart.exe")
-                                                   ? L"diskpart.exe"
-                                                   : L"cmd.exe",
-                             e.parameters, 0});
+      events.push_back(
+          Event{Event::Kind::Run,
+                EndsWithNoCase(e.program, L"\\diskpart.exe") ? L"diskpart.exe" : L"cmd.exe",
+                e.parameters, 0});
     }
   }
   return events;
@@ -72,9 +72,9 @@ struct Case {
   int windowsBits;
   bool iffs;
   std::vector<std::string> arguments;
-  const wchar_t* tool;            // the storage tool's file name in the commands
-  bool cacheSize;                 // the cache command names a size (with Rapid Start)
-  const wchar_t* modeCommand;     // how the mode command ends
+  const wchar_t* tool;         // the storage tool's file name in the commands
+  bool cacheSize;              // the cache command names a size (with Rapid Start)
+  const wchar_t* modeCommand;  // how the mode command ends
 };
 
 class Pauses : public ::testing::TestWithParam<Case> {};
@@ -122,7 +122,8 @@ TEST_P(Pauses, FourPausesAtTheirPlacesWithTheirLengths) {
   EXPECT_TRUE(isCreate(after(0))) << sim::ToUtf8(after(0).parameters);
   // 2: after creating the cache, right before the mode command.
   EXPECT_TRUE(isCreate(before(1))) << sim::ToUtf8(before(1).parameters);
-  EXPECT_TRUE(Contains(after(1).parameters, tool + L"--accelerate --setAccelConfig --disk-to-accel "))
+  EXPECT_TRUE(
+      Contains(after(1).parameters, tool + L"--accelerate --setAccelConfig --disk-to-accel "))
       << sim::ToUtf8(after(1).parameters);
   EXPECT_TRUE(EndsWithNoCase(after(1).parameters, c.modeCommand))
       << sim::ToUtf8(after(1).parameters);
@@ -162,7 +163,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Case{"Default64Bit", 64, true, {}, L"RSTCLI64.exe", true, L" --mode maximized"},
         Case{"Windows32Bit", 32, true, {}, L"RSTCLI.exe", true, L" --mode maximized"},
-        Case{"EnhancedWithoutRapidStart", 64, false, {"enhanced"}, L"RSTCLI64.exe", false,
+        Case{"EnhancedWithoutRapidStart",
+             64,
+             false,
+             {"enhanced"},
+             L"RSTCLI64.exe",
+             false,
              L" --mode enhanced"}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
@@ -176,8 +182,7 @@ TEST(PausesOutsideTheBranch, RunsThatStopEarlyOrAreGatedNeverPause) {
       {"ISRT off", [](sim::Profile& p) { p.firmware->ISRT = false; }},
       {"RAID0 on", [](sim::Profile& p) { p.firmware->RAID0 = true; }},
       {"no control device", [](sim::Profile& p) { p.firmware.reset(); }},
-      {"no recovery partition",
-       [](sim::Profile& p) { p.disks[0].partitions[3].label = L"Data"; }},
+      {"no recovery partition", [](sim::Profile& p) { p.disks[0].partitions[3].label = L"Data"; }},
   };
   for (const Variant& v : variants) {
     sim::Profile profile = sim::DefaultProfile();

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <regex>
 #include <string>
 #include <vector>
@@ -38,6 +39,10 @@ class PlacedProgram {
       : target_(std::move(target)), backup_(target_ + L".cs-backup") {
     // A backup that an earlier, interrupted run left behind is the original: restore it first.
     if (Exists(backup_)) ::MoveFileExW(backup_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING);
+    // A copy of the helper that an interrupted run left without a backup is no original.
+    if (!Exists(backup_) && Exists(target_) && ReadBytes(target_) == ReadBytes(helper)) {
+      ::DeleteFileW(target_.c_str());
+    }
     if (Exists(target_)) {
       original_ = true;
       moved_ = ::MoveFileExW(target_.c_str(), backup_.c_str(), 0) != FALSE;
@@ -105,7 +110,8 @@ std::vector<Record> ReadRecords(const std::wstring& path) {
     if (b == std::wstring::npos) {
       records.push_back(Record{L"", line, L""});
     } else {
-      records.push_back(Record{line.substr(0, a), line.substr(a + 1, b - a - 1), line.substr(b + 1)});
+      records.push_back(
+          Record{line.substr(0, a), line.substr(a + 1, b - a - 1), line.substr(b + 1)});
     }
     start = end + 1;
   }
@@ -147,6 +153,50 @@ std::vector<std::string> LogTexts(const std::string& bytes) {
     start = end + 2;
   }
   return texts;
+}
+
+// The prefix's own program must come back whatever happens; this prefix has no diskpart.exe,
+// so the path that keeps one is checked on a file of its own.
+TEST(Win32EndToEnd, PlacingOverAProgramKeepsItAndPutsItBack) {
+  wchar_t userTemp[MAX_PATH] = {};
+  ::GetTempPathW(MAX_PATH, userTemp);
+  const std::wstring target = std::wstring(userTemp) + L"cs-placed-program.exe";
+  const std::wstring helper = win32_support::BinaryDir() + L"\\tests\\cs_append_record.exe";
+  const RemovedFiles removed{{target, target + L".cs-backup"}};
+  removed.Remove();
+  auto write = [](const std::wstring& path, const char* text) {
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD n = 0;
+    ::WriteFile(h, text, static_cast<DWORD>(std::strlen(text)), &n, nullptr);
+    ::CloseHandle(h);
+  };
+  write(target, "original program");
+  {
+    const PlacedProgram placed(target, helper);
+    ASSERT_TRUE(placed.placed());
+    EXPECT_TRUE(placed.original());
+    EXPECT_EQ(ReadBytes(target), ReadBytes(helper));
+    EXPECT_EQ(ReadBytes(target + L".cs-backup"), "original program");
+  }
+  EXPECT_EQ(ReadBytes(target), "original program");
+  EXPECT_FALSE(Exists(target + L".cs-backup"));
+
+  // An interrupted run left the helper in place and the original aside: both are mended.
+  ::MoveFileExW(target.c_str(), (target + L".cs-backup").c_str(), 0);
+  ::CopyFileW(helper.c_str(), target.c_str(), FALSE);
+  { const PlacedProgram placed(target, helper); }
+  EXPECT_EQ(ReadBytes(target), "original program");
+  EXPECT_FALSE(Exists(target + L".cs-backup"));
+
+  // An interrupted run left the helper where there was nothing: it goes.
+  ::DeleteFileW(target.c_str());
+  ::CopyFileW(helper.c_str(), target.c_str(), FALSE);
+  {
+    const PlacedProgram placed(target, helper);
+    EXPECT_FALSE(placed.original());
+  }
+  EXPECT_FALSE(Exists(target));
 }
 
 TEST(Win32EndToEnd, RunStopsAtTheLocatorAfterFourInstallerChecksAndNeverStartsDiskpart) {
@@ -212,8 +262,7 @@ TEST(Win32EndToEnd, RunStopsAtTheLocatorAfterFourInstallerChecksAndNeverStartsDi
     ASSERT_TRUE(EndsWithNoCase(r.module, L"\\InstQORWMIACPISrv64.exe"))
         << "unexpected record: " << Narrow(r.module);
     ++installerRuns;
-    EXPECT_TRUE(EndsWithNoCase(r.commandLine, L" -i check"))
-        << Narrow(r.commandLine);
+    EXPECT_TRUE(EndsWithNoCase(r.commandLine, L" -i check")) << Narrow(r.commandLine);
     EXPECT_EQ(_wcsicmp(StripSlash(r.folder).c_str(), win32_support::SystemDir().c_str()), 0)
         << Narrow(r.folder);
   }
