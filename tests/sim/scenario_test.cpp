@@ -97,16 +97,6 @@ std::size_t Count(const std::string& text, const std::string& what) {
   return n;
 }
 
-// The transcript's lines without the installer runs, which every run has four of.
-std::string ActionLines(const std::string& transcript) {
-  std::istringstream in(transcript);
-  std::string line, out;
-  while (std::getline(in, line)) {
-    if (line.find("InstQORWMIACPISrv64.exe") == std::string::npos) out += line + "\n";
-  }
-  return out;
-}
-
 void ExpectNoToolRan(const RunFiles& r) {
   EXPECT_EQ(r.Transcript().find("cmd.exe"), std::string::npos) << r.Transcript();
   EXPECT_EQ(r.Transcript().find("diskpart.exe"), std::string::npos) << r.Transcript();
@@ -331,40 +321,5 @@ TEST_P(ScenarioRun, MatchesItsGoldenFilesByteForByte) {
 INSTANTIATE_TEST_SUITE_P(
     Notebooks, ScenarioRun, ::testing::ValuesIn(Scenarios()),
     [](const ::testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
-
-// The four pauses stand at their places: after C3, between "Set accelerate mode..." and C5,
-// after the second C2, after D2.
-TEST(ScenarioPauses, StandWhereTheSequencePutsThem) {
-  SimMachine m(sim::DefaultProfile());
-  ASSERT_EQ(sim::RunProduct(*m, L""), 0);
-  const std::string actions = ActionLines(sim::TranscriptText(*m));
-  std::vector<std::string> kinds;
-  std::istringstream in(actions);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("sleep\t", 0) == 0) {
-      kinds.push_back(line);
-    } else if (line.find("-M --delete-all-metadata") != std::string::npos) {
-      kinds.push_back("C3");
-    } else if (line.find("--setAccelConfig") != std::string::npos) {
-      kinds.push_back("C5");
-    } else if (line.find("--createCache") != std::string::npos) {
-      kinds.push_back("C4");
-    } else if (line.find("TScriptCreate2ndHDD") != std::string::npos) {
-      kinds.push_back("D2");
-    } else if (line.find("-I >> ") != std::string::npos) {
-      kinds.push_back("C2");
-    } else if (line.find("echo") != std::string::npos) {
-      kinds.push_back("C6");
-    } else {
-      kinds.push_back("other");
-    }
-  }
-  const std::vector<std::string> expected = {
-      "other", "C2", "other", "other", "C3", "sleep\t2000", "C4", "sleep\t2000", "C5", "C6", "C2",
-      "sleep\t5000", "D2", "sleep\t2000"};
-  EXPECT_EQ(kinds, expected) << actions;
-  EXPECT_EQ(m->elapsed_ms(), 11000u);
-}
 
 }  // namespace
