@@ -497,6 +497,8 @@ std::uint32_t RunDiskpart(Machine& machine, const std::wstring& parameters,
   state.runs.emplace_back();
   DiskpartRun& run = state.runs.back();
   run.parameters = parameters;
+  // The runner puts the transcript line in before the child starts.
+  run.transcript_line = machine.transcript().empty() ? 0 : machine.transcript().size() - 1;
   run.output = "\r\nMicrosoft DiskPart version 6.2.9200\r\n\r\n"
                "Copyright (C) 1999-2012 Microsoft Corporation.\r\n"
                "On computer: " +
@@ -515,11 +517,17 @@ std::uint32_t RunDiskpart(Machine& machine, const std::wstring& parameters,
   std::wstring path = run.script;
   const bool absolute = (path.size() >= 2 && path[1] == L':') || path[0] == L'\\';
   if (!absolute && !directory.empty()) path = directory + L"\\" + path;
-  const std::optional<std::string> bytes = machine.ReadFile(path);
-  if (!bytes) {
+  const std::optional<std::string> raw = machine.ReadFile(path);
+  if (!raw) {
     run.output += "\r\nThe system cannot find the file specified.\r\n";
     return finish(kDiskpartNoScript);
   }
+  // The script is read in the ANSI code page; every byte of the product's scripts stands for
+  // the character of the same number.
+  std::wstring wide;
+  for (char c : *raw) wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+  const std::string text = ToUtf8(wide);
+  const std::string* bytes = &text;
   std::size_t start = 0;
   while (start <= bytes->size()) {
     std::size_t end = bytes->find('\n', start);

@@ -33,9 +33,10 @@ inline constexpr std::uint32_t kDiskpartSyntaxError = 5;
 
 // One run of diskpart: the script it was given, the lines it applied, the line it stopped at.
 struct DiskpartRun {
+  std::size_t transcript_line = 0;  // the run's line in the machine's transcript
   std::wstring parameters;
   std::wstring script;             // the script path, as given
-  std::vector<std::string> lines;  // every non-blank line of the script
+  std::vector<std::string> lines;  // every non-blank line of the script, as UTF-8
   std::vector<std::string> applied;
   std::string failed_line;  // empty when every line was applied
   std::string output;       // what diskpart printed

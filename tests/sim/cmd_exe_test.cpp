@@ -210,7 +210,7 @@ TEST_F(SimStorageToolRun, CacheConfiguration) {
   const std::size_t volumes = report.find("--VOLUME INFORMATION--");
   const std::size_t marker = report.find("--END DEVICE INFORMATION--");
   const std::size_t cache =
-      report.find("Type:              Cache\r\nSize:              23.5 GB\r\n");
+      report.find("Type:              Cache\r\nSize:              23.50 GB\r\n");
   EXPECT_LT(volumes, cache);
   EXPECT_LT(cache, marker);
 
