@@ -139,6 +139,7 @@ struct Session {
   void Say(const std::string& text) { run.output += "\r\n" + text + "\r\n"; }
   std::uint32_t Fail(std::uint32_t code, const std::string& text) {
     Say(text);
+    run.error = text;
     return code;
   }
   std::uint32_t BadArguments(const std::string& command) {
@@ -510,8 +511,8 @@ std::uint32_t RunDiskpart(Machine& machine, const std::wstring& parameters,
   };
   run.script = ScriptPath(parameters);
   if (run.script.empty()) {
-    run.output += "\r\nThe arguments specified for this command are not valid.\r\n"
-                  "Usage: diskpart /s SCRIPT\r\n";
+    run.error = "The arguments specified for this command are not valid.";
+    run.output += "\r\n" + run.error + "\r\nUsage: diskpart /s SCRIPT\r\n";
     return finish(kDiskpartBadArguments);
   }
   std::wstring path = run.script;
@@ -519,7 +520,8 @@ std::uint32_t RunDiskpart(Machine& machine, const std::wstring& parameters,
   if (!absolute && !directory.empty()) path = directory + L"\\" + path;
   const std::optional<std::string> raw = machine.ReadFile(path);
   if (!raw) {
-    run.output += "\r\nThe system cannot find the file specified.\r\n";
+    run.error = "The system cannot find the file specified.";
+    run.output += "\r\n" + run.error + "\r\n";
     return finish(kDiskpartNoScript);
   }
   // The script is read in the ANSI code page; every byte of the product's scripts stands for

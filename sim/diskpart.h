@@ -39,6 +39,7 @@ struct DiskpartRun {
   std::vector<std::string> lines;  // every non-blank line of the script, as UTF-8
   std::vector<std::string> applied;
   std::string failed_line;  // empty when every line was applied
+  std::string error;        // what diskpart said about the failed line
   std::string output;       // what diskpart printed
   std::uint32_t exit_code = 0;
 };
