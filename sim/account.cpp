@@ -122,7 +122,7 @@ std::string Bar(const DiskView& d) {
   std::size_t total = 0;
   for (std::size_t i = 0; i < segments.size(); ++i) {
     const Segment& s = segments[i];
-    least[i] = s.free ? 1 : std::clamp<std::size_t>(s.label.size(), 1, 10);
+    least[i] = std::clamp<std::size_t>(s.label.size(), 1, 10);
     const double share = static_cast<double>(s.bytes) / static_cast<double>(d.bytes);
     segments[i].width = std::max(least[i], static_cast<std::size_t>(share * room + 0.5));
     total += segments[i].width;
