@@ -370,7 +370,8 @@ void PrintAccount(Machine& machine, int exitCode, std::ostream& out) {
   PrintStorageTool(machine, out);
   out << "\nExit code: " << exitCode << "; virtual time " << machine.elapsed_ms() / 1000.0
       << " s\n";
-  out << "Files are in " << machine.root().string() << " (transcript.tsv, after.json, C/Windows/Temp)\n";
+  out << "Files (transcript.tsv, after.json, C/Windows/Temp, disks) are in\n  "
+      << machine.root().string() << "\n";
 }
 
 }  // namespace sim
