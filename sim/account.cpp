@@ -109,8 +109,9 @@ std::string Bar(const DiskView& d) {
   }
   if (d.bytes > at && d.bytes - at >= gapShown) segments.push_back({"", d.bytes - at, true});
   if (segments.empty() || (segments.size() == 1 && segments[0].free)) {
-    std::string inner =
-        d.style == "raw" ? "(no partition table)" : d.style == "gpt" ? "(empty GPT)" : "(empty MBR)";
+    std::string inner = d.style == "raw"   ? "(no partition table)"
+                        : d.style == "gpt" ? "(empty GPT)"
+                                           : "(empty MBR)";
     inner.resize(kBarInner, ' ');
     return "[" + inner + "]";
   }
@@ -226,8 +227,8 @@ void PrintStorageTool(Machine& machine, std::ostream& out) {
     out << "  " << ToUtf8(StorageToolPath(machine)) << " is not on this machine\n";
     return;
   }
-  out << "  commands received: " << tool.commands.size() << "; metadata deleted: "
-      << YesNo(tool.metadata_deleted) << "\n";
+  out << "  commands received: " << tool.commands.size()
+      << "; metadata deleted: " << YesNo(tool.metadata_deleted) << "\n";
   if (tool.cache_device.empty()) {
     out << "  no cache volume\n";
   } else {
@@ -249,8 +250,8 @@ void PrintProfile(const Profile& p, std::ostream& out) {
   std::snprintf(clock, sizeof(clock), "%04u-%02u-%02u %02u:%02u:%02u", p.clock.year, p.clock.month,
                 p.clock.day, p.clock.hour, p.clock.minute, p.clock.second);
   out << "  Windows " << p.windows_bits << "-bit in " << ToUtf8(p.windows_dir) << " (system "
-      << ToUtf8(p.system_dir) << (p.temp_folder ? "" : ", no Temp folder") << "), clock "
-      << clock << "\n";
+      << ToUtf8(p.system_dir) << (p.temp_folder ? "" : ", no Temp folder") << "), clock " << clock
+      << "\n";
   out << "  memory "
       << (p.memory_kb ? std::to_string(*p.memory_kb / 1024) + " MB" : std::string("(query fails)"));
   if (p.firmware) {

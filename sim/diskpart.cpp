@@ -85,7 +85,8 @@ Parameter Split(const std::string& word) {
 
 std::optional<std::uint64_t> Number(const std::string& text, int base, std::uint64_t max) {
   std::string digits = text;
-  if (base == 16 && digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+  if (base == 16 && digits.size() > 2 && digits[0] == '0' &&
+      (digits[1] == 'x' || digits[1] == 'X')) {
     digits = digits.substr(2);
   }
   if (digits.empty() || digits.size() > 16) return std::nullopt;
@@ -132,8 +133,8 @@ struct Session {
   Session(Machine& m, DiskpartRun& r) : machine(m), run(r) {}
   Machine& machine;
   DiskpartRun& run;
-  int disk = -1;   // profile index of the selected disk
-  int drive = -1;  // its drive number
+  int disk = -1;                           // profile index of the selected disk
+  int drive = -1;                          // its drive number
   std::optional<std::uint64_t> partition;  // offset of the selected partition
 
   void Say(const std::string& text) { run.output += "\r\n" + text + "\r\n"; }
@@ -252,7 +253,8 @@ struct Session {
     std::uint64_t begin = 0, end = 0;
     if (layout.style == DiskLayout::kGpt) {
       begin = layout.first_usable;
-      end = layout.first_usable + layout.usable_length;
+      // A damaged header may claim more than the disk holds.
+      end = std::min(layout.first_usable + layout.usable_length, DiskBytes(machine, disk));
     } else {
       begin = kSectorBytes;
       end = std::min<std::uint64_t>(DiskBytes(machine, disk) / kSectorBytes * kSectorBytes,
@@ -264,8 +266,8 @@ struct Session {
     }
     std::sort(used.begin(), used.end());
     std::uint64_t at = begin;
-    auto fits = [&](std::uint64_t from, std::uint64_t to)
-        -> std::optional<std::pair<std::uint64_t, std::uint64_t>> {
+    auto fits = [&](std::uint64_t from,
+                    std::uint64_t to) -> std::optional<std::pair<std::uint64_t, std::uint64_t>> {
       const std::uint64_t start = (from + kMiB - 1) / kMiB * kMiB;
       if (start >= to) return std::nullopt;
       const std::uint64_t room = to - start;
@@ -361,8 +363,8 @@ struct Session {
         fs = Lower(p.value);
       } else if (p.key == "label" && p.hasValue) {
         label = FromUtf8(p.value);
-      } else if (p.hasValue || (!Is(p.key, "quick") && !Is(p.key, "override") &&
-                                p.key != "noerr" && p.key != "nowait")) {
+      } else if (p.hasValue || (!Is(p.key, "quick") && !Is(p.key, "override") && p.key != "noerr" &&
+                                p.key != "nowait")) {
         return BadArguments("FORMAT");
       }
     }
@@ -500,10 +502,11 @@ std::uint32_t RunDiskpart(Machine& machine, const std::wstring& parameters,
   run.parameters = parameters;
   // The runner puts the transcript line in before the child starts.
   run.transcript_line = machine.transcript().empty() ? 0 : machine.transcript().size() - 1;
-  run.output = "\r\nMicrosoft DiskPart version 6.2.9200\r\n\r\n"
-               "Copyright (C) 1999-2012 Microsoft Corporation.\r\n"
-               "On computer: " +
-               ComputerName(machine) + "\r\n";
+  run.output =
+      "\r\nMicrosoft DiskPart version 6.2.9200\r\n\r\n"
+      "Copyright (C) 1999-2012 Microsoft Corporation.\r\n"
+      "On computer: " +
+      ComputerName(machine) + "\r\n";
   auto finish = [&](std::uint32_t code) {
     run.exit_code = code;
     WriteStdout(machine, run.output);

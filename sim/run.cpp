@@ -56,8 +56,9 @@ std::vector<DiskView> ViewDisks(Machine& machine) {
     v.drive = machine.profile().disks[i].drive;
     v.bytes = DiskBytes(machine, disk);
     const DiskLayout layout = ReadDiskLayout(machine, disk);
-    v.style = layout.style == DiskLayout::kGpt ? "gpt" : layout.style == DiskLayout::kMbr ? "mbr"
-                                                                                          : "raw";
+    v.style = layout.style == DiskLayout::kGpt   ? "gpt"
+              : layout.style == DiskLayout::kMbr ? "mbr"
+                                                 : "raw";
     for (const PartitionSummary& s : ListPartitions(machine, disk)) {
       PartitionView p;
       p.number = s.number;
@@ -156,9 +157,9 @@ std::string AfterJson(Machine& machine) {
   storage["metadata_deleted"] = tool.metadata_deleted;
   storage["cache_device"] = orNull(tool.cache_device);
   // The size given to --cache-size, in GB; "whole device" when the cache took all of it.
-  storage["cache_size"] =
-      tool.cache_device.empty() ? Json() : Json(tool.cache_size.empty() ? "whole device"
-                                                                        : tool.cache_size);
+  storage["cache_size"] = tool.cache_device.empty()
+                              ? Json()
+                              : Json(tool.cache_size.empty() ? "whole device" : tool.cache_size);
   storage["accelerated_disk"] = orNull(tool.accelerated_disk);
   storage["mode"] = orNull(tool.mode);
   storage["commands"] = tool.commands;

@@ -15,17 +15,17 @@ namespace sim {
 struct PartitionView {
   std::uint32_t number = 0;
   std::uint64_t offset = 0, length = 0;
-  std::string type;       // "0x07" on MBR, the type GUID on GPT
-  std::string type_name;  // "Basic data", "Intel Rapid Start", ... (empty when unknown)
-  std::string fs;         // "NTFS", "FAT32", "BitLocker", "RAW"
+  std::string type;                  // "0x07" on MBR, the type GUID on GPT
+  std::string type_name;             // "Basic data", "Intel Rapid Start", ... (empty when unknown)
+  std::string fs;                    // "NTFS", "FAT32", "BitLocker", "RAW"
   std::optional<std::string> label;  // UTF-8; nullopt when the file system is not mounted
   std::optional<std::uint64_t> attributes;  // GPT only
   bool operator==(const PartitionView&) const = default;
 };
 struct DiskView {
-  int disk = 0;               // profile index
-  std::optional<int> drive;   // physical drive number
-  std::string style;          // "mbr", "gpt" or "raw" (no partition table)
+  int disk = 0;              // profile index
+  std::optional<int> drive;  // physical drive number
+  std::string style;         // "mbr", "gpt" or "raw" (no partition table)
   std::uint64_t bytes = 0;
   std::vector<PartitionView> partitions;
   bool operator==(const DiskView&) const = default;

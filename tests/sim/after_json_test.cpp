@@ -145,7 +145,8 @@ TEST(SimAccount, WipedDiskIsDrawnBeforeAndAfter) {
   const std::size_t close = before.find(']');
   ASSERT_NE(split, std::string::npos) << before;
   EXPECT_EQ(before.substr(open + 1, 7), "OldData");
-  const double share = static_cast<double>(split - open - 1) / static_cast<double>(close - open - 2);
+  const double share =
+      static_cast<double>(split - open - 1) / static_cast<double>(close - open - 2);
   EXPECT_NEAR(share, 10000.0 / 30534.0, 0.03) << before;
   EXPECT_EQ(after.substr(open + 1, 8), "IntelRST");
   EXPECT_EQ(after.find('|'), std::string::npos) << "one partition over the whole disk";

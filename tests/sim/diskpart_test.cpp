@@ -160,7 +160,8 @@ TEST(SimDiskpart, EachLineChangesTheSelectedDisk) {
        {"sel disk 1", "clean", "create partition primary id=0x84", "set id=07"},
        [](sim::Machine& m) { EXPECT_EQ(sim::ReadDiskLayout(m, 1).entries[0].mbr_type, 0x07); }},
       {"keywords in any case, shortened, blanks around =, comments",
-       {"  SEL   DISK 2 ", "rem nothing", "CRE PART EFI SIZE = 4", "format FS = fat32 LABEL = \"a b\""},
+       {"  SEL   DISK 2 ", "rem nothing", "CRE PART EFI SIZE = 4",
+        "format FS = fat32 LABEL = \"a b\""},
        [](sim::Machine& m) {
          const auto parts = sim::ListPartitions(m, 2);
          ASSERT_EQ(parts.size(), 1u);
@@ -196,25 +197,47 @@ TEST(SimDiskpart, FailsLikeDiskpartAndStopsAtTheFailingLine) {
       {"convert without a disk", {"convert gpt"}, 5, 0, "no disk selected"},
       {"format without a partition", {"sel disk 2", "format fs=fat32"}, 5, 1, "no volume"},
       {"set id without a partition", {"sel disk 2", "set id=07"}, 5, 1, "no partition"},
-      {"attributes without a partition", {"sel disk 2", "gpt attributes=0x1"}, 5, 1,
+      {"attributes without a partition",
+       {"sel disk 2", "gpt attributes=0x1"},
+       5,
+       1,
        "no partition"},
       {"selecting a disk drops the partition",
-       {"sel disk 2", "create partition efi size=4", "sel disk 2", "gpt attributes=0x1"}, 5, 3,
+       {"sel disk 2", "create partition efi size=4", "sel disk 2", "gpt attributes=0x1"},
+       5,
+       3,
        "no partition"},
       {"attributes that are no number",
-       {"sel disk 2", "create partition efi", "gpt attributes=0xZZ"}, 5, 2, "not valid"},
+       {"sel disk 2", "create partition efi", "gpt attributes=0xZZ"},
+       5,
+       2,
+       "not valid"},
       {"a type that is no GUID on GPT",
-       {"sel disk 2", "create partition efi", "set id=84"}, 5, 2, "not valid"},
-      {"clean on the disk of the running system", {"sel disk 0", "clean"}, 4, 1,
+       {"sel disk 2", "create partition efi", "set id=84"},
+       5,
+       2,
+       "not valid"},
+      {"clean on the disk of the running system",
+       {"sel disk 0", "clean"},
+       4,
+       1,
        "Clean is not allowed"},
-      {"convert of a disk with partitions", {"sel disk 1", "convert gpt"}, 4, 1,
-       "not convertible"},
+      {"convert of a disk with partitions", {"sel disk 1", "convert gpt"}, 4, 1, "not convertible"},
       {"an EFI partition on an MBR disk",
-       {"sel disk 1", "clean", "convert mbr", "create partition efi"}, 4, 3, "not supported"},
-      {"no free space left", {"sel disk 2", "create partition efi", "create partition primary"},
-       4, 2, "not enough usable space"},
-      {"a partition larger than the disk", {"sel disk 2", "create partition primary size=100"},
-       4, 1, "not enough usable space"},
+       {"sel disk 1", "clean", "convert mbr", "create partition efi"},
+       4,
+       3,
+       "not supported"},
+      {"no free space left",
+       {"sel disk 2", "create partition efi", "create partition primary"},
+       4,
+       2,
+       "not enough usable space"},
+      {"a partition larger than the disk",
+       {"sel disk 2", "create partition primary size=100"},
+       4,
+       1,
+       "not enough usable space"},
   };
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -243,8 +266,7 @@ TEST(SimDiskpart, ArgumentsAndScriptFile) {
   ASSERT_NE(diskpart, nullptr);
   EXPECT_EQ((*diskpart)(*m, L"", L""), sim::kDiskpartBadArguments);
   EXPECT_EQ((*diskpart)(*m, L"/x \"C:\\a.txt\"", L""), sim::kDiskpartBadArguments);
-  EXPECT_EQ((*diskpart)(*m, L"/s \"C:\\Windows\\Temp\\missing.txt\"", L""),
-            sim::kDiskpartNoScript);
+  EXPECT_EQ((*diskpart)(*m, L"/s \"C:\\Windows\\Temp\\missing.txt\"", L""), sim::kDiskpartNoScript);
   m->WriteFile(L"C:\\Windows\\Temp\\s.txt", "sel disk 1\nclean", false);
   EXPECT_EQ((*diskpart)(*m, L"/S C:\\Windows\\Temp\\s.txt", L""), 0u) << "unquoted, no CR LF";
   EXPECT_EQ(sim::ReadDiskLayout(*m, 1).style, sim::DiskLayout::kRaw);
