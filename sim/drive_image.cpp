@@ -528,6 +528,71 @@ bool LayOutDisk(Machine& machine, int disk, const std::string& style,
   return true;
 }
 
+bool WritePartitionTable(Machine& machine, int disk, const DiskLayout& layout) {
+  if (layout.style != ReadDiskLayout(machine, disk).style) return false;
+  std::size_t got = 0;
+  if (layout.style == DiskLayout::kMbr) {
+    std::uint8_t mbr[kSectorBytes] = {};
+    ReadImage(machine, disk, 0, mbr, kSectorBytes, &got);
+    std::span<std::uint8_t> m(mbr);
+    for (int slot = 0; slot < 4; ++slot) {
+      const std::size_t at = 0x1BE + static_cast<std::size_t>(slot) * 16;
+      const LayoutEntry* e =
+          static_cast<std::size_t>(slot) < layout.entries.size() ? &layout.entries[slot] : nullptr;
+      if (e == nullptr || e->mbr_type == 0) {
+        std::memset(mbr + at, 0, 16);
+        continue;
+      }
+      const std::uint64_t lba = e->offset / kSectorBytes, count = e->length / kSectorBytes;
+      if (lba + count > 0xFFFFFFFFull) return false;
+      PutMbrEntry(m, slot, e->mbr_type, lba, count);
+      bytes::WriteU8(m, at, e->boot_indicator ? 0x80 : 0x00);
+    }
+    return WriteImage(machine, disk, 0, mbr, kSectorBytes);
+  }
+  if (layout.style != DiskLayout::kGpt) return false;
+  std::uint8_t primary[kSectorBytes] = {};
+  ReadImage(machine, disk, kSectorBytes, primary, kSectorBytes, &got);
+  const std::span<const std::uint8_t> p(primary);
+  const std::uint32_t count = bytes::U32(p, 0x50), size = bytes::U32(p, 0x54);
+  if (size < 128 || size > 4096 || count > 1024 || layout.entries.size() > count) return false;
+  std::vector<std::uint8_t> entries(static_cast<std::size_t>(count) * size, 0);
+  std::span<std::uint8_t> t(entries);
+  for (std::size_t i = 0; i < layout.entries.size(); ++i) {
+    const LayoutEntry& e = layout.entries[i];
+    const std::size_t at = i * size;
+    if (e.length < kSectorBytes) return false;
+    bytes::WriteBytes(t, at, e.gpt_type.data(), 16);
+    bytes::WriteBytes(t, at + 16, e.gpt_id.data(), 16);
+    bytes::WriteU64(t, at + 32, e.offset / kSectorBytes);
+    bytes::WriteU64(t, at + 40, (e.offset + e.length) / kSectorBytes - 1);
+    bytes::WriteU64(t, at + 48, e.gpt_attributes);
+    for (std::size_t c = 0; c < e.gpt_name.size() && c < 36; ++c) {
+      bytes::WriteU16(t, at + 56 + 2 * c, e.gpt_name[c]);
+    }
+  }
+  const std::uint32_t entriesCrc = Crc32(entries.data(), entries.size());
+  // The primary header, then the backup header it names.
+  for (const std::uint64_t lba : {std::uint64_t{1}, bytes::U64(p, 0x20)}) {
+    std::uint8_t header[kSectorBytes] = {};
+    ReadImage(machine, disk, lba * kSectorBytes, header, kSectorBytes, &got);
+    std::span<std::uint8_t> h(header);
+    const std::uint32_t headerSize = bytes::U32(h, 0x0C);
+    if (!bytes::Equals(h, 0, "EFI PART", 8) || headerSize < 92 || headerSize > kSectorBytes) {
+      return false;
+    }
+    bytes::WriteU32(h, 0x58, entriesCrc);
+    bytes::WriteU32(h, 0x10, 0);
+    bytes::WriteU32(h, 0x10, Crc32(header, headerSize));
+    if (!WriteImage(machine, disk, bytes::U64(h, 0x48) * kSectorBytes, entries.data(),
+                    entries.size()) ||
+        !WriteImage(machine, disk, lba * kSectorBytes, header, kSectorBytes)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 std::vector<PartitionSummary> ListPartitions(Machine& machine, int disk) {
   std::vector<PartitionSummary> out;
   const DiskLayout layout = ReadDiskLayout(machine, disk);

@@ -96,6 +96,14 @@ struct PartitionSpec {
 bool LayOutDisk(Machine& machine, int disk, const std::string& style,
                 const std::vector<PartitionSpec>& partitions);
 
+// Rewrites the entries of the disk's existing table from `layout` (as ReadDiskLayout gave it,
+// with entries changed, added or removed), leaving everything else of the disk alone: on GPT
+// the used entries are written in order into both copies of the entry array and both headers'
+// checksums are renewed; on MBR the four slots of the MBR itself are written (entries[0..3],
+// type 0 for an empty slot; extended boot records are not touched). Returns false when the
+// disk has no table of that style or the entries do not fit it.
+bool WritePartitionTable(Machine& machine, int disk, const DiskLayout& layout);
+
 // Writes a file system over [offset, offset + length) of the disk: what `fs` names, with
 // `label` (FAT32: cut to 11 OEM bytes). "raw" clears the first sector.
 bool FormatPartition(Machine& machine, int disk, std::uint64_t offset, std::uint64_t length,

@@ -2,6 +2,7 @@
 // and the cache configuration requests, kept in the "storage_tool" state slot.
 #include "sim/storage_tool.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -49,6 +50,13 @@ const RstView* FindDevice(const Machine& machine, const std::string& id) {
   return nullptr;
 }
 
+// Sizes as the tool prints them: two decimals and the unit.
+std::string Gigabytes(double gb) {
+  char text[32];
+  std::snprintf(text, sizeof(text), "%.2f GB", gb);
+  return text;
+}
+
 std::string VersionBlock() {
   return "--VERSION INFORMATION--\r\n\r\n" +
          Field("Name:", "Intel(R) Rapid Storage Technology CLI") +
@@ -74,21 +82,30 @@ std::string BuildStorageReport(Machine& machine) {
            "\r\n";
   }
   out += "--VOLUME INFORMATION--\r\n\r\n";
-  if (!state.cache_device.empty()) {
-    const RstView* ssd = FindDevice(machine, state.cache_device);
+  const RstView* ssd =
+      state.cache_device.empty() ? nullptr : FindDevice(machine, state.cache_device);
+  // The cache takes the size asked for, or the whole device; the rest of the device stays free.
+  const double deviceGb = ssd ? std::strtod(ssd->size.c_str(), nullptr) : 0.0;
+  const double cacheGb =
+      state.cache_size.empty() ? deviceGb : std::strtod(state.cache_size.c_str(), nullptr);
+  if (ssd != nullptr) {
     out += Field("ID:", "0") + Field("Name:", "Volume_0000") + Field("Type:", "Cache") +
-           Field("Size:", state.cache_size.empty() ? (ssd ? ssd->size : std::string("0 GB"))
-                                                   : state.cache_size + " GB") +
-           Field("State:", "Normal") + Field("Accelerated Disk:", state.accelerated_disk) +
-           Field("Accel Mode:", state.mode) + "\r\n";
+           Field("Size:", Gigabytes(cacheGb)) + Field("State:", "Normal") +
+           Field("Accelerated Disk:", state.accelerated_disk) + Field("Accel Mode:", state.mode) +
+           "\r\n";
   }
   out += "--END DEVICE INFORMATION--\r\n\r\n";
   for (const Disk& disk : machine.profile().disks) {
     if (!disk.rst) continue;
     const RstView& v = *disk.rst;
+    const bool member = ssd == &v;
+    const std::string freeSize =
+        member ? (deviceGb - cacheGb < 0.005 ? std::string("0 GB") : Gigabytes(deviceGb - cacheGb))
+               : v.free_size;
     out += Field("ID:", v.id) + Field("Type:", v.type) + Field("Disk Type:", v.disk_type) +
-           Field("State:", v.state) + Field("Size:", v.size) + Field("Free Size:", v.free_size) +
-           Field("System Disk:", v.system_disk) + Field("Usage:", v.usage) +
+           Field("State:", v.state) + Field("Size:", v.size) + Field("Free Size:", freeSize) +
+           Field("System Disk:", v.system_disk) +
+           Field("Usage:", member ? std::string("Array member") : v.usage) +
            Field("Serial Number:", v.serial) + Field("Model:", v.model) + "\r\n";
   }
   return out;

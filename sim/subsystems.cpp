@@ -1,4 +1,5 @@
 // Each subsystem of the simulation lays out its part of a new machine here, in this order.
+#include "sim/diskpart.h"
 #include "sim/firmware_device.h"
 #include "sim/machine.h"
 #include "sim/physical_drive.h"
@@ -14,6 +15,7 @@ void SetUpSubsystems(Machine& machine) {
   SetUpFirmwareDevice(machine);
   SetUpCommandInterpreter(machine);
   SetUpStorageTool(machine);
+  SetUpDiskpart(machine);
 }
 
 }  // namespace sim

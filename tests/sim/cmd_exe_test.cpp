@@ -5,6 +5,7 @@
 #include "sim/sim_fixture.h"
 #include "sim/std_streams.h"
 #include "sim/storage_tool.h"
+#include "tools/rst_report.h"
 
 namespace {
 
@@ -210,15 +211,39 @@ TEST_F(SimStorageToolRun, CacheConfiguration) {
   const std::size_t volumes = report.find("--VOLUME INFORMATION--");
   const std::size_t marker = report.find("--END DEVICE INFORMATION--");
   const std::size_t cache =
-      report.find("Type:              Cache\r\nSize:              23.5 GB\r\n");
+      report.find("Type:              Cache\r\nSize:              23.50 GB\r\n");
   EXPECT_LT(volumes, cache);
   EXPECT_LT(cache, marker);
+  // The SSD is now the cache's member; what the cache does not take stays free on it.
+  EXPECT_NE(report.find("ID:                0-1-0-0\r\n"), std::string::npos);
+  EXPECT_NE(report.find("Free Size:         8.50 GB\r\n", marker), std::string::npos) << report;
+  EXPECT_NE(report.find("Usage:             Array member\r\n", marker), std::string::npos);
+  EXPECT_NE(report.find("Accelerated Disk:  0-0-0-0\r\nAccel Mode:        enhanced\r\n"),
+            std::string::npos);
+  // The product's parser still reads both devices from it, with their sizes.
+  RstDeviceList devices;
+  ParseRstReportBytes(report, devices);
+  ASSERT_EQ(devices.size(), 2u);
+  EXPECT_EQ(devices[0].Size, 465);
+  EXPECT_EQ(devices[1].Size, 32);
+  EXPECT_EQ(devices[1].FreeSize, 8);
 
   EXPECT_EQ(Tool(L"--accelerate --createCache --SSD 0-1-0-0").first, sim::kRstRequestFailed);
   EXPECT_EQ(Tool(L"-M --delete-all-metadata").first, 0u);
   EXPECT_EQ(sim::StorageTool(*m_).cache_device, "");
   EXPECT_EQ(Tool(L"--accelerate --createCache --SSD 0-1-0-0").first, 0u);
   EXPECT_EQ(sim::StorageTool(*m_).cache_size, "");
+  const std::string whole = Tool(L"-I").second;
+  EXPECT_NE(whole.find("Type:              Cache\r\nSize:              32.00 GB\r\n"),
+            std::string::npos)
+      << whole;
+  EXPECT_NE(whole.find("Free Size:         0 GB\r\nSystem Disk:       False\r\n"),
+            std::string::npos);
+  EXPECT_EQ(Tool(L"-M --delete-all-metadata").first, 0u);
+  const std::string cleared = Tool(L"-I").second;
+  EXPECT_EQ(cleared.find("Cache"), cleared.find("Cache Support:")) << "no cache volume left";
+  EXPECT_EQ(cleared.find("Array member"), std::string::npos);
+  EXPECT_NE(cleared.find("Free Size:         32.00 GB\r\n"), std::string::npos);
 }
 
 TEST_F(SimStorageToolRun, UnknownCommandsAreUsageErrors) {

@@ -1,0 +1,189 @@
+// What a whole run leaves for a person and for tools: after.json and the readable account.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "sim/profile.h"
+#include "sim/run.h"
+#include "sim/sim_fixture.h"
+#include "sim/storage_tool.h"
+
+namespace {
+
+using testing_support::SimMachine;
+using Json = nlohmann::json;
+
+constexpr const char* kRapidStart = "D3BFE2DE-3DAF-11DF-BA40-E3A556D89593";
+
+TEST(SimAfterJson, DefaultNotebookEndsWithTheCacheAndTheRapidStartPartition) {
+  SimMachine m(sim::DefaultProfile());
+  ASSERT_EQ(sim::RunProduct(*m, L""), 0);
+  const Json after = Json::parse(sim::AfterJson(*m));
+
+  EXPECT_EQ(after["elapsed_ms"], 11000) << "the four pauses";
+  ASSERT_EQ(after["disks"].size(), 2u);
+  const Json& hdd = after["disks"][0];
+  EXPECT_EQ(hdd["drive"], 0);
+  EXPECT_EQ(hdd["style"], "gpt");
+  ASSERT_EQ(hdd["partitions"].size(), 4u);
+  EXPECT_EQ(hdd["partitions"][2]["label"], "Windows");
+  EXPECT_EQ(hdd["partitions"][3]["label"], "Recovery");
+  EXPECT_EQ(hdd["partitions"][3]["size"], 20000ull << 20);
+  EXPECT_EQ(hdd["partitions"][1]["label"], nullptr) << "the reserved partition holds no volume";
+
+  const Json& ssd = after["disks"][1];
+  EXPECT_EQ(ssd["style"], "gpt");
+  ASSERT_EQ(ssd["partitions"].size(), 1u);
+  const Json& rst = ssd["partitions"][0];
+  EXPECT_EQ(rst["type"], kRapidStart);
+  EXPECT_EQ(rst["type_name"], "Intel Rapid Start");
+  EXPECT_EQ(rst["fs"], "FAT32");
+  EXPECT_EQ(rst["label"], "IntelRST");
+  EXPECT_EQ(rst["attributes"], "0x8000000000000001");
+  EXPECT_EQ(rst["offset"], 1u << 20);
+  EXPECT_GT(rst["size"].get<std::uint64_t>(), ssd["size"].get<std::uint64_t>() - (2u << 20));
+
+  const Json& tool = after["storage_tool"];
+  EXPECT_EQ(tool["present"], true);
+  EXPECT_EQ(tool["metadata_deleted"], true);
+  EXPECT_EQ(tool["cache_device"], "0-1-0-0");
+  EXPECT_EQ(tool["cache_size"], "23.5");
+  EXPECT_EQ(tool["accelerated_disk"], "0-0-0-0");
+  EXPECT_EQ(tool["mode"], "maximized");
+
+  ASSERT_EQ(after["diskpart"].size(), 2u);
+  EXPECT_EQ(after["diskpart"][0]["script"], "C:\\Windows\\Temp\\TScriptClean2ndHDD.txt");
+  EXPECT_EQ(after["diskpart"][0]["applied"], Json({"sel disk 1", "clean"}));
+  EXPECT_EQ(after["diskpart"][1]["applied"].size(), 7u);
+  EXPECT_EQ(after["diskpart"][1]["failed_line"], nullptr);
+  EXPECT_EQ(after["diskpart"][1]["exit_code"], 0);
+
+  // The hard disk is exactly as it was before the run.
+  const std::vector<sim::DiskView>* before = sim::DisksBefore(*m);
+  ASSERT_NE(before, nullptr);
+  EXPECT_TRUE((*before)[0] == sim::ViewDisks(*m)[0]);
+  EXPECT_FALSE((*before)[1] == sim::ViewDisks(*m)[1]);
+}
+
+TEST(SimAfterJson, SameMachineSameBytes) {
+  std::string first, second;
+  for (std::string* out : {&first, &second}) {
+    SimMachine m(sim::DefaultProfile());
+    sim::RunProduct(*m, L"ENHANCED");
+    *out = sim::AfterJson(*m);
+  }
+  EXPECT_EQ(first, second);
+  EXPECT_NE(first.find("\"mode\": \"enhanced\""), std::string::npos);
+  // Keys keep their order: time first, then disks, the tool and diskpart.
+  EXPECT_LT(first.find("\"elapsed_ms\""), first.find("\"disks\""));
+  EXPECT_LT(first.find("\"disks\""), first.find("\"storage_tool\""));
+  EXPECT_LT(first.find("\"storage_tool\""), first.find("\"diskpart\""));
+}
+
+TEST(SimAfterJson, GateClosedLeavesEverythingAsItWas) {
+  sim::Profile p = sim::DefaultProfile();
+  p.firmware->RAID0 = true;
+  SimMachine m(p);
+  ASSERT_EQ(sim::RunProduct(*m, L""), 0);
+  const Json after = Json::parse(sim::AfterJson(*m));
+  EXPECT_EQ(after["elapsed_ms"], 0);
+  EXPECT_EQ(after["storage_tool"]["metadata_deleted"], false);
+  EXPECT_EQ(after["storage_tool"]["cache_device"], nullptr);
+  EXPECT_EQ(after["storage_tool"]["mode"], nullptr);
+  EXPECT_TRUE(after["diskpart"].empty());
+  EXPECT_TRUE(after["disks"][1]["partitions"].empty());
+  EXPECT_TRUE(*sim::DisksBefore(*m) == sim::ViewDisks(*m));
+}
+
+// The lines of the account, and the one that starts with `prefix` after the line holding
+// `after`.
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string LineAfter(const std::vector<std::string>& lines, const std::string& after,
+                      const std::string& prefix) {
+  bool seen = false;
+  for (const std::string& line : lines) {
+    if (line.find(after) != std::string::npos) seen = true;
+    if (seen && line.rfind(prefix, 0) == 0) return line;
+  }
+  return "<none>";
+}
+
+TEST(SimAccount, WipedDiskIsDrawnBeforeAndAfter) {
+  // An SSD that carried an old data partition: the run wipes it.
+  sim::Profile p = sim::DefaultProfile();
+  sim::Partition old;
+  old.fs = "ntfs";
+  old.label = L"OldData";
+  old.size_mb = 10000;
+  p.disks[1].partitions = {old};
+  SimMachine m(p);
+  const int code = sim::RunProduct(*m, L"");
+  std::ostringstream out;
+  sim::PrintAccount(*m, code, out);
+  const std::vector<std::string> lines = Lines(out.str());
+
+  EXPECT_NE(LineAfter(lines, "Disks before and after", "  disk 0,").find(": unchanged"),
+            std::string::npos);
+  EXPECT_NE(LineAfter(lines, "Disks before and after", "  disk 1,").find(": CHANGED"),
+            std::string::npos);
+  const std::string before = LineAfter(lines, "  disk 1,", "  before  [");
+  const std::string after = LineAfter(lines, "  disk 1,", "  after   [");
+  ASSERT_NE(before, "<none>") << out.str();
+  ASSERT_NE(after, "<none>") << out.str();
+  EXPECT_EQ(before.find("IntelRST"), std::string::npos);
+  EXPECT_EQ(after.find("OldData"), std::string::npos);
+  // Proportional: 10000 of the SSD's 30534 MB is about a third of the bar, then free space.
+  const std::size_t open = before.find('[');
+  const std::size_t split = before.find('|');
+  const std::size_t close = before.find(']');
+  ASSERT_NE(split, std::string::npos) << before;
+  EXPECT_EQ(before.substr(open + 1, 7), "OldData");
+  const double share =
+      static_cast<double>(split - open - 1) / static_cast<double>(close - open - 2);
+  EXPECT_NEAR(share, 10000.0 / 30534.0, 0.03) << before;
+  EXPECT_EQ(after.substr(open + 1, 8), "IntelRST");
+  EXPECT_EQ(after.find('|'), std::string::npos) << "one partition over the whole disk";
+  EXPECT_EQ(before.size(), after.size());
+
+  // The partition rows under the "after" bar show the Rapid Start partition.
+  const std::string row = LineAfter(lines, "  after   [", "           1  ");
+  EXPECT_NE(row.find("\"IntelRST\""), std::string::npos) << row;
+  EXPECT_NE(row.find("Intel Rapid Start"), std::string::npos) << row;
+  EXPECT_NE(row.find("0x8000000000000001"), std::string::npos) << row;
+
+  // What a person needs to follow the run is all there, and fits 100 columns (only the run
+  // log's own lines may be longer).
+  for (const char* part :
+       {"Child processes and pauses", "diskpart applied all 7 lines", "sleep 5000 ms",
+        "TempProc.log", "TScriptClean2ndHDD.txt", "TScriptCreate2ndHDD.txt",
+        "cache volume on 0-1-0-0", "size 23.5 GB", "mode maximized", "Exit code: 0"}) {
+    EXPECT_NE(out.str().find(part), std::string::npos) << part;
+  }
+  for (const std::string& line : lines) {
+    if (line.rfind("  [2013/", 0) == 0 || line == "  " + m->root().string()) continue;
+    EXPECT_LE(line.size(), 100u) << line;
+  }
+}
+
+TEST(SimAccount, FailingDiskpartLineIsShownWithItsMessage) {
+  sim::Profile p = sim::DefaultProfile();
+  // WMI still calls the SSD disk 1, but no physical drive 1 exists: "sel disk 1" fails.
+  p.disks[1].drive = 4;
+  SimMachine m(p);
+  const int code = sim::RunProduct(*m, L"");
+  std::ostringstream out;
+  sim::PrintAccount(*m, code, out);
+  EXPECT_NE(out.str().find("diskpart applied 0 of 2 lines and stopped at \"sel disk 1\":"),
+            std::string::npos)
+      << out.str();
+  EXPECT_NE(out.str().find("The disk you specified is not valid."), std::string::npos);
+}
+
+}  // namespace
