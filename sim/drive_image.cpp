@@ -117,15 +117,15 @@ struct DriveStore : Machine::State {
 };
 
 std::vector<PartitionSpec> SpecsFromProfile(const Disk& d) {
-  std::vector<PartitionSpec> specs;
+  std::vector<PartitionSpec> wanted;
   for (const Partition& p : d.partitions) {
     PartitionSpec s;
     s.fs = p.fs;
     s.label = p.label;
     s.bytes = p.size_mb * kMiB;
-    specs.push_back(s);
+    wanted.push_back(s);
   }
-  return specs;
+  return wanted;
 }
 
 DiskImage& Image(Machine& machine, int disk) {
