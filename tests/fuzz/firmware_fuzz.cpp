@@ -30,13 +30,11 @@ std::function<bool(std::uint32_t, void*, std::uint32_t, std::uint32_t*)> g_ioctl
     };
 
 fuzzing::FuzzMachine& Machine() {
-  static fuzzing::FuzzMachine* const machine = [] {
-    auto* m = new fuzzing::FuzzMachine();
-    m->AddDevice(kFirmwareControlDeviceName, nullptr, &g_ioctl);
-    ResetRunEnvironment();
-    return m;
-  }();
-  return *machine;
+  static fuzzing::FuzzMachine machine;
+  static const bool added = (machine.AddDevice(kFirmwareControlDeviceName, nullptr, &g_ioctl),
+                             ResetRunEnvironment(), true);
+  (void)added;
+  return machine;
 }
 
 void Check(bool ok, const char* what) {

@@ -16,12 +16,10 @@ const wchar_t kDriveName[] = L"\\\\.\\FUZZDRIVE";
 std::vector<std::uint8_t> g_image;
 
 fuzzing::FuzzMachine& Machine() {
-  static fuzzing::FuzzMachine* const machine = [] {
-    auto* m = new fuzzing::FuzzMachine();
-    m->AddDevice(kDriveName, &g_image, nullptr);
-    return m;
-  }();
-  return *machine;
+  static fuzzing::FuzzMachine machine;
+  static const bool added = (machine.AddDevice(kDriveName, &g_image, nullptr), true);
+  (void)added;
+  return machine;
 }
 
 void Check(bool ok, const char* what) {

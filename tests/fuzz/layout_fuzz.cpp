@@ -29,17 +29,20 @@ std::function<bool(std::uint32_t, void*, std::uint32_t, std::uint32_t*)> g_ioctl
     };
 
 fuzzing::FuzzMachine& Machine() {
-  static fuzzing::FuzzMachine* const machine = [] {
-    const std::vector<std::uint8_t> fat = fuzzing::SeedBytes("tests/fuzz/corpus/label_fuzz/fat32-recovery");
-    const std::vector<std::uint8_t> ntfs = fuzzing::SeedBytes("tests/fuzz/corpus/label_fuzz/ntfs-recovery");
+  static fuzzing::FuzzMachine machine;
+  static const bool added = [] {
+    const std::vector<std::uint8_t> fat =
+        fuzzing::SeedBytes("tests/fuzz/corpus/label_fuzz/fat32-recovery");
+    const std::vector<std::uint8_t> ntfs =
+        fuzzing::SeedBytes("tests/fuzz/corpus/label_fuzz/ntfs-recovery");
     g_disk.assign(3 * kMiB, 0);
     std::memcpy(g_disk.data() + kMiB, fat.data(), fat.size() < kMiB ? fat.size() : kMiB);
     std::memcpy(g_disk.data() + 2 * kMiB, ntfs.data(), ntfs.size() < kMiB ? ntfs.size() : kMiB);
-    auto* m = new fuzzing::FuzzMachine();
-    m->AddDevice(L"\\\\.\\PHYSICALDRIVE0", &g_disk, &g_ioctl);
-    return m;
+    machine.AddDevice(L"\\\\.\\PHYSICALDRIVE0", &g_disk, &g_ioctl);
+    return true;
   }();
-  return *machine;
+  (void)added;
+  return machine;
 }
 
 void Check(bool ok, const char* what) {

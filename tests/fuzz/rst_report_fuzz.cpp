@@ -1,6 +1,7 @@
-// The storage tool's device report from arbitrary bytes: the byte reader, the file reader (in
-// 64 KiB chunks) and the wide-text reader must agree on the records wherever the text holds no
-// zero byte, and every record comes from a block that ends in a "Model:" line.
+// The storage tool's device report from arbitrary bytes: the byte reader and the wide-text
+// reader must agree on the records wherever the text holds no zero byte, and every record
+// comes from a block that ends in a "Model:" line. (The file reader feeds the byte reader in
+// chunks; the unit tests compare the two.)
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -14,8 +15,8 @@
 namespace {
 
 fuzzing::FuzzMachine& Machine() {
-  static fuzzing::FuzzMachine* const machine = new fuzzing::FuzzMachine();
-  return *machine;
+  static fuzzing::FuzzMachine machine;
+  return machine;
 }
 
 void Check(bool ok, const char* what) {
@@ -41,7 +42,7 @@ bool Same(const RstDeviceList& a, const RstDeviceList& b) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  sim::Machine& m = Machine().machine();
+  Machine();  // the code page conversion goes through the seam
   const std::string bytes(reinterpret_cast<const char*>(data), size);
 
   RstDeviceList fromBytes;
@@ -55,12 +56,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const RstDeviceRecord& r : fromBytes) {
     Check(r.SystemDisk == 0 || r.SystemDisk == 1, "a System Disk flag that is neither 0 nor 1");
   }
-
-  // The same bytes as a file of the simulated machine, read in chunks.
-  Check(m.WriteFile(L"C:\\report.txt", bytes, false), "the report file cannot be written");
-  RstDeviceList fromFile;
-  Check(ReadRstReportFile(L"C:\\report.txt", fromFile), "the report file does not open");
-  Check(Same(fromBytes, fromFile), "the file reader and the byte reader disagree");
 
   if (bytes.find('\0') == std::string::npos) {
     RstDeviceList fromText;
