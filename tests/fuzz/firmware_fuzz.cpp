@@ -71,9 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::unique_ptr<std::uint8_t[]> record(new std::uint8_t[recordSize + 1]);
   if (resultSize != 0) std::memcpy(result.get(), g_answer.data(), resultSize);
   std::memset(record.get(), 0xA5, recordSize + 1);
-  const std::uint32_t word = TakeFirmwareMethodResult(
-      std::span<const std::uint8_t>(result.get(), resultSize),
-      std::span<std::uint8_t>(record.get(), recordSize));
+  const std::uint32_t word =
+      TakeFirmwareMethodResult(std::span<const std::uint8_t>(result.get(), resultSize),
+                               std::span<std::uint8_t>(record.get(), recordSize));
   Check(record[recordSize] == 0xA5, "a byte written past the record");
   // Either nothing was copied (0) or the record holds the data word it returned.
   const std::uint32_t inRecord =
@@ -83,9 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The request forms fit the space they are given or are not built at all.
   std::uint8_t request[kFirmwareMethodRequestSize64] = {};
   const std::size_t room = cut < sizeof(request) ? sizeof(request) - cut : 0;
-  const std::size_t built =
-      BuildFirmwareMethodRequest(std::span<std::uint8_t>(request, room), (mode & 2) != 0,
-                                 kFeatureIdIFFS, 0x1000);
+  const std::size_t built = BuildFirmwareMethodRequest(std::span<std::uint8_t>(request, room),
+                                                       (mode & 2) != 0, kFeatureIdIFFS, 0x1000);
   Check(built <= room, "a request longer than its buffer");
   return 0;
 }

@@ -36,8 +36,8 @@ struct MemoryDevice : sim::Machine::Object {
   bool Read(void* buffer, std::uint32_t size, std::uint32_t* read, std::uint32_t*) override {
     *read = 0;
     if (image == nullptr || position >= image->size()) return true;
-    const std::size_t n = static_cast<std::size_t>(
-        std::min<std::uint64_t>(size, image->size() - position));
+    const std::size_t n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(size, image->size() - position));
     std::memcpy(buffer, image->data() + position, n);
     *read = static_cast<std::uint32_t>(n);
     position += n;
@@ -59,8 +59,8 @@ struct MemoryDevice : sim::Machine::Object {
 class FuzzMachine {
  public:
   explicit FuzzMachine(sim::Profile profile = BareProfile()) {
-    root_ = std::filesystem::temp_directory_path() /
-            ("cachesetup-fuzz-" + std::to_string(::getpid()));
+    root_ =
+        std::filesystem::temp_directory_path() / ("cachesetup-fuzz-" + std::to_string(::getpid()));
     std::filesystem::remove_all(root_);
     std::filesystem::create_directories(root_);
     machine_ = std::make_unique<sim::Machine>(std::move(profile), root_);
@@ -113,7 +113,8 @@ inline std::vector<std::uint8_t> SeedBytes(const std::string& relative) {
   }
   std::uint8_t buffer[4096];
   std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof(buffer), f)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
+  while ((n = std::fread(buffer, 1, sizeof(buffer), f)) > 0)
+    bytes.insert(bytes.end(), buffer, buffer + n);
   std::fclose(f);
   return bytes;
 }
