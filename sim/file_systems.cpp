@@ -88,6 +88,7 @@ std::vector<std::uint8_t> NtfsRecord(std::uint32_t number, const std::u16string*
 std::u16string Utf16(const std::wstring& text) {
   std::u16string out;
   for (wchar_t wc : text) {
+    // A wide character, not a char. NOLINTNEXTLINE(bugprone-signed-char-misuse)
     std::uint32_t c = static_cast<std::uint32_t>(wc);
     if (c >= 0x10000) {
       c -= 0x10000;

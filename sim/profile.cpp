@@ -216,7 +216,8 @@ Profile ParseProfile(const std::string& text, const std::string& file,
   Json root;
   try {
     root = Json::parse(text, nullptr, true, /*ignore_comments=*/true);
-  } catch (const Json::parse_error& e) {
+  } catch (const Json::exception& e) {
+    // Not only syntax errors: a number beyond the range of a double is out_of_range.
     throw ProfileError(file + ": invalid JSON: " + e.what());
   }
   const Reader r(file, "");

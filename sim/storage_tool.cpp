@@ -22,6 +22,7 @@ constexpr std::size_t kValueColumn = 19;
 std::string EncodeAnsi(const std::string& utf8) {
   std::string out;
   for (wchar_t wc : FromUtf8(utf8)) {
+    // A wide character, not a char. NOLINTNEXTLINE(bugprone-signed-char-misuse)
     const std::uint32_t c = static_cast<std::uint32_t>(wc);
     if (c < 0x80) {
       out.push_back(static_cast<char>(c));

@@ -88,8 +88,11 @@ std::wstring SelectDiskToAccelerate(const RstDeviceList& devices) {
 
 double ComputeCacheSize(std::uint32_t smallestSize, std::uint32_t nInstalledMemoryMB,
                         int bIs64BitOS) {
+  // Whole "gigabytes" of 1000 MB: the division is meant to drop the remainder.
   const double memoryTerm =
-      nInstalledMemoryMB >= 4096 ? static_cast<double>(nInstalledMemoryMB / 1000) : 4.0;
+      nInstalledMemoryMB >= 4096
+          ? static_cast<double>(nInstalledMemoryMB / 1000)  // NOLINT(bugprone-integer-division)
+          : 4.0;
   double cacheSize = static_cast<double>(smallestSize) - (memoryTerm + 0.5);
   if (cacheSize < kMinimumCacheSize) cacheSize = kMinimumCacheSize;
   if (bIs64BitOS == 0) cacheSize = kMinimumCacheSize;

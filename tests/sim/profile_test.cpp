@@ -57,6 +57,13 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"{ \"disks\": [ ", "invalid JSON"},
         BadCase{"[]", "must be an object"}));
 
+TEST(Profile, NumberBeyondTheRangeOfADoubleIsABadProfileNotACrash) {
+  // 400 digits: the JSON reader reports an overflow, not a syntax error.
+  const std::string json = "{ \"memory_kb\": " + std::string(400, '8') + " }";
+  const std::string error = ErrorOf(json);
+  EXPECT_NE(error.find("bad.json: invalid JSON"), std::string::npos) << error;
+}
+
 TEST(Profile, DefaultsWhenKeysAreAbsent) {
   const sim::Profile p = sim::ParseProfile("{}", "empty.json", ".");
   EXPECT_EQ(p.windows_bits, 64);

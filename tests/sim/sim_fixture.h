@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -24,19 +25,25 @@ class TempDir {
     for (char& c : name) {
       if (c == '/' || c == '\\' || c == ':') c = '_';
     }
-    path_ = std::filesystem::temp_directory_path() / (name + "-" + std::to_string(counter++));
-    std::filesystem::remove_all(path_);
+    // The start time keeps the name fresh even where an earlier run could not remove its
+    // folder (under Wine, folders with paths beyond 260 characters are left behind).
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count() % 1000000000;
+    path_ = std::filesystem::temp_directory_path() /
+            (name + "-" + std::to_string(counter++) + "-" + std::to_string(stamp));
+    Remove(path_);
     std::filesystem::create_directories(path_);
   }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
+  ~TempDir() { Remove(path_); }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const std::filesystem::path& path() const { return path_; }
 
  private:
+  static void Remove(const std::filesystem::path& path) {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+
   std::filesystem::path path_;
 };
 

@@ -1,0 +1,502 @@
+// Disk safety over seeded random machines. Each machine is built in code from one seed: disks of
+// random media types, WMI indices and drive numbers, "Recovery" on no disk, one disk or two,
+// random firmware flags, memory, bitness, storage-tool reports and a few failing steps. After
+// each run, the transcript and the files it left must show:
+// - no diskpart script with "clean" and no storage-tool change command ("-M", "--accelerate")
+//   unless two fixed disks, RAID0 off, ISRT on, "Recovery" on a fixed disk and a second disk
+//   other than the recovery disk (and, when all of that holds, the whole provisioning);
+// - no script selects the disk the locator finds "Recovery" on;
+// - every command line and script line is one the sequence can produce;
+// - the exit code matches the end of the run log.
+//
+// CS_PROPERTY_SEED=N sets the first machine's seed, CS_PROPERTY_COUNT=K the number of machines
+// (machine i has seed N + i, so one failing machine reruns alone with its own seed and K=1).
+// The host run checks 2,000 machines; the Windows builds, which run under Wine, 200.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/machine.h"
+#include "sim/run.h"
+#include "sim/sim_fixture.h"
+
+namespace {
+
+using testing_support::TempDir;
+
+const wchar_t kFixed[] = L"Fixed hard disk media";
+
+std::uint64_t EnvNumber(const char* name, std::uint64_t fallback) {
+  const char* text = std::getenv(name);
+  if (text == nullptr || *text == '\0') return fallback;
+  return std::strtoull(text, nullptr, 10);
+}
+
+// What the generator decided, kept next to the profile so the expectations need no product code.
+struct Machine {
+  sim::Profile profile;
+  std::wstring commandLine;
+  std::vector<int> layoutFaults;  // drive numbers whose layout query fails
+};
+
+sim::WmiProperty Text(const wchar_t* name, const std::wstring& value) {
+  sim::WmiProperty p;
+  p.name = name;
+  p.value.kind = os::WmiValue::Kind::Text;
+  p.value.text = value;
+  return p;
+}
+
+sim::WmiProperty Int(const wchar_t* name, std::int32_t value) {
+  sim::WmiProperty p;
+  p.name = name;
+  p.value.kind = os::WmiValue::Kind::Int32;
+  p.value.i32 = value;
+  return p;
+}
+
+Machine RandomMachine(std::uint64_t seed) {
+  std::mt19937_64 rng(seed);
+  auto pick = [&rng](int n) { return static_cast<int>(rng() % static_cast<std::uint64_t>(n)); };
+  auto chance = [&rng](int percent) { return static_cast<int>(rng() % 100) < percent; };
+
+  Machine m;
+  sim::Profile& p = m.profile;
+  p.windows_bits = chance(70) ? 64 : 32;
+  p.installer = chance(30);
+  p.storage_tool = chance(90);
+  p.memory_kb.reset();
+  if (chance(90)) {
+    const std::uint64_t mb[] = {1024, 2048, 4095, 4096, 4097, 6144, 8192, 16384, 32768, 65536};
+    p.memory_kb = mb[pick(10)] * 1024 + (chance(20) ? static_cast<std::uint64_t>(pick(1024)) : 0);
+  }
+  if (chance(8)) {
+    p.firmware.reset();
+  } else {
+    // Mostly the flags that open the gate, so that the branch behind it is well exercised.
+    p.firmware = sim::Firmware{chance(70), chance(20), chance(80), chance(50)};
+  }
+
+  const wchar_t* const media[] = {kFixed,
+                                  kFixed,
+                                  kFixed,
+                                  L"Removable Media",
+                                  L"External hard disk media",
+                                  L"fixed hard disk media",
+                                  L"Fixed hard disk media "};
+  const char* const styles[] = {"gpt", "mbr"};
+  const char* const fileSystems[] = {"ntfs", "ntfs", "fat32", "bitlocker", "raw"};
+  const wchar_t* const otherLabels[] = {L"", L"Windows", L"Data", L"Recover", L"Recovery2"};
+  const wchar_t* const recoveryLabels[] = {L"Recovery", L"RECOVERY", L"recovery"};
+
+  // Half the machines are near the production notebook (two disks, fixed, numbered in order,
+  // the flags that open the gate), so that the branch behind the gate is well exercised; the
+  // other half are anything.
+  const bool notebook = chance(50);
+  if (notebook && p.firmware && chance(80)) {
+    p.firmware->RAID0 = false;
+    p.firmware->ISRT = true;
+  }
+  const int disks = notebook ? (chance(85) ? 2 : 1 + 2 * pick(2)) : pick(5);  // 0-4
+  // Which disks hold a "Recovery" partition: none, one, or now and then two.
+  const int recoveryOn = disks == 0 || chance(notebook ? 5 : 15) ? -1 : pick(disks);
+  const int secondRecovery = disks > 1 && chance(5) ? pick(disks) : -1;
+  for (int i = 0; i < disks; ++i) {
+    sim::Disk d;
+    // Indices follow the enumeration order mostly; sometimes they repeat or skip.
+    const int index = chance(notebook ? 95 : 75) ? i : pick(5);
+    d.wmi.push_back(Int(L"Index", index));
+    if (!chance(notebook ? 1 : 5)) {
+      d.wmi.push_back(Text(L"MediaType", notebook && chance(90) ? kFixed : media[pick(7)]));
+    }
+    d.wmi.push_back(Text(L"Model", L"Disk " + std::to_wstring(i)));
+    if (chance(notebook ? 98 : 85)) {
+      d.drive = chance(notebook ? 98 : 90) ? index : pick(5);
+    }
+    d.rotation.rate = chance(50) ? 1 : 5400;
+    d.style = styles[pick(2)];
+    d.size_mb = 2;
+    const int partitions = pick(3);
+    const bool recovery = i == recoveryOn || i == secondRecovery;
+    const int recoveryAt = recovery ? pick(partitions + 1) : -1;
+    for (int k = 0; k <= partitions; ++k) {
+      if (k == partitions && k != recoveryAt) break;
+      sim::Partition part;
+      if (k == recoveryAt) {
+        part.fs = chance(80) ? "ntfs" : "fat32";
+        part.label = recoveryLabels[pick(3)];
+      } else {
+        part.fs = fileSystems[pick(5)];
+        part.label = otherLabels[pick(5)];
+      }
+      part.size_mb = 1;
+      d.partitions.push_back(part);
+      d.size_mb += part.size_mb;
+    }
+    if (chance(85)) {
+      sim::RstView v;
+      v.id = "0-" + std::to_string(i) + "-0-0";
+      v.type = "Disk";
+      v.disk_type = "SATA";
+      v.state = "Normal";
+      const char* const sizes[] = {"465.76 GB", "29.82 GB",  "32.00 GB", "14.91 GB",
+                                   "0 GB",      "999999 GB", "-5 GB",    "garbage"};
+      v.size = sizes[pick(8)];
+      v.free_size = "0 GB";
+      v.system_disk = chance(50) ? "True" : "False";
+      v.usage = "Available";
+      v.serial = "SN" + std::to_string(i);
+      v.model = "Model " + std::to_string(i);
+      d.rst = v;
+    }
+    p.disks.push_back(d);
+  }
+  if (chance(5) && disks > 0) {
+    const int drive = pick(disks);
+    p.faults.push_back("DriveLayout:" + std::to_string(drive));
+    m.layoutFaults.push_back(drive);
+  }
+  if (chance(3)) p.faults.push_back("ExecQuery");
+  if (chance(3)) p.faults.push_back("GetPhysicallyInstalledSystemMemory");
+  if (chance(3)) p.faults.push_back("GetLogicalDriveStringsW");
+  const wchar_t* const lines[] = {L"", L"", L"ENHANCED", L"maximized", L"/x Enhanced"};
+  m.commandLine = lines[pick(5)];
+  return m;
+}
+
+bool IsRecoveryLabel(const std::wstring& label) {
+  std::wstring lower;
+  for (wchar_t c : label) lower.push_back(c >= L'A' && c <= L'Z' ? c + (L'a' - L'A') : c);
+  return lower == L"recovery";
+}
+
+const os::WmiValue* Property(const sim::Disk& d, const wchar_t* name) {
+  for (const sim::WmiProperty& p : d.wmi) {
+    if (p.name == name) return &p.value;
+  }
+  return nullptr;
+}
+
+std::uint32_t WmiIndex(const sim::Disk& d) {
+  const os::WmiValue* v = Property(d, L"Index");
+  return v != nullptr && v->kind == os::WmiValue::Kind::Int32 ? static_cast<std::uint32_t>(v->i32)
+                                                              : 0;
+}
+
+bool IsFixed(const sim::Disk& d) {
+  const os::WmiValue* v = Property(d, L"MediaType");
+  return v != nullptr && v->kind == os::WmiValue::Kind::Text && v->text == kFixed;
+}
+
+// What the machine must do, worked out from its profile alone.
+struct Expected {
+  bool inventory = false;  // the inventory lists at least one disk
+  int locator = 4;         // 0 found, 4 none, 5 a layout query failed
+  int recoveryDrive = 0;   // the drive number the locator stops at
+  bool gate = false;       // the whole provisioning runs
+  std::uint32_t secondIndex = 0;
+};
+
+Expected Expect(const Machine& m) {
+  const sim::Profile& p = m.profile;
+  Expected e;
+  bool execQueryFails = false;
+  for (const std::string& f : p.faults) execQueryFails |= f == "ExecQuery";
+  e.inventory = !execQueryFails && !p.disks.empty();
+
+  // The locator walks drive numbers from 0 until one does not exist.
+  for (int n = 0; n <= 10 && e.locator == 4; ++n) {
+    const sim::Disk* disk = nullptr;
+    for (const sim::Disk& d : p.disks) {
+      if (d.drive && *d.drive == n) {
+        disk = &d;
+        break;
+      }
+    }
+    if (disk == nullptr) break;
+    bool layoutFails = false;
+    for (int f : m.layoutFaults) layoutFails |= f == n;
+    if (layoutFails) {
+      e.locator = 5;
+      e.recoveryDrive = n;
+      break;
+    }
+    for (const sim::Partition& part : disk->partitions) {
+      if ((part.fs == "ntfs" || part.fs == "fat32") && IsRecoveryLabel(part.label)) {
+        e.locator = 0;
+        e.recoveryDrive = n;
+        break;
+      }
+    }
+  }
+
+  int fixed = 0;
+  bool master = false;
+  bool second = false;
+  for (const sim::Disk& d : p.disks) {
+    if (!IsFixed(d)) continue;
+    ++fixed;
+    if (!master && static_cast<std::int64_t>(WmiIndex(d)) == e.recoveryDrive) {
+      master = true;
+    } else {
+      second = true;
+      e.secondIndex = WmiIndex(d);
+    }
+  }
+  const bool flags = p.firmware && !p.firmware->RAID0 && p.firmware->ISRT;
+  e.gate = e.inventory && e.locator == 0 && fixed == 2 && flags && master && second &&
+           static_cast<std::int64_t>(e.secondIndex) != e.recoveryDrive;
+  return e;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::string Escape(const std::string& text) {
+  static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
+  return std::regex_replace(text, special, R"(\$&)");
+}
+
+// Checks one run; returns the faults found, one per line.
+std::string CheckRun(const Machine& m, sim::Machine& machine, int exitCode) {
+  std::ostringstream faults;
+  const sim::Profile& p = m.profile;
+  const Expected e = Expect(m);
+  const std::string windows = sim::ToUtf8(p.windows_dir);
+  const std::string temp = windows + "\\Temp\\";
+  const std::string tool = temp + (p.windows_bits == 64 ? "RSTCLI64.exe" : "RSTCLI.exe");
+  const std::string cmd = sim::ToUtf8(p.system_dir) + "\\cmd.exe";
+  const std::string diskpart = sim::ToUtf8(p.system_dir) + "\\diskpart.exe";
+  const std::string installer = sim::ToUtf8(p.system_dir) + "\\InstQORWMIACPISrv64.exe";
+  const std::string cleanPath = temp + "TScriptClean2ndHDD.txt";
+  const std::string createPath = temp + "TScriptCreate2ndHDD.txt";
+
+  // Every child process is one of these; the two that change the storage configuration and
+  // the two diskpart runs are counted.
+  const std::regex cacheWithSize(
+      "/c " + Escape(tool) + R"( --accelerate --createCache --SSD (\S*) --cache-size (\d+\.\d))");
+  const std::regex cacheWithout("/c " + Escape(tool) +
+                                R"( --accelerate --createCache --SSD (\S*))");
+  const std::regex setMode(
+      "/c " + Escape(tool) +
+      R"( --accelerate --setAccelConfig --disk-to-accel (\S*) --mode (maximized|enhanced))");
+  const std::string c1 = "/c " + tool + " -V > \"" + temp + "IntelRSTCli.log\"";
+  const std::string c2 = "/c " + tool + " -I >> \"" + temp + "IntelRSTCli.log\"";
+  const std::string c3 = "/c " + tool + " -M --delete-all-metadata";
+  const std::string c6 = "/c echo #======= AFTER RSTCLI ACCELERATE COMMAND =======# >> \"" + temp +
+                         "IntelRSTCli.log\"";
+  const std::string report = "/c " + tool + " -I > \"" + temp + "TRSTCliLog.txt\"";
+  int changes = 0, cleans = 0, diskpartRuns = 0;
+  std::vector<std::string> sequence;
+  for (const sim::TranscriptEntry& t : machine.transcript()) {
+    if (t.kind != "run") continue;
+    const std::string program = sim::ToUtf8(t.program);
+    const std::string params = sim::ToUtf8(t.parameters);
+    if (program == installer && params == "-i check") {
+      continue;
+    }
+    if (program == diskpart) {
+      ++diskpartRuns;
+      std::string script;
+      if (params == "/s \"" + cleanPath + "\"") {
+        script = cleanPath;
+        sequence.push_back("D1");
+      } else if (params == "/s \"" + createPath + "\"") {
+        script = createPath;
+        sequence.push_back("D2");
+      } else {
+        faults << "diskpart with parameters no step gives: " << params << "\n";
+        continue;
+      }
+      const auto bytes = machine.ReadFile(sim::FromUtf8(script));
+      for (const std::string& line : Lines(bytes ? *bytes : std::string())) {
+        if (line == "clean") ++cleans;
+      }
+      continue;
+    }
+    if (program != cmd) {
+      faults << "a program no step runs: " << program << " " << params << "\n";
+      continue;
+    }
+    std::smatch match;
+    if (params == c1) {
+      sequence.push_back("C1");
+    } else if (params == c2) {
+      sequence.push_back("C2");
+    } else if (params == report) {
+      sequence.push_back("R");
+    } else if (params == c3) {
+      sequence.push_back("C3");
+      ++changes;
+    } else if (std::regex_match(params, match, cacheWithSize)) {
+      sequence.push_back("C4a");
+      ++changes;
+    } else if (std::regex_match(params, match, cacheWithout)) {
+      sequence.push_back("C4b");
+      ++changes;
+    } else if (std::regex_match(params, match, setMode)) {
+      sequence.push_back("C5");
+      ++changes;
+    } else if (params == c6) {
+      sequence.push_back("C6");
+    } else {
+      faults << "a command line no step gives: " << params << "\n";
+    }
+  }
+
+  if ((changes != 0 || cleans != 0) && !e.gate) {
+    faults << "storage-tool changes (" << changes << ") or diskpart cleans (" << cleans
+           << ") although the gate or the safety condition does not hold\n";
+  }
+  if (e.gate) {
+    const bool iffs = p.firmware && p.firmware->IFFS;
+    const std::vector<std::string> whole = {"C1", "C2", "R",  "D1", "C3", iffs ? "C4a" : "C4b",
+                                            "C5", "C6", "C2", "D2"};
+    if (sequence != whole) faults << "the gate holds but the provisioning is not whole\n";
+  } else if (diskpartRuns != 0 || !sequence.empty()) {
+    faults << "a tool or diskpart ran although the gate is closed\n";
+  }
+
+  // Scripts: exactly the lines the sequence writes; "sel disk" names the second disk, never
+  // the recovery disk.
+  const std::string sel = "sel disk " + std::to_string(static_cast<int>(e.secondIndex));
+  const std::vector<std::string> cleanLines = {sel, "clean"};
+  const std::vector<std::string> createLines =
+      p.windows_bits == 64
+          ? std::vector<std::string>{sel,
+                                     "clean",
+                                     "convert gpt",
+                                     "Create Partition EFI",
+                                     "Format Quick fs=FAT32 Label=\"IntelRST\"",
+                                     "Set ID = D3BFE2DE-3DAF-11DF-BA40-E3A556D89593 Override",
+                                     "GPT Attributes=0x8000000000000001"}
+          : std::vector<std::string>{sel, "clean", "Create Partition Primary ID=84"};
+  for (const auto& [path, lines] : {std::pair{cleanPath, cleanLines}, {createPath, createLines}}) {
+    const auto bytes = machine.ReadFile(sim::FromUtf8(path));
+    if (!bytes) {
+      if (e.gate) faults << "no script " << path << "\n";
+      continue;
+    }
+    if (!e.gate) faults << "a script written although the gate is closed: " << path << "\n";
+    const std::vector<std::string> got = Lines(*bytes);
+    for (const std::string& line : got) {
+      if (line.rfind("sel disk ", 0) == 0 &&
+          line == "sel disk " + std::to_string(e.recoveryDrive)) {
+        faults << "a script selects the recovery disk: " << line << "\n";
+      }
+    }
+    if (got != lines) faults << "script lines no step writes in " << path << "\n";
+  }
+
+  // The exit code and the end of the run log.
+  const auto log = machine.ReadFile(p.windows_dir + L"\\Temp\\TempProc.log");
+  const std::vector<std::string> logLines = Lines(log ? *log : std::string());
+  const std::string last = logLines.empty() ? std::string() : logLines.back();
+  const bool ended = last.size() >= 16 && last.substr(last.size() - 14) == "End process...";
+  const bool notExist =
+      last.find("\t[Debug]: Not exist 'Recovery' partition on Disk[") != std::string::npos;
+  if (logLines.empty() || notExist) {
+    if (exitCode != 1) faults << "exit code " << exitCode << " after an early end\n";
+  } else if (ended) {
+    if (exitCode != 0) faults << "exit code " << exitCode << " after \"End process...\"\n";
+  } else {
+    faults << "the run log ends neither early nor with \"End process...\": " << last << "\n";
+  }
+  if (!e.inventory && !logLines.empty()) faults << "a run log although no disk was listed\n";
+  if (e.inventory && e.locator != 0 && !notExist)
+    faults << "no \"Not exist\" end without Recovery\n";
+  if (e.inventory && e.locator == 0 && !ended)
+    faults << "no \"End process...\" with Recovery found\n";
+  return faults.str();
+}
+
+std::string Describe(const Machine& m) {
+  std::ostringstream out;
+  const sim::Profile& p = m.profile;
+  out << "bits " << p.windows_bits << ", memory "
+      << (p.memory_kb ? std::to_string(*p.memory_kb) : "none") << " KB, firmware ";
+  if (p.firmware) {
+    out << "IFFS " << p.firmware->IFFS << " RAID0 " << p.firmware->RAID0 << " ISRT "
+        << p.firmware->ISRT;
+  } else {
+    out << "none";
+  }
+  out << ", command line \"" << sim::ToUtf8(m.commandLine) << "\", faults";
+  for (const std::string& f : p.faults) out << " " << f;
+  out << "\n";
+  for (const sim::Disk& d : p.disks) {
+    const os::WmiValue* media = Property(d, L"MediaType");
+    out << "  disk Index " << WmiIndex(d) << " drive " << (d.drive ? std::to_string(*d.drive) : "-")
+        << " \"" << (media != nullptr ? sim::ToUtf8(media->text) : "(null)") << "\" " << d.style;
+    for (const sim::Partition& part : d.partitions) {
+      out << " [" << part.fs << " \"" << sim::ToUtf8(part.label) << "\"]";
+    }
+    out << (d.rst ? " rst " + d.rst->id + " " + d.rst->size : " no rst") << "\n";
+  }
+  return out.str();
+}
+
+TEST(DiskSafetyProperty, RandomMachinesNeverCleanOrChangeOutsideTheGate) {
+  const std::uint64_t base = EnvNumber(
+      "CS_PROPERTY_SEED",
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) %
+          1000000000u);
+#ifdef _WIN32
+  // Under Wine every file call of the simulator costs far more; the host run checks 2,000.
+  constexpr std::uint64_t kDefaultCount = 200;
+#else
+  constexpr std::uint64_t kDefaultCount = 2000;
+#endif
+  const std::uint64_t count = EnvNumber("CS_PROPERTY_COUNT", kDefaultCount);
+  std::printf("property: %llu machines from seed %llu\n", static_cast<unsigned long long>(count),
+              static_cast<unsigned long long>(base));
+  RecordProperty("seed", std::to_string(base));
+
+  TempDir dir;
+  std::uint64_t gated = 0, failed = 0;
+  const auto start = std::chrono::steady_clock::now();
+  for (std::uint64_t i = 0; i < count; ++i) {
+    const std::uint64_t seed = base + i;
+    const Machine m = RandomMachine(seed);
+    const std::filesystem::path root = dir.path() / "run";
+    ASSERT_EQ(sim::PrepareRunFolder(root), "");
+    int exitCode = -1;
+    std::string faults;
+    {
+      sim::Machine machine(m.profile, root);
+      exitCode = sim::RunProduct(machine, m.commandLine);
+      faults = CheckRun(m, machine, exitCode);
+    }
+    gated += Expect(m).gate ? 1 : 0;
+    if (!faults.empty()) {
+      ADD_FAILURE() << "machine with seed " << seed << " (rerun alone: CS_PROPERTY_SEED=" << seed
+                    << " CS_PROPERTY_COUNT=1 build/host/tests/unit_tests"
+                    << " --gtest_filter=DiskSafetyProperty.*)\n"
+                    << Describe(m) << faults;
+      if (++failed >= 5) break;  // enough to go on
+    }
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("property: %llu machines checked, %llu with the gate open, %.1f s\n",
+              static_cast<unsigned long long>(count), static_cast<unsigned long long>(gated),
+              seconds);
+}
+
+}  // namespace
