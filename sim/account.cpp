@@ -1,5 +1,6 @@
 // The readable account of a simulated run, for a person at a terminal of 100 columns.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <optional>
 
@@ -125,7 +126,8 @@ std::string Bar(const DiskView& d) {
     const Segment& s = segments[i];
     least[i] = std::clamp<std::size_t>(s.label.size(), 1, 10);
     const double share = static_cast<double>(s.bytes) / static_cast<double>(d.bytes);
-    segments[i].width = std::max(least[i], static_cast<std::size_t>(share * room + 0.5));
+    segments[i].width = std::max(
+        least[i], static_cast<std::size_t>(std::lround(share * static_cast<double>(room))));
     total += segments[i].width;
   }
   // Give back what the least widths took, from the widest, or hand out what is left over.
