@@ -151,4 +151,12 @@ for f in fat32-alone.img ntfs-alone.img; do
   printf '0\t%s\t%s\n' "$size" "$(blkid -p -o value -s LABEL $f)" >$f.blkid
 done
 
+# 7. A FAT32 volume of 71 GiB with 512-byte clusters: its allocation table (559 MiB) is larger
+# than a 32-bit process can be sure to hold in one piece. mkfs.fat writes the tables' zeros;
+# punching them out again keeps the image at a few KiB on disk.
+fat32 fat32-large.img $((71 * 1024)) -S 512 -s 1 -n RECOVERY
+fallocate --dig-holes fat32-large.img
+printf '0\t%s\t%s\n' "$(stat -c %s fat32-large.img)" \
+  "$(blkid -p -o value -s LABEL fat32-large.img)" >fat32-large.img.blkid
+
 touch images.stamp

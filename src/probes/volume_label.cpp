@@ -42,9 +42,12 @@ constexpr std::uint32_t kEndOfAttributes = 0xFFFFFFFF;
 constexpr std::size_t kVolumeFileRecord = 3;
 
 // Bounds on damaged structures.
-// A FAT larger than this is taken as damage (a 2 TB FAT32 volume with 512-byte clusters, the
-// largest that the format allows, has a 512 MiB table).
-constexpr std::uint64_t kMaxFatBytes = 512ull * 1024 * 1024;
+// Cluster numbers have 28 bits, so no table the format allows has more than 2^28 entries of 4
+// bytes (1 GiB, e.g. a 128 GiB volume of 512-byte clusters); a larger one is damage.
+constexpr std::uint64_t kMaxFatBytes = (1ull << 28) * 4;
+// The table is read in pieces of this size as the chain reaches them, never whole: a 32-bit
+// process rarely finds 1 GiB of free address space in one piece.
+constexpr std::uint32_t kFatPieceBytes = 64 * 1024;
 // File records are 1 KiB or 4 KiB in practice; anything beyond 1 MiB is damage.
 constexpr std::uint64_t kMaxRecordBytes = 1024 * 1024;
 // The volume name is copied through a 1024-byte buffer that keeps a terminator.
@@ -90,6 +93,52 @@ bool ReadAt(os::RawHandle hDrive, std::int64_t offset, std::uint8_t* buffer, std
   if (!os::SetFilePointerEx(hDrive, offset, os::kFileBegin)) return false;
   return os::ReadFile(hDrive, buffer, size, read);
 }
+
+// The allocation table, read a piece at a time around the entries asked for. The pieces
+// are whole sectors of the table, so raw drive reads stay aligned.
+struct FatPieces {
+  os::RawHandle drive;
+  std::int64_t offset = 0;  // of the table on the drive
+  std::uint32_t bytes = 0;  // the whole table
+  std::uint32_t pieceBytes = 0;
+  ByteBuffer piece;
+  std::uint32_t pieceStart = 0, pieceLength = 0;  // which bytes of the table `piece` holds
+
+  bool Init(os::RawHandle hDrive, std::int64_t tableOffset, std::uint32_t tableBytes,
+            std::uint32_t bytesPerSector) {
+    drive = hDrive;
+    offset = tableOffset;
+    bytes = tableBytes;
+    // A sector larger than a piece makes the piece one sector.
+    pieceBytes = bytesPerSector >= kFatPieceBytes
+                     ? bytesPerSector
+                     : kFatPieceBytes / bytesPerSector * bytesPerSector;
+    return piece.Allocate(pieceBytes);
+  }
+  // Reads the piece that holds table byte `at`; a read that fails or ends early fails.
+  bool Load(std::uint32_t at) {
+    const std::uint32_t start = at / pieceBytes * pieceBytes;
+    const std::uint32_t length = bytes - start < pieceBytes ? bytes - start : pieceBytes;
+    std::uint32_t read = 0;
+    std::int64_t position = 0;
+    pieceLength = 0;
+    if (!AddOffset(offset, start, &position) ||
+        !ReadAt(drive, position, piece.data.get(), length, &read) || read < length) {
+      return false;
+    }
+    pieceStart = start;
+    pieceLength = length;
+    return true;
+  }
+  // Entry `index` (< bytes / 4); false when its piece cannot be read.
+  bool Entry(std::uint32_t index, std::uint32_t* value) {
+    const std::uint32_t at = index * 4;
+    if (pieceLength == 0 || at < pieceStart || at - pieceStart + 4 > pieceLength) {
+      if (!Load(at)) return false;
+    }
+    return bytes::ReadU32(piece.span(pieceLength), at - pieceStart, value);
+  }
+};
 
 bool ReadBootSector(os::RawHandle hDrive, std::int64_t offset, std::uint8_t (&sector)[512]) {
   std::memset(sector, 0, sizeof(sector));
@@ -180,23 +229,24 @@ std::int32_t ReadFat32VolumeLabel(os::RawHandle hDrive, std::wstring* szLabel,
   const std::uint32_t fatPosition = (reserved + sectorsPerFat) * bytesPerSector;
   std::int64_t fatOffset = 0;
   if (!AddOffset(llStartingOffset, fatPosition, &fatOffset)) return kLocatorFailed;
-  ByteBuffer fat;
-  if (!fat.Allocate(fatBytes)) return kLocatorFailed;
-  std::uint32_t read = 0;
-  // A table beyond the end of the drive reads short or fails.
-  if (!ReadAt(hDrive, fatOffset, fat.data.get(), fatBytes, &read) || read < fatBytes) {
+  // The table's last piece is read first: a table beyond the end of the drive reads short or
+  // fails, before any cluster is looked at, as a read of the whole table would.
+  FatPieces table;
+  if (!table.Init(hDrive, fatOffset, fatBytes, bytesPerSector) || !table.Load(fatBytes - 1)) {
     return kLocatorFailed;
   }
   const std::uint32_t entries = fatBytes / 4;
-  const std::span<const std::uint8_t> table = fat.span(fatBytes);
 
   // The chain never holds more clusters than the table has entries: each cluster is visited
-  // once, so a chain that loops ends where it would come back.
+  // once, so a chain that loops ends where it would come back. The bit map takes at most
+  // 32 MiB (for the largest table); like every buffer here, memory that cannot be had fails
+  // the read, and the partition is skipped.
   ByteBuffer visited;
   if (!visited.Allocate(entries / 8 + 1, true)) return kLocatorFailed;
   const std::uint32_t clusterBytes = sectorsPerCluster * bytesPerSector;  // < 2^24
   ByteBuffer cluster;
   if (!cluster.Allocate(clusterBytes)) return kLocatorFailed;
+  std::uint32_t read = 0;
 
   // The root cluster is always taken; clusters 0 and 1 name no data, and a root beyond the
   // table names no cluster the table describes: such a root holds no label.
@@ -227,7 +277,8 @@ std::int32_t ReadFat32VolumeLabel(os::RawHandle hDrive, std::wstring* szLabel,
       StoreLabel(szLabel, os::MultiByteToWideChar(os::kCpOemcp, name));
       return kLocatorFound;
     }
-    const std::uint32_t next = bytes::U32(table, static_cast<std::size_t>(current) * 4);
+    std::uint32_t next = 0;
+    if (!table.Entry(current, &next)) return kLocatorFailed;
     // The chain goes on while the next cluster lies in the table, is not the end mark and
     // was not visited before.
     if (next >= entries || next == kEndOfChain) break;

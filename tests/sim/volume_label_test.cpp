@@ -22,12 +22,13 @@ using testing_support::TempDir;
 constexpr std::size_t kStart = 1 << 20;  // the volume's first byte on the drive
 
 // A small FAT32 volume: 512-byte sectors, one sector per cluster, 32 reserved sectors, FATs of
-// 4 sectors (512 entries), root directory at cluster 2.
+// `spf` sectors (4: 512 entries), root directory at cluster 2, 64 KiB of data clusters.
 struct Fat32Volume {
-  std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kStart + 128 * 1024, 0);
-  std::uint32_t spf = 4, reserved = 32;
+  std::uint32_t spf, reserved = 32;
+  std::vector<std::uint8_t> bytes;
   std::span<std::uint8_t> all() { return bytes; }
-  Fat32Volume() {
+  explicit Fat32Volume(std::uint32_t sectorsPerFat = 4)
+      : spf(sectorsPerFat), bytes(kStart + (reserved + 2 * spf) * 512 + 64 * 1024, 0) {
     auto b = all();
     bytes::WriteBytes(b, kStart + 3, "MSWIN4.1", 8);
     bytes::WriteU16(b, kStart + 0x0B, 512);
@@ -230,8 +231,9 @@ INSTANTIATE_TEST_SUITE_P(
                   4, L"<unset>"},
         Fat32Case{"FatSizeZero", [](Fat32Volume& v) { bytes::WriteU32(v.all(), kStart + 0x24, 0); },
                   5, L"<unset>"},
-        Fat32Case{"FatOver512MiB",
-                  [](Fat32Volume& v) { bytes::WriteU32(v.all(), kStart + 0x24, 0x00100001); }, 5,
+        Fat32Case{"FatLargerThanTheFormatAllows",
+                  // One sector more than 2^28 entries of 4 bytes: refused before any read.
+                  [](Fat32Volume& v) { bytes::WriteU32(v.all(), kStart + 0x24, 0x00200001); }, 5,
                   L"<unset>"},
         Fat32Case{"FatBeyondTheDrive",
                   [](Fat32Volume& v) { bytes::WriteU16(v.all(), kStart + 0x0E, 0xFFFF); }, 5,
@@ -245,6 +247,35 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   5, L"<unset>"}),
     [](const ::testing::TestParamInfo<Fat32Case>& info) { return std::string(info.param.name); });
+
+// The table is read a piece at a time: chains that hop between pieces of a 512 KiB table
+// (clusters 100000 and 20000 lie beyond the data, so they read empty and the walk goes on).
+TEST(Fat32LargeTable, ChainsAcrossPiecesOfTheTableGiveTheWholeTablesResult) {
+  struct Hop {
+    std::uint32_t from, to;
+  };
+  const struct {
+    const char* name;
+    std::vector<Hop> chain;
+    std::int32_t result;
+    std::wstring label;
+  } cases[] = {
+      {"forward, back, then near",
+       {{2, 100000}, {100000, 20000}, {20000, 7}, {7, 0x0FFFFFFF}},
+       0,
+       L"FAR"},
+      {"a loop through a far piece", {{2, 100000}, {100000, 2}}, 4, L"<unset>"},
+      {"into the table's last entry", {{2, 131071}, {131071, 7}, {7, 0x0FFFFFFF}}, 0, L"FAR"},
+  };
+  for (const auto& c : cases) {
+    Fat32Volume v(1024);
+    for (const Hop& hop : c.chain) v.Chain(hop.from, hop.to);
+    v.Entry(7, 0, "FAR        ", 0x08);
+    const Reading r = ReadImage(v.bytes);
+    EXPECT_EQ(r.result, c.result) << c.name;
+    EXPECT_EQ(r.label, c.label) << c.name;
+  }
+}
 
 struct NtfsCase {
   const char* name;

@@ -81,42 +81,7 @@ struct ScopedVariable {
   const wchar_t* name_;
 };
 
-struct Record {
-  std::wstring module, commandLine, folder;
-};
-
-std::wstring Utf16(const std::string& bytes) {
-  std::wstring text;
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    text.push_back(static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) |
-                                        (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-  }
-  return text;
-}
-
-// The records cs_append_record wrote; a torn record comes back with an empty module.
-std::vector<Record> ReadRecords(const std::wstring& path) {
-  const std::string bytes = ReadBytes(path);
-  std::vector<Record> records;
-  if (bytes == "<missing>") return records;
-  const std::wstring text = Utf16(bytes);
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find(L'\n', start);
-    if (end == std::wstring::npos) end = text.size();
-    const std::wstring line = text.substr(start, end - start);
-    const std::size_t a = line.find(L'\0');
-    const std::size_t b = a == std::wstring::npos ? a : line.find(L'\0', a + 1);
-    if (b == std::wstring::npos) {
-      records.push_back(Record{L"", line, L""});
-    } else {
-      records.push_back(
-          Record{line.substr(0, a), line.substr(a + 1, b - a - 1), line.substr(b + 1)});
-    }
-    start = end + 1;
-  }
-  return records;
-}
+using win32_support::ChildRecord;
 
 // For failure messages: ASCII stays, anything else shows as '?'.
 std::string Narrow(const std::wstring& text) {
@@ -161,7 +126,7 @@ TEST(Win32EndToEnd, PlacingOverAProgramKeepsItAndPutsItBack) {
   wchar_t userTemp[MAX_PATH] = {};
   ::GetTempPathW(MAX_PATH, userTemp);
   const std::wstring target = std::wstring(userTemp) + L"cs-placed-program.exe";
-  const std::wstring helper = win32_support::BinaryDir() + L"\\tests\\cs_append_record.exe";
+  const std::wstring helper = win32_support::BinaryDir() + L"\\tests\\cs_record_child.exe";
   const RemovedFiles removed{{target, target + L".cs-backup"}};
   removed.Remove();
   auto write = [](const std::wstring& path, const char* text) {
@@ -212,15 +177,15 @@ TEST(Win32EndToEnd, RunStopsAtTheLocatorAfterFourInstallerChecksAndNeverStartsDi
                               temp + L"\\TScriptCreate2ndHDD.txt"}};
   removed.Remove();
 
-  const std::wstring helper = win32_support::BinaryDir() + L"\\tests\\cs_append_record.exe";
+  const std::wstring helper = win32_support::BinaryDir() + L"\\tests\\cs_record_child.exe";
   ASSERT_TRUE(Exists(helper)) << "helper not built";
   const std::wstring systemDir = RealSystemDir();
   const PlacedProgram installer(systemDir + L"\\InstQORWMIACPISrv64.exe", helper);
   ASSERT_TRUE(installer.placed()) << "cannot place the installer";
   const PlacedProgram diskpart(systemDir + L"\\diskpart.exe", helper);
   ASSERT_TRUE(diskpart.placed()) << "cannot place diskpart.exe";
-  const ScopedVariable file(L"CS_APPEND_FILE", recordFile);
-  const ScopedVariable code(L"CS_APPEND_EXIT", L"0");
+  const ScopedVariable file(L"CS_RECORD_FILE", recordFile);
+  const ScopedVariable code(L"CS_RECORD_EXIT", L"0");
 
   ULONGLONG kilobytes = 0;
   ASSERT_TRUE(::GetPhysicallyInstalledSystemMemory(&kilobytes)) << ::GetLastError();
@@ -231,12 +196,12 @@ TEST(Win32EndToEnd, RunStopsAtTheLocatorAfterFourInstallerChecksAndNeverStartsDi
   ASSERT_NE(exitCode, -1) << "cachesetup.exe did not start";
 
   const std::string log = ReadBytes(runLog);
-  const std::vector<Record> records = ReadRecords(recordFile);
+  const std::vector<ChildRecord> records = win32_support::ReadChildRecords(recordFile);
   std::printf("Wine: exit code %ld, diskpart.exe %s in the prefix, memory %llu KB\n", exitCode,
               diskpart.original() ? "present" : "absent",
               static_cast<unsigned long long>(kilobytes));
   std::printf("Wine: run log:\n%s", log.c_str());
-  for (const Record& r : records) {
+  for (const ChildRecord& r : records) {
     std::printf("Wine: started %ls | %ls | in %ls\n", r.module.c_str(), r.commandLine.c_str(),
                 r.folder.c_str());
   }
@@ -254,7 +219,7 @@ TEST(Win32EndToEnd, RunStopsAtTheLocatorAfterFourInstallerChecksAndNeverStartsDi
   EXPECT_EQ(LogTexts(log), expected) << log;
 
   int installerRuns = 0;
-  for (const Record& r : records) {
+  for (const ChildRecord& r : records) {
     if (EndsWithNoCase(r.module, L"\\diskpart.exe")) {
       ADD_FAILURE() << "diskpart ran: " << Narrow(r.commandLine);
       continue;
@@ -263,6 +228,7 @@ TEST(Win32EndToEnd, RunStopsAtTheLocatorAfterFourInstallerChecksAndNeverStartsDi
         << "unexpected record: " << Narrow(r.module);
     ++installerRuns;
     EXPECT_TRUE(EndsWithNoCase(r.commandLine, L" -i check")) << Narrow(r.commandLine);
+    EXPECT_EQ(r.showWindow, std::to_wstring(SW_HIDE)) << Narrow(r.showWindow);
     EXPECT_EQ(_wcsicmp(StripSlash(r.folder).c_str(), win32_support::SystemDir().c_str()), 0)
         << Narrow(r.folder);
   }

@@ -39,8 +39,12 @@ TEST(Win32Firmware, WithoutTheDeviceEveryQueryGivesZero) {
     EXPECT_EQ(g_FirmwareControlDevice.state, FirmwareControlDevice::State::kInvalid);
     EXPECT_FALSE(g_FirmwareControlDevice.handle.valid());
   }
-  // A 64-bit process is not under WOW64, so it would send the form with the address.
-  EXPECT_EQ(g_bFirmwareOn64BitWindows, false);
+  // The request form follows what the platform says of this process: a 32-bit build under a
+  // 64-bit prefix runs under WOW64 (the 24-byte form), a 64-bit build does not.
+  BOOL wow64 = FALSE;
+  ASSERT_TRUE(::IsWow64Process(::GetCurrentProcess(), &wow64)) << ::GetLastError();
+  EXPECT_EQ(g_bFirmwareOn64BitWindows, wow64 != FALSE)
+      << "IsWow64Process says " << wow64 << " in a " << 8 * sizeof(void*) << "-bit process";
 }
 
 // The installer is found in the system folder and run there with "-i check" before each
@@ -70,19 +74,14 @@ TEST(Win32Firmware, InstallerInTheSystemFolderRunsBeforeEachQuery) {
   for (const FirmwareFeature& f : kFirmwareFeatures) {
     ::DeleteFileW(record.c_str());
     EXPECT_EQ(QueryFirmwareFeature(f.nFeatureId), 0);
-    const std::string bytes = win32_support::ReadBytes(record);
-    std::wstring text;
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-      text.push_back(static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) |
-                                          (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-    }
-    const std::size_t zero = text.find(L'\0');
-    ASSERT_NE(zero, std::wstring::npos) << "installer did not run";
-    const std::wstring commandLine = text.substr(0, zero);
-    std::wstring folder = text.substr(zero + 1);
+    const auto records = win32_support::ReadChildRecords(record);
+    ASSERT_EQ(records.size(), 1u) << "installer starts for feature " << f.nFeatureId;
+    const std::wstring& commandLine = records[0].commandLine;
+    std::wstring folder = records[0].folder;
     if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
-    EXPECT_GE(commandLine.size(), 9u);
+    ASSERT_GE(commandLine.size(), 9u) << commandLine;
     EXPECT_EQ(commandLine.substr(commandLine.size() - 9), L" -i check") << commandLine;
+    EXPECT_EQ(records[0].showWindow, std::to_wstring(SW_HIDE)) << "the installer's window";
     EXPECT_EQ(_wcsicmp(folder.c_str(), g_RunEnvironment.szSystemDir.c_str()), 0);
   }
 }

@@ -10,11 +10,6 @@
 
 namespace {
 
-struct Record {
-  std::wstring commandLine;
-  std::wstring folder;
-};
-
 class Win32RunProgram : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -35,16 +30,11 @@ class Win32RunProgram : public ::testing::Test {
   static std::wstring Child() {
     return win32_support::BinaryDir() + L"\\tests\\cs_record_child.exe";
   }
-  Record Recorded() const {
-    const std::string bytes = win32_support::ReadBytes(record_);
-    std::wstring text(bytes.size() / 2, L'\0');
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      text[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                     (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
-    }
-    const std::size_t zero = text.find(L'\0');
-    if (zero == std::wstring::npos) return Record{text, L"<missing>"};
-    return Record{text.substr(0, zero), text.substr(zero + 1)};
+  // The last start's record; "<missing>" fields when the child never ran.
+  win32_support::ChildRecord Recorded() const {
+    const auto records = win32_support::ReadChildRecords(record_);
+    if (records.empty()) return {L"<missing>", L"<missing>", L"<missing>", L"<missing>"};
+    return records.back();
   }
   std::wstring record_;
 };
@@ -70,7 +60,7 @@ TEST_F(Win32RunProgram, ParameterTextReachesTheChildUnchanged) {
   for (const std::wstring& text : texts) {
     ::DeleteFileW(record_.c_str());
     ASSERT_EQ(RunProgram(Child(), text), 0u);
-    const Record r = Recorded();
+    const win32_support::ChildRecord r = Recorded();
     // The shell puts the program in front; what follows it is the text as passed.
     ASSERT_GE(r.commandLine.size(), text.size()) << r.commandLine;
     EXPECT_EQ(r.commandLine.substr(r.commandLine.size() - text.size()), text) << r.commandLine;
@@ -84,12 +74,32 @@ TEST_F(Win32RunProgram, ParameterTextReachesTheChildUnchanged) {
 
 TEST_F(Win32RunProgram, ChildStartsInTheSystemFolder) {
   ASSERT_EQ(RunProgram(Child(), L"where"), 0u);
-  const Record r = Recorded();
+  const win32_support::ChildRecord r = Recorded();
   std::wstring folder = r.folder;
   if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
   EXPECT_EQ(_wcsicmp(folder.c_str(), g_RunEnvironment.szSystemDir.c_str()), 0)
       << "child folder " << testing::PrintToString(r.folder) << ", system folder "
       << testing::PrintToString(g_RunEnvironment.szSystemDir);
+}
+
+// Every program the product starts runs hidden: a window on the line would wait for a click.
+// The helper stands in under each name, started from a folder of its own.
+TEST_F(Win32RunProgram, EveryStandInIsStartedHidden) {
+  wchar_t temp[MAX_PATH] = {};
+  ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder = std::wstring(temp) + L"cs-stand-ins";
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  for (const wchar_t* name : {L"InstQORWMIACPISrv64.exe", L"cmd.exe", L"diskpart.exe"}) {
+    const std::wstring standIn = folder + L"\\" + name;
+    ASSERT_TRUE(::CopyFileW(Child().c_str(), standIn.c_str(), FALSE)) << ::GetLastError();
+    ::DeleteFileW(record_.c_str());
+    EXPECT_EQ(RunProgram(standIn, L"/s x"), 0u);
+    const win32_support::ChildRecord r = Recorded();
+    ::DeleteFileW(standIn.c_str());
+    EXPECT_EQ(_wcsicmp(r.module.c_str(), standIn.c_str()), 0) << testing::PrintToString(r.module);
+    EXPECT_EQ(r.showWindow, std::to_wstring(SW_HIDE)) << testing::PrintToString(name);
+  }
+  ::RemoveDirectoryW(folder.c_str());
 }
 
 TEST_F(Win32RunProgram, MissingProgramGivesAStartErrorWithoutRunningAnything) {

@@ -80,7 +80,7 @@ TEST(Win32VolumeLabel, RealImagesReadThroughCreateFileWGiveTheHostsLabels) {
   const Case cases[] = {{"fat32-alone.img", 0, 0}, {"ntfs-alone.img", 0, 0},
                         {"gpt-labels.img", 0, 0},  {"gpt-labels.img", 2, 0},
                         {"gpt-labels.img", 3, 0},  {"mbr-extended.img", 2, 0},
-                        {"bitlocker.img", 0, 4}};
+                        {"bitlocker.img", 0, 4},   {"fat32-large.img", 0, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.image << " " << c.index);
     const auto manifest = Manifest(c.image);

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace win32_support {
 
@@ -60,6 +61,47 @@ inline std::string ReadBytes(const std::wstring& path) {
   while (::ReadFile(file, buffer, sizeof(buffer), &n, nullptr) && n > 0) out.append(buffer, n);
   ::CloseHandle(file);
   return out;
+}
+
+// One start of the recording helper (tests/win32/helpers/cs_record_child.cpp).
+struct ChildRecord {
+  std::wstring module, commandLine, folder;
+  std::wstring showWindow;  // wShowWindow in decimal, or "default"
+};
+
+inline std::wstring Utf16(const std::string& bytes) {
+  std::wstring text;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    text.push_back(static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) |
+                                        (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+  }
+  return text;
+}
+
+// The records the helper appended to `path`, in order; a torn record comes back whole in
+// `commandLine` with an empty module, so that a comparison shows it.
+inline std::vector<ChildRecord> ReadChildRecords(const std::wstring& path) {
+  const std::string bytes = ReadBytes(path);
+  std::vector<ChildRecord> records;
+  if (bytes == "<missing>") return records;
+  const std::wstring text = Utf16(bytes);
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find(L'\n', start);
+    if (end == std::wstring::npos) end = text.size();
+    const std::wstring line = text.substr(start, end - start);
+    std::vector<std::wstring> fields;
+    for (std::size_t from = 0;;) {
+      const std::size_t zero = line.find(L'\0', from);
+      fields.push_back(line.substr(from, zero == std::wstring::npos ? zero : zero - from));
+      if (zero == std::wstring::npos) break;
+      from = zero + 1;
+    }
+    records.push_back(fields.size() == 4 ? ChildRecord{fields[0], fields[1], fields[2], fields[3]}
+                                         : ChildRecord{L"", line, L"", L""});
+    start = end + 1;
+  }
+  return records;
 }
 
 }  // namespace win32_support

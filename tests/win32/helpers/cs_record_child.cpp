@@ -1,6 +1,10 @@
-// Test helper: writes its whole command line and its current folder, as UTF-16LE separated by
-// a zero character, to the file named by CS_RECORD_FILE, then exits with the decimal code in
-// CS_RECORD_EXIT. Both come through the environment so that the command line stays untouched.
+// Test helper that stands in for a program the product starts (the firmware service installer,
+// cmd.exe, diskpart.exe). Each start appends one record to the file named by CS_RECORD_FILE, as
+// UTF-16LE: its own module path, its whole command line, its current folder and how it was asked
+// to show its window (the decimal wShowWindow of its start-up information, or "default" when
+// the starter gave none), separated by zero characters and ended by a line feed. Exits with the
+// decimal code in CS_RECORD_EXIT. Both come through the environment so that the command line
+// stays untouched.
 #include <windows.h>
 
 #include <cwchar>
@@ -13,18 +17,30 @@ int wmain() {
   ::GetEnvironmentVariableW(L"CS_RECORD_EXIT", exitText, 32);
   const unsigned long code = std::wcstoul(exitText, nullptr, 10);
 
-  std::wstring record = ::GetCommandLineW();
-  record.push_back(L'\0');
+  wchar_t module[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, module, MAX_PATH);
   wchar_t folder[MAX_PATH] = {};
   ::GetCurrentDirectoryW(MAX_PATH, folder);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  ::GetStartupInfoW(&startup);
+  std::wstring record = module;
+  record.push_back(L'\0');
+  record += ::GetCommandLineW();
+  record.push_back(L'\0');
   record += folder;
+  record.push_back(L'\0');
+  record += (startup.dwFlags & STARTF_USESHOWWINDOW) != 0 ? std::to_wstring(startup.wShowWindow)
+                                                          : std::wstring(L"default");
+  record.push_back(L'\n');
 
-  HANDLE out =
-      ::CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Append-only access: every write lands at the end, whatever wrote there before.
+  HANDLE out = ::CreateFileW(file, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (out == INVALID_HANDLE_VALUE) return 101;
   DWORD written = 0;
   const BOOL ok =
       ::WriteFile(out, record.data(), static_cast<DWORD>(record.size() * 2), &written, nullptr);
   ::CloseHandle(out);
-  return ok ? static_cast<int>(code) : 102;
+  return ok && written == record.size() * 2 ? static_cast<int>(code) : 102;
 }
