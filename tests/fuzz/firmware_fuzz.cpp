@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 #include "fuzz/fuzz_machine.h"
 #include "platform/bytes.h"
 #include "probes/firmware.h"

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 #include "fuzz/fuzz_machine.h"
 #include "tools/rst_report.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 #include "sim/disk_probes.h"
 #include "sim/profile.h"
 #include "sim/sim_fixture.h"

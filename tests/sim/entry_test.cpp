@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 #include "sim/run.h"
 #include "sim/sim_fixture.h"
 

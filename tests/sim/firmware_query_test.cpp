@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 #include "platform/bytes.h"
 #include "probes/firmware.h"
 #include "sim/firmware_device.h"

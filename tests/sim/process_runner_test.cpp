@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 #include "sim/sim_fixture.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <fstream>
 
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 #include "sim/profile.h"
 #include "sim/sim_fixture.h"
 #include "sim/std_streams.h"

@@ -11,7 +11,7 @@
 #include <optional>
 #include <sstream>
 
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 #include "sim/profile.h"
 #include "sim/run.h"
 #include "sim/sim_fixture.h"

@@ -4,7 +4,7 @@
 
 #include <regex>
 
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 #include "textout/log_writer.h"
 #include "win32/win32_support.h"
 

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 #include "win32/win32_support.h"
 
 namespace {

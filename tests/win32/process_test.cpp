@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 #include "tools/process_runner.h"
 #include "win32/win32_support.h"
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 #include "tools/process_runner.h"
 #include "win32/win32_support.h"
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 #include "platform/os.h"
 #include "probes/disk_inventory.h"
 #include "probes/media_rotation.h"
