@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "environment/run_environment.h"
-#include "fuzz/fuzz_machine.h"
 #include "platform/bytes.h"
 #include "probes/firmware.h"
+#include "tests/support/fuzz_machine.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "environment/run_environment.h"
-#include "fuzz/fuzz_machine.h"
+#include "tests/support/fuzz_machine.h"
 #include "tools/rst_report.h"
 
 namespace {

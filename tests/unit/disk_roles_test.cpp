@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "sim/sim_fixture.h"
+#include "tests/support/sim_fixture.h"
 #include "textout/format.h"
 
 namespace {

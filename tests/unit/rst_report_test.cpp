@@ -5,7 +5,7 @@
 #include <climits>
 #include <sstream>
 
-#include "sim/sim_fixture.h"
+#include "tests/support/sim_fixture.h"
 
 namespace {
 

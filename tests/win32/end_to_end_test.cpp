@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "win32/win32_support.h"
+#include "tests/support/win32_support.h"
 
 namespace {
 

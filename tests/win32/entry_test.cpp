@@ -5,8 +5,8 @@
 #include <regex>
 
 #include "environment/run_environment.h"
+#include "tests/support/win32_support.h"
 #include "textout/log_writer.h"
-#include "win32/win32_support.h"
 
 namespace {
 
@@ -15,13 +15,15 @@ using win32_support::ReadBytes;
 TEST(Win32Entry, CachesetupExeRunsToTheEndAndLeavesAOneLineRunLog) {
   const std::wstring log = win32_support::WindowsDir() + L"\\Temp\\TempProc.log";
   ::DeleteFileW(log.c_str());
-  const long code = win32_support::RunAndWait(win32_support::BinaryDir() + L"\\cachesetup.exe", L"");
+  const long code =
+      win32_support::RunAndWait(win32_support::BinaryDir() + L"\\cachesetup.exe", L"");
   ASSERT_NE(code, -1) << "cachesetup.exe did not start";
   const std::string bytes = ReadBytes(log);
   // Wine cannot answer every probe a real notebook answers, so the run may end early; either
   // way the exit code and the log must agree.
   if (code == 0) {
-    EXPECT_TRUE(std::regex_search(bytes, std::regex(R"(\[\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}\]\tEnd process\.\.\.\r\n$)")))
+    EXPECT_TRUE(std::regex_search(
+        bytes, std::regex(R"(\[\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}\]\tEnd process\.\.\.\r\n$)")))
         << bytes;
   } else {
     EXPECT_EQ(code, 1);
@@ -75,8 +77,10 @@ TEST_F(Win32LogWriter, StampedLineHasTheFixedShape) {
   LogWriter writer;
   writer.Open(path_);
   writer.WriteStamped(L"Detect BIOS support feature...");
-  EXPECT_TRUE(std::regex_match(ReadBytes(path_),
-                               std::regex(R"(\[\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}\]\tDetect BIOS support feature\.\.\.\r\n)")))
+  EXPECT_TRUE(std::regex_match(
+      ReadBytes(path_),
+      std::regex(
+          R"(\[\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}\]\tDetect BIOS support feature\.\.\.\r\n)")))
       << ReadBytes(path_);
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "environment/run_environment.h"
-#include "win32/win32_support.h"
+#include "tests/support/win32_support.h"
 
 namespace {
 

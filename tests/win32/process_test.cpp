@@ -5,8 +5,8 @@
 #include <string>
 
 #include "environment/run_environment.h"
+#include "tests/support/win32_support.h"
 #include "tools/process_runner.h"
-#include "win32/win32_support.h"
 
 namespace {
 

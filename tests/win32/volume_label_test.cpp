@@ -11,7 +11,7 @@
 
 #include "platform/os.h"
 #include "probes/recovery_locator.h"
-#include "win32/win32_support.h"
+#include "tests/support/win32_support.h"
 
 // The layouts the product reads field by field.
 static_assert(IOCTL_DISK_GET_DRIVE_LAYOUT_EX == kIoctlDiskGetDriveLayoutEx);

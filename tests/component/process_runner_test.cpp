@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "environment/run_environment.h"
-#include "sim/sim_fixture.h"
+#include "tests/support/sim_fixture.h"
 
 namespace {
 

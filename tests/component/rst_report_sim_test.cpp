@@ -5,9 +5,9 @@
 
 #include "environment/run_environment.h"
 #include "sim/profile.h"
-#include "sim/sim_fixture.h"
 #include "sim/std_streams.h"
 #include "sim/storage_tool.h"
+#include "tests/support/sim_fixture.h"
 #include "tools/rst_report.h"
 
 namespace {

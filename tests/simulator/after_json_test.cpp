@@ -6,8 +6,8 @@
 
 #include "sim/profile.h"
 #include "sim/run.h"
-#include "sim/sim_fixture.h"
 #include "sim/storage_tool.h"
+#include "tests/support/sim_fixture.h"
 
 namespace {
 

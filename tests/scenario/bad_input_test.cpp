@@ -10,7 +10,7 @@
 
 #include "sim/drive_image.h"
 #include "sim/run.h"
-#include "sim/sim_fixture.h"
+#include "tests/support/sim_fixture.h"
 
 using testing_support::FileBytes;
 using testing_support::SimMachine;

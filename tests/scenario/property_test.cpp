@@ -26,7 +26,7 @@
 
 #include "sim/machine.h"
 #include "sim/run.h"
-#include "sim/sim_fixture.h"
+#include "tests/support/sim_fixture.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "environment/run_environment.h"
 #include "sim/profile.h"
 #include "sim/run.h"
-#include "sim/sim_fixture.h"
+#include "tests/support/sim_fixture.h"
 
 namespace {
 
@@ -64,15 +64,17 @@ sim::Disk MakeDisk(int index, const wchar_t* mediaType, std::uint64_t sizeMb,
                    std::vector<sim::Partition> partitions, const char* rstId, const char* rstSize) {
   sim::Disk d;
   d.drive = index;
-  d.wmi = {Number(L"Index", index), Text(L"MediaType", mediaType),
-           Text(L"Model", L"Scenario Disk"), Text(L"Size", std::to_wstring(sizeMb << 20).c_str())};
+  d.wmi = {Number(L"Index", index), Text(L"MediaType", mediaType), Text(L"Model", L"Scenario Disk"),
+           Text(L"Size", std::to_wstring(sizeMb << 20).c_str())};
   d.rotation.rate = 5400;
   d.size_mb = sizeMb;
   d.style = "gpt";
   d.partitions = std::move(partitions);
   if (rstId != nullptr) {
-    d.rst = sim::RstView{rstId, "Disk", "SATA", "Normal", rstSize, "0 GB", "False",
-                         "Available", "SN" + std::string(rstId), "Scenario Disk"};
+    d.rst = sim::RstView{rstId,          "Disk",      "SATA",
+                         "Normal",       rstSize,     "0 GB",
+                         "False",        "Available", "SN" + std::string(rstId),
+                         "Scenario Disk"};
   }
   return d;
 }
@@ -113,7 +115,8 @@ std::vector<Scenario> Scenarios() {
       {"default", [](sim::Profile&) {}, L"", 0,
        [](const RunFiles& r) {
          EXPECT_NE(r.Transcript().find(kC4a + "23.5\t"), std::string::npos);
-         EXPECT_NE(r.Transcript().find("--disk-to-accel 0-0-0-0 --mode maximized\t"), std::string::npos);
+         EXPECT_NE(r.Transcript().find("--disk-to-accel 0-0-0-0 --mode maximized\t"),
+                   std::string::npos);
          EXPECT_EQ(*r.File("TScriptClean2ndHDD.txt"), "sel disk 1\r\nclean\r\n");
          EXPECT_NE(r.Log().find("Get MasterHDD info, DiskIndex = 0\r\n"), std::string::npos);
          EXPECT_NE(r.Log().find("Get SecondHDD info, DiskIndex = 1\r\n"), std::string::npos);
@@ -175,8 +178,7 @@ std::vector<Scenario> Scenarios() {
          ExpectNoToolRan(r);
          EXPECT_EQ(r.Log().find("Get "), std::string::npos) << "no fixed disk, no role line";
        }},
-      {"roles_in_reverse_order",
-       [](sim::Profile& p) { std::swap(p.disks[0], p.disks[1]); }, L"", 0,
+      {"roles_in_reverse_order", [](sim::Profile& p) { std::swap(p.disks[0], p.disks[1]); }, L"", 0,
        [](const RunFiles& r) {
          const std::size_t second = r.Log().find("Get SecondHDD info, DiskIndex = 1");
          const std::size_t master = r.Log().find("Get MasterHDD info, DiskIndex = 0");
@@ -202,8 +204,7 @@ std::vector<Scenario> Scenarios() {
                    std::string::npos);
          EXPECT_NE(r.Log().find("End process..."), std::string::npos);
        }},
-      {"no_recovery_partition", [](sim::Profile& p) { RenameDefaultRecovery(p, L"Data"); }, L"",
-       1,
+      {"no_recovery_partition", [](sim::Profile& p) { RenameDefaultRecovery(p, L"Data"); }, L"", 1,
        [](const RunFiles& r) {
          const std::string end = "[Debug]: Not exist 'Recovery' partition on Disk[0]\r\n";
          ASSERT_GE(r.Log().size(), end.size());
@@ -318,8 +319,9 @@ TEST_P(ScenarioRun, MatchesItsGoldenFilesByteForByte) {
   if (scenario.check) scenario.check(r);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Notebooks, ScenarioRun, ::testing::ValuesIn(Scenarios()),
-    [](const ::testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Notebooks, ScenarioRun, ::testing::ValuesIn(Scenarios()),
+                         [](const ::testing::TestParamInfo<Scenario>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace

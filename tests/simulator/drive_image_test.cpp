@@ -10,11 +10,11 @@
 
 #include "platform/bytes.h"
 #include "platform/os.h"
-#include "sim/disk_profiles.h"
 #include "sim/physical_drive.h"
 #include "sim/profile.h"
-#include "sim/sim_fixture.h"
 #include "sim/volumes.h"
+#include "tests/support/disk_profiles.h"
+#include "tests/support/sim_fixture.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>

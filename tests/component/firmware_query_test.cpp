@@ -9,7 +9,7 @@
 #include "platform/bytes.h"
 #include "probes/firmware.h"
 #include "sim/firmware_device.h"
-#include "sim/sim_fixture.h"
+#include "tests/support/sim_fixture.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <fstream>
 
-#include "sim/sim_fixture.h"
+#include "tests/support/sim_fixture.h"
 
 namespace {
 
@@ -43,18 +43,18 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"{ \"clock\": \"yesterday\" }", "clock"},
         BadCase{"{ \"firmware\": { \"IFFS\": 1 } }", "firmware.IFFS"},
         BadCase{"{ \"firmware\": { \"TURBO\": true } }", "firmware.TURBO"},
-        BadCase{"{ \"installer\": \"yes\" }", "installer"},
-        BadCase{"{ \"disks\": {} }", "disks"},
+        BadCase{"{ \"installer\": \"yes\" }", "installer"}, BadCase{"{ \"disks\": {} }", "disks"},
         BadCase{"{ \"disks\": [ { \"rotation\": \"fast\" } ] }", "disks[0].rotation"},
         BadCase{"{ \"disks\": [ {}, { \"wmi\": { \"Index\": \"one\" } } ] }", "disks[1].wmi.Index"},
-        BadCase{"{ \"disks\": [ { \"wmi\": { \"MediaLoaded\": 1 } } ] }", "disks[0].wmi.MediaLoaded"},
-        BadCase{"{ \"disks\": [ { \"size_mb\": 10, \"partitions\": [ { \"fs\": \"ext4\", \"size_mb\": 1 } ] } ] }",
+        BadCase{"{ \"disks\": [ { \"wmi\": { \"MediaLoaded\": 1 } } ] }",
+                "disks[0].wmi.MediaLoaded"},
+        BadCase{"{ \"disks\": [ { \"size_mb\": 10, \"partitions\": [ { \"fs\": \"ext4\", "
+                "\"size_mb\": 1 } ] } ] }",
                 "disks[0].partitions[0].fs"},
         BadCase{"{ \"disks\": [ { \"size_mb\": 10, \"partitions\": [ { \"size_mb\": 100 } ] } ] }",
                 "disks[0].partitions"},
         BadCase{"{ \"disks\": [ { \"rst\": { \"id\": 5 } } ] }", "disks[0].rst.id"},
-        BadCase{"{ \"faults\": [ 3 ] }", "faults[0]"},
-        BadCase{"{ \"disks\": [ ", "invalid JSON"},
+        BadCase{"{ \"faults\": [ 3 ] }", "faults[0]"}, BadCase{"{ \"disks\": [ ", "invalid JSON"},
         BadCase{"[]", "must be an object"}));
 
 TEST(Profile, NumberBeyondTheRangeOfADoubleIsABadProfileNotACrash) {

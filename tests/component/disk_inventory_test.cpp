@@ -8,7 +8,7 @@
 #include "environment/run_environment.h"
 #include "sim/disk_probes.h"
 #include "sim/profile.h"
-#include "sim/sim_fixture.h"
+#include "tests/support/sim_fixture.h"
 
 using testing_support::SimMachine;
 

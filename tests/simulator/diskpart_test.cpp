@@ -9,11 +9,11 @@
 
 #include "platform/os.h"
 #include "probes/volume_label.h"
-#include "sim/disk_profiles.h"
 #include "sim/drive_image.h"
 #include "sim/physical_drive.h"
-#include "sim/sim_fixture.h"
 #include "sim/std_streams.h"
+#include "tests/support/disk_profiles.h"
+#include "tests/support/sim_fixture.h"
 
 namespace {
 

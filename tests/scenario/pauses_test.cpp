@@ -8,7 +8,7 @@
 
 #include "sim/profile.h"
 #include "sim/run.h"
-#include "sim/sim_fixture.h"
+#include "tests/support/sim_fixture.h"
 
 namespace {
 
