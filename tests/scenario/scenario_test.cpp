@@ -14,12 +14,17 @@
 #include "environment/run_environment.h"
 #include "sim/profile.h"
 #include "sim/run.h"
+#include "tests/support/disk_profiles.h"
 #include "tests/support/sim_fixture.h"
+#include "tests/support/wmi_values.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::Part;
 using testing_support::SimMachine;
+using testing_support::WmiInt;
+using testing_support::WmiText;
 
 // What a run leaves that the golden files hold; nullopt: the file was not written.
 struct RunFiles {
@@ -42,30 +47,14 @@ struct Scenario {
   std::function<void(const RunFiles&)> check;
 };
 
-sim::WmiProperty Text(const wchar_t* name, const wchar_t* value) {
-  sim::WmiProperty p;
-  p.name = name;
-  p.value.kind = os::WmiValue::Kind::Text;
-  p.value.text = value;
-  return p;
-}
-
-sim::WmiProperty Number(const wchar_t* name, std::int32_t value) {
-  sim::WmiProperty p;
-  p.name = name;
-  p.value.kind = os::WmiValue::Kind::Int32;
-  p.value.i32 = value;
-  return p;
-}
-
 // A small disk: its drive number, WMI index and media type, a few partitions, and how the
 // storage tool lists it.
 sim::Disk MakeDisk(int index, const wchar_t* mediaType, std::uint64_t sizeMb,
                    std::vector<sim::Partition> partitions, const char* rstId, const char* rstSize) {
   sim::Disk d;
   d.drive = index;
-  d.wmi = {Number(L"Index", index), Text(L"MediaType", mediaType), Text(L"Model", L"Scenario Disk"),
-           Text(L"Size", std::to_wstring(sizeMb << 20).c_str())};
+  d.wmi = {WmiInt(L"Index", index), WmiText(L"MediaType", mediaType),
+           WmiText(L"Model", L"Scenario Disk"), WmiText(L"Size", std::to_wstring(sizeMb << 20))};
   d.rotation.rate = 5400;
   d.size_mb = sizeMb;
   d.style = "gpt";
@@ -77,14 +66,6 @@ sim::Disk MakeDisk(int index, const wchar_t* mediaType, std::uint64_t sizeMb,
                          "Scenario Disk"};
   }
   return d;
-}
-
-sim::Partition Part(const char* fs, const wchar_t* label, std::uint64_t sizeMb) {
-  sim::Partition p;
-  p.fs = fs;
-  p.label = label;
-  p.size_mb = sizeMb;
-  return p;
 }
 
 void RenameDefaultRecovery(sim::Profile& p, const wchar_t* label) {

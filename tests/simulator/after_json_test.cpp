@@ -7,7 +7,9 @@
 #include "sim/profile.h"
 #include "sim/run.h"
 #include "sim/storage_tool.h"
+#include "tests/support/disk_views.h"
 #include "tests/support/sim_fixture.h"
+#include "tests/support/text_lines.h"
 
 namespace {
 
@@ -62,8 +64,8 @@ TEST(SimAfterJson, DefaultNotebookEndsWithTheCacheAndTheRapidStartPartition) {
   // The hard disk is exactly as it was before the run.
   const std::vector<sim::DiskView>* before = sim::DisksBefore(*m);
   ASSERT_NE(before, nullptr);
-  EXPECT_TRUE((*before)[0] == sim::ViewDisks(*m)[0]);
-  EXPECT_FALSE((*before)[1] == sim::ViewDisks(*m)[1]);
+  EXPECT_EQ((*before)[0], sim::ViewDisks(*m)[0]);
+  EXPECT_NE((*before)[1], sim::ViewDisks(*m)[1]);
 }
 
 TEST(SimAfterJson, SameMachineSameBytes) {
@@ -93,18 +95,10 @@ TEST(SimAfterJson, GateClosedLeavesEverythingAsItWas) {
   EXPECT_EQ(after["storage_tool"]["mode"], nullptr);
   EXPECT_TRUE(after["diskpart"].empty());
   EXPECT_TRUE(after["disks"][1]["partitions"].empty());
-  EXPECT_TRUE(*sim::DisksBefore(*m) == sim::ViewDisks(*m));
+  EXPECT_EQ(*sim::DisksBefore(*m), sim::ViewDisks(*m));
 }
 
-// The lines of the account, and the one that starts with `prefix` after the line holding
-// `after`.
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
+// The line of the account that starts with `prefix` after the line holding `after`.
 std::string LineAfter(const std::vector<std::string>& lines, const std::string& after,
                       const std::string& prefix) {
   bool seen = false;
@@ -127,7 +121,7 @@ TEST(SimAccount, WipedDiskIsDrawnBeforeAndAfter) {
   const int code = sim::RunProduct(*m, L"");
   std::ostringstream out;
   sim::PrintAccount(*m, code, out);
-  const std::vector<std::string> lines = Lines(out.str());
+  const std::vector<std::string> lines = testing_support::Lines(out.str());
 
   EXPECT_NE(LineAfter(lines, "Disks before and after", "  disk 0,").find(": unchanged"),
             std::string::npos);

@@ -15,6 +15,7 @@
 
 namespace {
 
+using win32_support::Narrow;
 using win32_support::ReadBytes;
 
 bool Exists(const std::wstring& path) {
@@ -116,13 +117,6 @@ std::vector<Record> ReadRecords(const std::wstring& path) {
     start = end + 1;
   }
   return records;
-}
-
-// For failure messages: ASCII stays, anything else shows as '?'.
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return out;
 }
 
 bool EndsWithNoCase(const std::wstring& text, const std::wstring& end) {

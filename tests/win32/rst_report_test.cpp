@@ -6,6 +6,8 @@
 #include <windows.h>
 
 #include "environment/run_environment.h"
+#include "tests/support/records.h"
+#include "tests/support/run_environment_setup.h"
 #include "tests/support/win32_support.h"
 #include "tools/process_runner.h"
 
@@ -14,9 +16,7 @@ namespace {
 class Win32RstReport : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetRunEnvironment();
-    g_RunEnvironment.bIs64BitOS = Detect64BitWindows();
-    ResolveRunPaths();
+    testing_support::DetectedRunEnvironment();
     const std::wstring temp = g_RunEnvironment.szWindowsDir + L"\\Temp";
     ::CreateDirectoryW(temp.c_str(), nullptr);
     tool_ = temp + (g_RunEnvironment.bIs64BitOS ? L"\\RSTCLI64.exe" : L"\\RSTCLI.exe");
@@ -46,16 +46,7 @@ TEST_F(Win32RstReport, RealCmdRedirectsTheToolsReportAndTheRecordsComeOut) {
       << bytes;
 
   ASSERT_EQ(devices.size(), 2u) << bytes;
-  EXPECT_EQ(devices[0].ID, L"0-0-0-0");
-  EXPECT_EQ(devices[0].Type, L"Disk");
-  EXPECT_EQ(devices[0].DiskType, L"SATA");
-  EXPECT_EQ(devices[0].State, L"Normal");
-  EXPECT_EQ(devices[0].Size, 465);
-  EXPECT_EQ(devices[0].FreeSize, 0);
-  EXPECT_EQ(devices[0].SystemDisk, 1);
-  EXPECT_EQ(devices[0].Usage, L"Available");
-  EXPECT_EQ(devices[0].SerialNumber, L"TE85113Q0V8K3R");
-  EXPECT_EQ(devices[0].Model, L"HGST HTS545050A7E380");
+  EXPECT_THAT(devices[0], testing_support::IsDefaultNotebookSystemDisk());
   EXPECT_EQ(devices[1].ID, L"0-1-0-0");
   EXPECT_EQ(devices[1].Size, 29);
   EXPECT_EQ(devices[1].FreeSize, 29);
