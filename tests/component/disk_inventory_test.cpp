@@ -1,5 +1,6 @@
 #include "probes/disk_inventory.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -132,7 +133,7 @@ TEST_F(Inventory, ValuesAreStoredAsWmiDeliversThem) {
     ASSERT_TRUE(QueryDiskInventory(&list));
     ASSERT_EQ(list.size(), 1u);
     const std::string all = Describe(list[0]);
-    EXPECT_NE(all.find(std::string("\n") + c.member + "\n"), std::string::npos) << all;
+    EXPECT_THAT(all, testing::HasSubstr(std::string("\n") + c.member + "\n"));
   }
 }
 

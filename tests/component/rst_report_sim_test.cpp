@@ -1,4 +1,5 @@
 // The device report through the simulated notebook: cmd.exe, the storage tool and the file.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -11,6 +12,8 @@
 #include "tests/support/run_environment_setup.h"
 #include "tests/support/sim_fixture.h"
 #include "tools/rst_report.h"
+
+using testing::HasSubstr;
 
 namespace {
 
@@ -74,9 +77,8 @@ TEST(RstReportSim, MissingToolLeavesAnEmptyReportAndNoRecords) {
   ASSERT_EQ(m->transcript().size(), 1u);
   EXPECT_EQ(m->transcript()[0].value, sim::kCmdNotRecognized);
   EXPECT_EQ(FileBytes(*m, kReport), "");
-  EXPECT_NE(
-      sim::Streams(*m).stderr_text.find("'C:\\Windows\\Temp\\RSTCLI64.exe' is not recognized"),
-      std::string::npos)
+  EXPECT_THAT(sim::Streams(*m).stderr_text,
+              HasSubstr("'C:\\Windows\\Temp\\RSTCLI64.exe' is not recognized"))
       << sim::Streams(*m).stderr_text;
 }
 

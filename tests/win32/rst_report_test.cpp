@@ -2,6 +2,7 @@
 // redirects its output into TRSTCliLog.txt, which ReadRstDeviceReport then reads.
 #include "tools/rst_report.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -10,6 +11,8 @@
 #include "tests/support/run_environment_setup.h"
 #include "tests/support/win32_support.h"
 #include "tools/process_runner.h"
+
+using testing::HasSubstr;
 
 namespace {
 
@@ -41,9 +44,7 @@ TEST_F(Win32RstReport, RealCmdRedirectsTheToolsReportAndTheRecordsComeOut) {
 
   // The report is left in Temp with the line ends the tool's text-mode output gave it.
   const std::string bytes = win32_support::ReadBytes(report_);
-  EXPECT_NE(bytes.find("--END DEVICE INFORMATION--\r\n\r\nID:                0-0-0-0\r\n"),
-            std::string::npos)
-      << bytes;
+  EXPECT_THAT(bytes, HasSubstr("--END DEVICE INFORMATION--\r\n\r\nID:                0-0-0-0\r\n"));
 
   ASSERT_EQ(devices.size(), 2u) << bytes;
   EXPECT_THAT(devices[0], testing_support::IsDefaultNotebookSystemDisk());
