@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/entry.h"
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 #include "sim/diskpart.h"
 #include "sim/drive_image.h"
 #include "sim/physical_drive.h"

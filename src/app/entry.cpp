@@ -1,7 +1,7 @@
 #include "app/entry.h"
 
 #include "app/provisioning.h"
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 
 int CacheSetupMain(const wchar_t* commandLine) {
   RunEnvironment& env = g_RunEnvironment;

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/disk_roles.h"
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 #include "platform/os.h"
 #include "probes/disk_inventory.h"
 #include "probes/disk_record.h"

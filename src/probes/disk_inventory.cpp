@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 #include "platform/os.h"
 #include "probes/media_rotation.h"
 

@@ -3,7 +3,7 @@
 
 #include <array>
 
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 #include "textout/format.h"
 #include "tools/process_runner.h"
 

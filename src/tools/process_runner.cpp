@@ -1,6 +1,6 @@
 #include "tools/process_runner.h"
 
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 #include "platform/os.h"
 
 std::uint32_t RunProgram(const std::wstring& program, const std::wstring& parameters) {

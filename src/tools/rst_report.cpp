@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 #include "platform/os.h"
 #include "textout/format.h"
 #include "tools/process_runner.h"

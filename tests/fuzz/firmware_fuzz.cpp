@@ -11,10 +11,10 @@
 #include <memory>
 #include <vector>
 
-#include "app/run_environment.h"
-#include "fuzz/fuzz_machine.h"
+#include "environment/run_environment.h"
 #include "platform/bytes.h"
 #include "probes/firmware.h"
+#include "tests/support/fuzz_machine.h"
 
 namespace {
 

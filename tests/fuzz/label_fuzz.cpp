@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "fuzz/fuzz_machine.h"
 #include "probes/volume_label.h"
+#include "tests/support/fuzz_machine.h"
 
 namespace {
 

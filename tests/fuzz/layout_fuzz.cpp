@@ -11,8 +11,8 @@
 #include <functional>
 #include <vector>
 
-#include "fuzz/fuzz_machine.h"
 #include "probes/recovery_locator.h"
+#include "tests/support/fuzz_machine.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/run_environment.h"
-#include "fuzz/fuzz_machine.h"
+#include "environment/run_environment.h"
+#include "tests/support/fuzz_machine.h"
 #include "tools/rst_report.h"
 
 namespace {

@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "sim/sim_fixture.h"
+#include "tests/support/sim_fixture.h"
+#include "tests/support/text_lines.h"
 #include "textout/format.h"
 
 namespace {
@@ -55,16 +56,10 @@ TEST(FixedDisk, OnlyTheExactMediaTextCounts) {
 
 // The run-log lines without their time stamps.
 std::string LogLines(sim::Machine& m) {
-  std::string bytes = FileBytes(m, kLog);
   std::string out;
-  std::size_t start = 0;
-  while (start < bytes.size()) {
-    std::size_t end = bytes.find("\r\n", start);
-    if (end == std::string::npos) end = bytes.size();
-    const std::string line = bytes.substr(start, end - start);
+  for (const std::string& line : testing_support::CrLfLines(FileBytes(m, kLog))) {
     const std::size_t tab = line.find('\t');
     out += (tab == std::string::npos ? line : line.substr(tab + 1)) + "\n";
-    start = end + 2;
   }
   return out;
 }

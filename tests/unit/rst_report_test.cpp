@@ -5,7 +5,8 @@
 #include <climits>
 #include <sstream>
 
-#include "sim/sim_fixture.h"
+#include "tests/support/records.h"
+#include "tests/support/sim_fixture.h"
 
 namespace {
 
@@ -36,22 +37,11 @@ RstDeviceRecord Blocked(const std::wstring& id, std::int32_t size, const std::ws
   return Rec(id, L"Disk", L"SATA", L"Normal", size, 0, 0, L"Available", L"SN-" + id, model);
 }
 
+// One printed record per line.
 std::string Show(const RstDeviceList& list) {
-  std::ostringstream out;
-  for (const RstDeviceRecord& r : list) {
-    out << "{" << sim::ToUtf8(r.ID) << "|" << sim::ToUtf8(r.Type) << "|" << sim::ToUtf8(r.DiskType)
-        << "|" << sim::ToUtf8(r.State) << "|" << r.Size << "|" << r.FreeSize << "|" << r.SystemDisk
-        << "|" << sim::ToUtf8(r.Usage) << "|" << sim::ToUtf8(r.SerialNumber) << "|";
-    for (wchar_t c : r.Model) {
-      if (c == 0) {
-        out << "<NUL>";
-      } else {
-        out << sim::ToUtf8(std::wstring(1, c));
-      }
-    }
-    out << "}\n";
-  }
-  return out.str();
+  std::string out;
+  for (const RstDeviceRecord& r : list) out += ::testing::PrintToString(r) + "\n";
+  return out;
 }
 
 std::string Ascii(const std::wstring& text) {

@@ -1,4 +1,4 @@
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +13,8 @@ class ModeSelection : public ::testing::TestWithParam<ModeCase> {};
 
 TEST_P(ModeSelection, KeywordsAnywhereInAnyCaseMaximizedWins) {
   const std::wstring upper = UpperCaseAscii(GetParam().commandLine);
-  EXPECT_EQ(SelectMaximizedMode(upper, 1), GetParam().maximized) << "command line: "
-                                                                  << ::testing::PrintToString(
-                                                                         std::wstring(GetParam().commandLine));
+  EXPECT_EQ(SelectMaximizedMode(upper, 1), GetParam().maximized)
+      << "command line: " << ::testing::PrintToString(std::wstring(GetParam().commandLine));
 }
 
 INSTANTIATE_TEST_SUITE_P(

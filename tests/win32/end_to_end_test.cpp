@@ -11,10 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "win32/win32_support.h"
+#include "tests/support/win32_support.h"
 
 namespace {
 
+using win32_support::Narrow;
 using win32_support::ReadBytes;
 
 bool Exists(const std::wstring& path) {
@@ -82,13 +83,6 @@ struct ScopedVariable {
 };
 
 using win32_support::ChildRecord;
-
-// For failure messages: ASCII stays, anything else shows as '?'.
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return out;
-}
 
 bool EndsWithNoCase(const std::wstring& text, const std::wstring& end) {
   return text.size() >= end.size() &&

@@ -1,12 +1,16 @@
 // The entry point, the run environment and the log writer against the real Windows API.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <regex>
 
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
+#include "tests/support/win32_support.h"
 #include "textout/log_writer.h"
-#include "win32/win32_support.h"
+
+using testing::HasSubstr;
+using testing::Not;
 
 namespace {
 
@@ -27,7 +31,7 @@ TEST(Win32Entry, CachesetupExeRunsToTheEndAndLeavesAOneLineRunLog) {
         << bytes;
   } else {
     EXPECT_EQ(code, 1);
-    EXPECT_EQ(bytes.find("End process..."), std::string::npos) << bytes;
+    EXPECT_THAT(bytes, Not(HasSubstr("End process...")));
   }
 }
 

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/run_environment.h"
-#include "win32/win32_support.h"
+#include "environment/run_environment.h"
+#include "tests/support/win32_support.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
+#include "tests/support/win32_support.h"
 #include "tools/process_runner.h"
-#include "win32/win32_support.h"
 
 namespace {
 

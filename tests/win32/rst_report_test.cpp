@@ -2,21 +2,24 @@
 // redirects its output into TRSTCliLog.txt, which ReadRstDeviceReport then reads.
 #include "tools/rst_report.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
+#include "tests/support/records.h"
+#include "tests/support/run_environment_setup.h"
+#include "tests/support/win32_support.h"
 #include "tools/process_runner.h"
-#include "win32/win32_support.h"
+
+using testing::HasSubstr;
 
 namespace {
 
 class Win32RstReport : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetRunEnvironment();
-    g_RunEnvironment.bIs64BitOS = Detect64BitWindows();
-    ResolveRunPaths();
+    testing_support::DetectedRunEnvironment();
     const std::wstring temp = g_RunEnvironment.szWindowsDir + L"\\Temp";
     ::CreateDirectoryW(temp.c_str(), nullptr);
     tool_ = temp + (g_RunEnvironment.bIs64BitOS ? L"\\RSTCLI64.exe" : L"\\RSTCLI.exe");
@@ -41,21 +44,10 @@ TEST_F(Win32RstReport, RealCmdRedirectsTheToolsReportAndTheRecordsComeOut) {
 
   // The report is left in Temp with the line ends the tool's text-mode output gave it.
   const std::string bytes = win32_support::ReadBytes(report_);
-  EXPECT_NE(bytes.find("--END DEVICE INFORMATION--\r\n\r\nID:                0-0-0-0\r\n"),
-            std::string::npos)
-      << bytes;
+  EXPECT_THAT(bytes, HasSubstr("--END DEVICE INFORMATION--\r\n\r\nID:                0-0-0-0\r\n"));
 
   ASSERT_EQ(devices.size(), 2u) << bytes;
-  EXPECT_EQ(devices[0].ID, L"0-0-0-0");
-  EXPECT_EQ(devices[0].Type, L"Disk");
-  EXPECT_EQ(devices[0].DiskType, L"SATA");
-  EXPECT_EQ(devices[0].State, L"Normal");
-  EXPECT_EQ(devices[0].Size, 465);
-  EXPECT_EQ(devices[0].FreeSize, 0);
-  EXPECT_EQ(devices[0].SystemDisk, 1);
-  EXPECT_EQ(devices[0].Usage, L"Available");
-  EXPECT_EQ(devices[0].SerialNumber, L"TE85113Q0V8K3R");
-  EXPECT_EQ(devices[0].Model, L"HGST HTS545050A7E380");
+  EXPECT_THAT(devices[0], testing_support::IsDefaultNotebookSystemDisk());
   EXPECT_EQ(devices[1].ID, L"0-1-0-0");
   EXPECT_EQ(devices[1].Size, 29);
   EXPECT_EQ(devices[1].FreeSize, 29);

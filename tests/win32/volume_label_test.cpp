@@ -11,7 +11,7 @@
 
 #include "platform/os.h"
 #include "probes/recovery_locator.h"
-#include "win32/win32_support.h"
+#include "tests/support/win32_support.h"
 
 // The layouts the product reads field by field.
 static_assert(IOCTL_DISK_GET_DRIVE_LAYOUT_EX == kIoctlDiskGetDriveLayoutEx);
@@ -65,12 +65,6 @@ std::vector<std::pair<long long, std::string>> Manifest(const std::string& image
   return out;
 }
 
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return out;
-}
-
 TEST(Win32VolumeLabel, RealImagesReadThroughCreateFileWGiveTheHostsLabels) {
   struct Case {
     const char* image;
@@ -92,7 +86,7 @@ TEST(Win32VolumeLabel, RealImagesReadThroughCreateFileWGiveTheHostsLabels) {
     std::wstring label = L"<unset>";
     EXPECT_EQ(ReadVolumeLabel(file.get(), &label, manifest[c.index].first), c.result);
     if (c.result == 0) {
-      EXPECT_EQ(Narrow(label), manifest[c.index].second);
+      EXPECT_EQ(win32_support::Narrow(label), manifest[c.index].second);
     }
   }
 }

@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 #include "platform/os.h"
 #include "probes/disk_inventory.h"
 #include "probes/media_rotation.h"
-#include "win32/win32_support.h"
+#include "tests/support/win32_support.h"
 
 namespace mr = media_rotation;
 

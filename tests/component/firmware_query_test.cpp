@@ -5,11 +5,12 @@
 #include <memory>
 #include <vector>
 
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 #include "platform/bytes.h"
 #include "probes/firmware.h"
 #include "sim/firmware_device.h"
-#include "sim/sim_fixture.h"
+#include "tests/support/run_environment_setup.h"
+#include "tests/support/sim_fixture.h"
 
 namespace {
 
@@ -38,8 +39,7 @@ sim::Firmware Flags(bool iffs, bool raid0, bool isrt, bool diskeeper) {
 // A machine with the run environment's folders resolved from it.
 struct Bench {
   explicit Bench(sim::Profile profile) : m(std::move(profile)) {
-    ResetRunEnvironment();
-    ResolveRunPaths();
+    testing_support::ResolvedRunEnvironment();
     // Every query closes what it opened; only an invalid mark can be left from a test before.
     EXPECT_FALSE(g_FirmwareControlDevice.handle.valid());
     g_FirmwareControlDevice.state = FirmwareControlDevice::State::kNone;

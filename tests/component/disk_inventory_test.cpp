@@ -1,14 +1,16 @@
 #include "probes/disk_inventory.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 #include "sim/disk_probes.h"
 #include "sim/profile.h"
-#include "sim/sim_fixture.h"
+#include "tests/support/records.h"
+#include "tests/support/sim_fixture.h"
 
 using testing_support::SimMachine;
 
@@ -19,41 +21,7 @@ sim::Profile Disks(const std::string& disksJson) {
 }
 
 // Every member of a record, in declaration order, one per line.
-std::string Describe(const DiskRecord& r) {
-  std::wstring s;
-  auto text = [&](const wchar_t* name, const std::wstring& v) {
-    s += std::wstring(name) + L"=" + v + L"\n";
-  };
-  auto num = [&](const wchar_t* name, long long v) { text(name, std::to_wstring(v)); };
-  num(L"Reserved", r.Reserved);
-  text(L"Description", r.Description);
-  text(L"DeviceID", r.DeviceID);
-  num(L"Index", r.Index);
-  text(L"InterfaceType", r.InterfaceType);
-  text(L"Manufacturer", r.Manufacturer);
-  num(L"MediaLoaded", r.MediaLoaded);
-  text(L"MediaType", r.MediaType);
-  num(L"MinBlockSize", static_cast<long long>(r.MinBlockSize));
-  text(L"Model", r.Model);
-  text(L"Name", r.Name);
-  num(L"NeedsCleaning", r.NeedsCleaning);
-  num(L"NumberOfMediaSupported", r.NumberOfMediaSupported);
-  num(L"Partitions", r.Partitions);
-  text(L"PNPDeviceID", r.PNPDeviceID);
-  num(L"SCSIBus", r.SCSIBus);
-  num(L"SCSILogicalUnit", r.SCSILogicalUnit);
-  num(L"SCSIPort", r.SCSIPort);
-  num(L"SCSITargetId", r.SCSITargetId);
-  num(L"SectorsPerTrack", r.SectorsPerTrack);
-  text(L"SerialNumber", r.SerialNumber);
-  num(L"Signature", r.Signature);
-  text(L"Size", r.Size);
-  text(L"Status", r.Status);
-  text(L"SystemCreationClassName", r.SystemCreationClassName);
-  text(L"SystemName", r.SystemName);
-  num(L"MediaKind", r.MediaKind);
-  return sim::ToUtf8(s);
-}
+std::string Describe(const DiskRecord& r) { return ::testing::PrintToString(r); }
 
 const char* const kAllNull =
     "Reserved=0\nDescription=\nDeviceID=\nIndex=0\nInterfaceType=\nManufacturer=\n"
@@ -165,7 +133,7 @@ TEST_F(Inventory, ValuesAreStoredAsWmiDeliversThem) {
     ASSERT_TRUE(QueryDiskInventory(&list));
     ASSERT_EQ(list.size(), 1u);
     const std::string all = Describe(list[0]);
-    EXPECT_NE(all.find(std::string("\n") + c.member + "\n"), std::string::npos) << all;
+    EXPECT_THAT(all, testing::HasSubstr(std::string("\n") + c.member + "\n"));
   }
 }
 

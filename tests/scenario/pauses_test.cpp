@@ -8,7 +8,8 @@
 
 #include "sim/profile.h"
 #include "sim/run.h"
-#include "sim/sim_fixture.h"
+#include "tests/support/sim_fixture.h"
+#include "tests/support/text_lines.h"
 
 namespace {
 
@@ -54,15 +55,10 @@ bool Contains(const std::wstring& text, const std::wstring& part) {
 // Each line of the run log as "HH:MM:SS text" (the time of day and the text after the tab).
 std::vector<std::string> StampedTimes(const std::string& log) {
   std::vector<std::string> out;
-  std::size_t start = 0;
-  while (start < log.size()) {
-    std::size_t end = log.find("\r\n", start);
-    if (end == std::string::npos) end = log.size();
-    const std::string line = log.substr(start, end - start);
+  for (const std::string& line : testing_support::CrLfLines(log)) {
     const std::size_t tab = line.find('\t');
     // "[YYYY/MM/DD HH:MM:SS]": the time of day sits at 12..19.
     out.push_back(tab == 21 ? line.substr(12, 8) + " " + line.substr(tab + 1) : "<bad> " + line);
-    start = end + 2;
   }
   return out;
 }

@@ -1,14 +1,19 @@
 // The device report through the simulated notebook: cmd.exe, the storage tool and the file.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
 
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 #include "sim/profile.h"
-#include "sim/sim_fixture.h"
 #include "sim/std_streams.h"
 #include "sim/storage_tool.h"
+#include "tests/support/records.h"
+#include "tests/support/run_environment_setup.h"
+#include "tests/support/sim_fixture.h"
 #include "tools/rst_report.h"
+
+using testing::HasSubstr;
 
 namespace {
 
@@ -17,15 +22,9 @@ using testing_support::SimMachine;
 
 const std::wstring kReport = L"C:\\Windows\\Temp\\TRSTCliLog.txt";
 
-void SetUpRunEnvironment() {
-  ResetRunEnvironment();
-  g_RunEnvironment.bIs64BitOS = Detect64BitWindows();
-  ResolveRunPaths();
-}
-
 TEST(RstReportSim, DefaultNotebookEndToEnd) {
   SimMachine m(sim::DefaultProfile());
-  SetUpRunEnvironment();
+  testing_support::DetectedRunEnvironment();
   RstDeviceList devices;
   ASSERT_TRUE(ReadRstDeviceReport(devices));
 
@@ -42,16 +41,7 @@ TEST(RstReportSim, DefaultNotebookEndToEnd) {
   EXPECT_EQ(sim::StorageTool(*m).commands, std::vector<std::string>{"-I"});
 
   ASSERT_EQ(devices.size(), 2u);
-  EXPECT_EQ(devices[0].ID, L"0-0-0-0");
-  EXPECT_EQ(devices[0].Type, L"Disk");
-  EXPECT_EQ(devices[0].DiskType, L"SATA");
-  EXPECT_EQ(devices[0].State, L"Normal");
-  EXPECT_EQ(devices[0].Size, 465);
-  EXPECT_EQ(devices[0].FreeSize, 0);
-  EXPECT_EQ(devices[0].SystemDisk, 1);
-  EXPECT_EQ(devices[0].Usage, L"Available");
-  EXPECT_EQ(devices[0].SerialNumber, L"TE85113Q0V8K3R");
-  EXPECT_EQ(devices[0].Model, L"HGST HTS545050A7E380");
+  EXPECT_THAT(devices[0], testing_support::IsDefaultNotebookSystemDisk());
   EXPECT_EQ(devices[1].ID, L"0-1-0-0");
   EXPECT_EQ(devices[1].Size, 32);
   EXPECT_EQ(devices[1].FreeSize, 32);
@@ -64,7 +54,7 @@ TEST(RstReportSim, ThirtyTwoBitWindowsRunsTheThirtyTwoBitTool) {
   sim::Profile p = sim::DefaultProfile();
   p.windows_bits = 32;
   SimMachine m(p);
-  SetUpRunEnvironment();
+  testing_support::DetectedRunEnvironment();
   ASSERT_EQ(g_RunEnvironment.bIs64BitOS, 0);
   RstDeviceList devices;
   ASSERT_TRUE(ReadRstDeviceReport(devices));
@@ -80,16 +70,15 @@ TEST(RstReportSim, MissingToolLeavesAnEmptyReportAndNoRecords) {
   p.storage_tool = false;
   SimMachine m(p);
   ASSERT_TRUE(m->WriteFile(kReport, "stale report of an earlier run\r\n", false));
-  SetUpRunEnvironment();
+  testing_support::DetectedRunEnvironment();
   RstDeviceList devices;
   EXPECT_TRUE(ReadRstDeviceReport(devices));
   EXPECT_TRUE(devices.empty());
   ASSERT_EQ(m->transcript().size(), 1u);
   EXPECT_EQ(m->transcript()[0].value, sim::kCmdNotRecognized);
   EXPECT_EQ(FileBytes(*m, kReport), "");
-  EXPECT_NE(
-      sim::Streams(*m).stderr_text.find("'C:\\Windows\\Temp\\RSTCLI64.exe' is not recognized"),
-      std::string::npos)
+  EXPECT_THAT(sim::Streams(*m).stderr_text,
+              HasSubstr("'C:\\Windows\\Temp\\RSTCLI64.exe' is not recognized"))
       << sim::Streams(*m).stderr_text;
 }
 
@@ -97,7 +86,7 @@ TEST(RstReportSim, NoTempFolderGivesFalseAndLeavesTheListAlone) {
   sim::Profile p = sim::DefaultProfile();
   p.temp_folder = false;
   SimMachine m(p);
-  SetUpRunEnvironment();
+  testing_support::DetectedRunEnvironment();
   RstDeviceList devices(1);
   devices[0].ID = L"kept";
   EXPECT_FALSE(ReadRstDeviceReport(devices));
@@ -119,7 +108,7 @@ TEST(RstReportSim, ProfileReportIsPrintedVerbatim) {
   sim::Profile p = sim::DefaultProfile();
   p.storage_report = reportFile;
   SimMachine m(p);
-  SetUpRunEnvironment();
+  testing_support::DetectedRunEnvironment();
   RstDeviceList devices;
   ASSERT_TRUE(ReadRstDeviceReport(devices));
   EXPECT_EQ(FileBytes(*m, kReport), report);
@@ -136,7 +125,7 @@ TEST(RstReportSim, CommandFailureIsNotLookedAt) {
                            "--END DEVICE INFORMATION--\r\nID:                old\r\n"
                            "Model:             old\r\n",
                            false));
-  SetUpRunEnvironment();
+  testing_support::DetectedRunEnvironment();
   RstDeviceList devices;
   // cmd.exe did not start; whatever the file holds is read.
   EXPECT_TRUE(ReadRstDeviceReport(devices));

@@ -2,6 +2,7 @@
 // images by the simulator's table reader, the product's own label reader and the real tools.
 #include "sim/diskpart.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,11 +10,14 @@
 
 #include "platform/os.h"
 #include "probes/volume_label.h"
-#include "sim/disk_profiles.h"
 #include "sim/drive_image.h"
 #include "sim/physical_drive.h"
-#include "sim/sim_fixture.h"
 #include "sim/std_streams.h"
+#include "tests/support/disk_profiles.h"
+#include "tests/support/sim_fixture.h"
+
+using testing::HasSubstr;
+using testing::Not;
 
 namespace {
 
@@ -249,10 +253,10 @@ TEST(SimDiskpart, FailsLikeDiskpartAndStopsAtTheFailingLine) {
     EXPECT_EQ(run.applied.size(), c.applied);
     ASSERT_LT(c.applied, c.lines.size());
     EXPECT_EQ(run.failed_line, c.lines[c.applied]);
-    EXPECT_NE(run.error.find(c.says), std::string::npos) << run.error;
+    EXPECT_THAT(run.error, HasSubstr(c.says));
     // The message is on diskpart's standard output, which nobody captures.
-    EXPECT_NE(sim::Streams(*m).uncaptured_stdout.find(c.says), std::string::npos);
-    EXPECT_EQ(sim::Streams(*m).uncaptured_stdout.find("Leaving DiskPart"), std::string::npos);
+    EXPECT_THAT(sim::Streams(*m).uncaptured_stdout, HasSubstr(c.says));
+    EXPECT_THAT(sim::Streams(*m).uncaptured_stdout, Not(HasSubstr("Leaving DiskPart")));
     // Lines after the failing one are not run: the "clean" after an unknown line leaves disk 1.
     if (std::string(c.name) == "a line it does not know") {
       EXPECT_EQ(sim::ListPartitions(*m, 1).size(), before1.size());
@@ -286,8 +290,7 @@ TEST(SimDiskpart, DiskNumbersAreDriveNumbersNotProfileOrder) {
   EXPECT_EQ(RunScript(*m, {"sel disk 1", "create partition efi"}), 0u);
   EXPECT_EQ(sim::ListPartitions(*m, 2).size(), 1u) << "drive 1 is the third profile disk";
   EXPECT_EQ(*sim::ListPartitions(*m, 1)[0].volume.label, L"OldData");
-  EXPECT_NE(sim::Diskpart(*m).runs.back().output.find("Disk 1 is now the selected disk."),
-            std::string::npos);
+  EXPECT_THAT(sim::Diskpart(*m).runs.back().output, HasSubstr("Disk 1 is now the selected disk."));
 }
 
 #ifndef _WIN32
@@ -316,26 +319,25 @@ TEST(SimDiskpartWithRealTools, CreateScriptGivesAValidGptAndFat32Volume) {
   EXPECT_EQ(ProductLabel(1, parts[0].offset), L"IntelRST");
 
   const std::string verify = RunTool("sgdisk -v " + image);
-  EXPECT_NE(verify.find("No problems found"), std::string::npos) << verify;
+  EXPECT_THAT(verify, HasSubstr("No problems found"));
   const std::string table = RunTool("sfdisk -d " + image);
-  EXPECT_NE(table.find("label: gpt"), std::string::npos) << table;
-  EXPECT_NE(table.find("start=        2048"), std::string::npos) << table;
-  EXPECT_NE(table.find(std::string("type=") + kRapidStart), std::string::npos) << table;
-  EXPECT_NE(table.find("attrs=\"RequiredPartition GUID:63\""), std::string::npos) << table;
+  EXPECT_THAT(table, HasSubstr("label: gpt"));
+  EXPECT_THAT(table, HasSubstr("start=        2048"));
+  EXPECT_THAT(table, HasSubstr(std::string("type=") + kRapidStart));
+  EXPECT_THAT(table, HasSubstr("attrs=\"RequiredPartition GUID:63\""));
   const std::string probe =
       RunTool("blkid -p -o export --offset " + std::to_string(parts[0].offset) + " " + image);
-  EXPECT_NE(probe.find("TYPE=vfat"), std::string::npos) << probe;
-  EXPECT_NE(probe.find("VERSION=FAT32"), std::string::npos) << probe;
-  EXPECT_NE(probe.find("LABEL=IntelRST"), std::string::npos) << probe;
+  EXPECT_THAT(probe, HasSubstr("TYPE=vfat"));
+  EXPECT_THAT(probe, HasSubstr("VERSION=FAT32"));
+  EXPECT_THAT(probe, HasSubstr("LABEL=IntelRST"));
 }
 
 TEST(SimDiskpartWithRealTools, MbrScriptGivesTheRapidStartType) {
   SimMachine m(ThreeDisks());
   ASSERT_EQ(RunScript(*m, {"sel disk 1", "clean", "Create Partition Primary ID=84"}), 0u);
   const std::string table = RunTool("sfdisk -d " + sim::DiskImagePath(*m, 1).string());
-  EXPECT_NE(table.find("label: dos"), std::string::npos) << table;
-  EXPECT_NE(table.find("start=        2048, size=       43008, type=84"), std::string::npos)
-      << table;
+  EXPECT_THAT(table, HasSubstr("label: dos"));
+  EXPECT_THAT(table, HasSubstr("start=        2048, size=       43008, type=84"));
 }
 #endif
 

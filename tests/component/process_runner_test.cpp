@@ -5,8 +5,9 @@
 
 #include <vector>
 
-#include "app/run_environment.h"
-#include "sim/sim_fixture.h"
+#include "environment/run_environment.h"
+#include "tests/support/run_environment_setup.h"
+#include "tests/support/sim_fixture.h"
 
 namespace {
 
@@ -20,10 +21,7 @@ struct Seen {
 
 // A machine whose system folder is not the default one, with the folders resolved from it.
 struct Bench {
-  Bench() : m(Profile()) {
-    ResetRunEnvironment();
-    ResolveRunPaths();
-  }
+  Bench() : m(Profile()) { testing_support::ResolvedRunEnvironment(); }
   static sim::Profile Profile() {
     sim::Profile p;
     p.system_dir = L"D:\\OS\\Sys32";

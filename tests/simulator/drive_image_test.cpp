@@ -2,6 +2,7 @@
 // systems on the images, sparse storage, overlays and faults.
 #include "sim/drive_image.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -10,14 +11,16 @@
 
 #include "platform/bytes.h"
 #include "platform/os.h"
-#include "sim/disk_profiles.h"
 #include "sim/physical_drive.h"
 #include "sim/profile.h"
-#include "sim/sim_fixture.h"
 #include "sim/volumes.h"
+#include "tests/support/disk_profiles.h"
+#include "tests/support/sim_fixture.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
+
+using testing::HasSubstr;
 #endif
 
 namespace {
@@ -281,7 +284,7 @@ TEST(SimDrivesWithRealTools, BlkidAndSfdiskReadTheSimulatorsImages) {
     const std::string image = sim::DiskImagePath(*m, disk).string();
     const auto parts = sim::ListPartitions(*m, disk);
     const std::string table = RunTool("sfdisk -d " + image);
-    EXPECT_NE(table.find(disk == 0 ? "label: gpt" : "label: dos"), std::string::npos) << table;
+    EXPECT_THAT(table, HasSubstr(disk == 0 ? "label: gpt" : "label: dos"));
     for (const auto& p : parts) {
       SCOPED_TRACE(p.number);
       EXPECT_NE(table.find("start=" + std::string(12 - std::to_string(p.offset / 512).size(), ' ') +

@@ -1,11 +1,15 @@
 // The simulated cmd.exe and storage tool.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "sim/profile.h"
-#include "sim/sim_fixture.h"
 #include "sim/std_streams.h"
 #include "sim/storage_tool.h"
+#include "tests/support/sim_fixture.h"
 #include "tools/rst_report.h"
+
+using testing::HasSubstr;
+using testing::Not;
 
 namespace {
 
@@ -125,7 +129,7 @@ TEST(SimCmd, BadCommandLines) {
   EXPECT_NE(Cmd(*m, L"/k echo x"), 0u);
   EXPECT_NE(Cmd(*m, L"/c echo x >"), 0u);
   EXPECT_EQ(Cmd(*m, L"/c echo x > C:\\NoSuchFolder\\f.txt"), 1u);
-  EXPECT_NE(sim::Streams(*m).stderr_text.find("cannot find the path"), std::string::npos);
+  EXPECT_THAT(sim::Streams(*m).stderr_text, HasSubstr("cannot find the path"));
 }
 
 TEST(SimStorageTool, PresentUnderTheNameOfTheWindowsBits) {
@@ -158,7 +162,7 @@ class SimStorageToolRun : public ::testing::Test {
 TEST_F(SimStorageToolRun, VersionAndReportLayout) {
   auto [code, version] = Tool(L"-V");
   EXPECT_EQ(code, 0u);
-  EXPECT_NE(version.find("Version:           "), std::string::npos) << version;
+  EXPECT_THAT(version, HasSubstr("Version:           "));
 
   auto [infoCode, report] = Tool(L"-I");
   EXPECT_EQ(infoCode, 0u);
@@ -191,7 +195,7 @@ TEST_F(SimStorageToolRun, CacheConfiguration) {
 
   auto [badId, badIdText] = Tool(L"--accelerate --createCache --SSD 9-9-9-9 --cache-size 23.5");
   EXPECT_EQ(badId, sim::kRstRequestFailed);
-  EXPECT_NE(badIdText.find("9-9-9-9"), std::string::npos);
+  EXPECT_THAT(badIdText, HasSubstr("9-9-9-9"));
   EXPECT_EQ(Tool(L"--accelerate --createCache --SSD 0-1-0-0 --cache-size 99.0").first,
             sim::kRstRequestFailed);  // larger than the device
   EXPECT_EQ(Tool(L"--accelerate --setAccelConfig --disk-to-accel 0-0-0-0 --mode maximized").first,
@@ -215,11 +219,10 @@ TEST_F(SimStorageToolRun, CacheConfiguration) {
   EXPECT_LT(volumes, cache);
   EXPECT_LT(cache, marker);
   // The SSD is now the cache's member; what the cache does not take stays free on it.
-  EXPECT_NE(report.find("ID:                0-1-0-0\r\n"), std::string::npos);
-  EXPECT_NE(report.find("Free Size:         8.50 GB\r\n", marker), std::string::npos) << report;
-  EXPECT_NE(report.find("Usage:             Array member\r\n", marker), std::string::npos);
-  EXPECT_NE(report.find("Accelerated Disk:  0-0-0-0\r\nAccel Mode:        enhanced\r\n"),
-            std::string::npos);
+  EXPECT_THAT(report, HasSubstr("ID:                0-1-0-0\r\n"));
+  EXPECT_THAT(report.substr(marker), HasSubstr("Free Size:         8.50 GB\r\n"));
+  EXPECT_THAT(report.substr(marker), HasSubstr("Usage:             Array member\r\n"));
+  EXPECT_THAT(report, HasSubstr("Accelerated Disk:  0-0-0-0\r\nAccel Mode:        enhanced\r\n"));
   // The product's parser still reads both devices from it, with their sizes.
   RstDeviceList devices;
   ParseRstReportBytes(report, devices);
@@ -234,16 +237,13 @@ TEST_F(SimStorageToolRun, CacheConfiguration) {
   EXPECT_EQ(Tool(L"--accelerate --createCache --SSD 0-1-0-0").first, 0u);
   EXPECT_EQ(sim::StorageTool(*m_).cache_size, "");
   const std::string whole = Tool(L"-I").second;
-  EXPECT_NE(whole.find("Type:              Cache\r\nSize:              32.00 GB\r\n"),
-            std::string::npos)
-      << whole;
-  EXPECT_NE(whole.find("Free Size:         0 GB\r\nSystem Disk:       False\r\n"),
-            std::string::npos);
+  EXPECT_THAT(whole, HasSubstr("Type:              Cache\r\nSize:              32.00 GB\r\n"));
+  EXPECT_THAT(whole, HasSubstr("Free Size:         0 GB\r\nSystem Disk:       False\r\n"));
   EXPECT_EQ(Tool(L"-M --delete-all-metadata").first, 0u);
   const std::string cleared = Tool(L"-I").second;
   EXPECT_EQ(cleared.find("Cache"), cleared.find("Cache Support:")) << "no cache volume left";
-  EXPECT_EQ(cleared.find("Array member"), std::string::npos);
-  EXPECT_NE(cleared.find("Free Size:         32.00 GB\r\n"), std::string::npos);
+  EXPECT_THAT(cleared, Not(HasSubstr("Array member")));
+  EXPECT_THAT(cleared, HasSubstr("Free Size:         32.00 GB\r\n"));
 }
 
 TEST_F(SimStorageToolRun, UnknownCommandsAreUsageErrors) {
@@ -254,7 +254,7 @@ TEST_F(SimStorageToolRun, UnknownCommandsAreUsageErrors) {
     SCOPED_TRACE(sim::ToUtf8(arguments));
     auto [code, text] = Tool(arguments);
     EXPECT_EQ(code, sim::kRstUsageError);
-    EXPECT_NE(text.find("Usage:"), std::string::npos) << text;
+    EXPECT_THAT(text, HasSubstr("Usage:"));
   }
   EXPECT_EQ(sim::StorageTool(*m_).commands.size(), 8u);
 }

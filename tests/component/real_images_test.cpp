@@ -7,8 +7,8 @@
 #include <sstream>
 
 #include "probes/recovery_locator.h"
-#include "sim/disk_profiles.h"
-#include "sim/sim_fixture.h"
+#include "tests/support/disk_profiles.h"
+#include "tests/support/sim_fixture.h"
 
 namespace {
 

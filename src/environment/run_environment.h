@@ -7,14 +7,14 @@
 #include "platform/os.h"
 
 struct RunEnvironment {
-  std::wstring szCommandLine;       // the arguments, letters a-z raised to A-Z
-  int bIsMaximizedMode = 1;         // 1: "--mode maximized", 0: "--mode enhanced"
-  int bIs64BitOS = 0;               // 64-bit Windows (the process runs under WOW64)
-  int bIsComInitialized = 0;        // COM and COM security are set up for the process
-  std::wstring szSystemDir;         // CSIDL_SYSTEM
-  std::wstring szWindowsDir;        // CSIDL_WINDOWS; its Temp folder holds every file of a run
-  std::wstring szCmdExePath;        // <system>\cmd.exe
-  std::wstring szDiskpartExePath;   // <system>\diskpart.exe
+  std::wstring szCommandLine;      // the arguments, letters a-z raised to A-Z
+  int bIsMaximizedMode = 1;        // 1: "--mode maximized", 0: "--mode enhanced"
+  int bIs64BitOS = 0;              // 64-bit Windows (the process runs under WOW64)
+  int bIsComInitialized = 0;       // COM and COM security are set up for the process
+  std::wstring szSystemDir;        // CSIDL_SYSTEM
+  std::wstring szWindowsDir;       // CSIDL_WINDOWS; its Temp folder holds every file of a run
+  std::wstring szCmdExePath;       // <system>\cmd.exe
+  std::wstring szDiskpartExePath;  // <system>\diskpart.exe
 };
 
 extern RunEnvironment g_RunEnvironment;

@@ -1,6 +1,7 @@
 // Whole runs on the default notebook with one kind of bad input each: what the run log ends
 // with, the exit code, and which outside programs ran. These are the cases the README's
 // "Bad input" table points at.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -10,7 +11,10 @@
 
 #include "sim/drive_image.h"
 #include "sim/run.h"
-#include "sim/sim_fixture.h"
+#include "tests/support/sim_fixture.h"
+
+using testing::HasSubstr;
+using testing::Not;
 
 using testing_support::FileBytes;
 using testing_support::SimMachine;
@@ -272,10 +276,8 @@ TEST_P(BadInput, EndsAsTheTableSays) {
       EXPECT_EQ(log, "");
       break;
     case Ends::kNotExist:
-      EXPECT_NE(log.find("\t[Debug]: Not exist 'Recovery' partition on Disk[0]\r\n"),
-                std::string::npos)
-          << log;
-      EXPECT_EQ(log.find("End process..."), std::string::npos) << log;
+      EXPECT_THAT(log, HasSubstr("\t[Debug]: Not exist 'Recovery' partition on Disk[0]\r\n"));
+      EXPECT_THAT(log, Not(HasSubstr("End process...")));
       break;
     case Ends::kEndProcess:
       ASSERT_GE(log.size(), 16u);
@@ -297,8 +299,7 @@ TEST_P(BadInput, EndsAsTheTableSays) {
   EXPECT_EQ(tool, c.provisions ? 3 : 0) << sim::ToUtf8(all);
   EXPECT_EQ(diskpart, c.provisions ? 2 : 0) << sim::ToUtf8(all);
   for (const std::wstring& text : c.inParameters) {
-    EXPECT_NE(all.find(text), std::wstring::npos) << sim::ToUtf8(text) << " not in\n"
-                                                  << sim::ToUtf8(all);
+    EXPECT_THAT(all, HasSubstr(text)) << sim::ToUtf8(text) << " not in\n" << sim::ToUtf8(all);
   }
 }
 

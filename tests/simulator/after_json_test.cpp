@@ -1,4 +1,5 @@
 // What a whole run leaves for a person and for tools: after.json and the readable account.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -6,8 +7,13 @@
 
 #include "sim/profile.h"
 #include "sim/run.h"
-#include "sim/sim_fixture.h"
 #include "sim/storage_tool.h"
+#include "tests/support/disk_views.h"
+#include "tests/support/sim_fixture.h"
+#include "tests/support/text_lines.h"
+
+using testing::HasSubstr;
+using testing::Not;
 
 namespace {
 
@@ -62,8 +68,8 @@ TEST(SimAfterJson, DefaultNotebookEndsWithTheCacheAndTheRapidStartPartition) {
   // The hard disk is exactly as it was before the run.
   const std::vector<sim::DiskView>* before = sim::DisksBefore(*m);
   ASSERT_NE(before, nullptr);
-  EXPECT_TRUE((*before)[0] == sim::ViewDisks(*m)[0]);
-  EXPECT_FALSE((*before)[1] == sim::ViewDisks(*m)[1]);
+  EXPECT_EQ((*before)[0], sim::ViewDisks(*m)[0]);
+  EXPECT_NE((*before)[1], sim::ViewDisks(*m)[1]);
 }
 
 TEST(SimAfterJson, SameMachineSameBytes) {
@@ -74,7 +80,7 @@ TEST(SimAfterJson, SameMachineSameBytes) {
     *out = sim::AfterJson(*m);
   }
   EXPECT_EQ(first, second);
-  EXPECT_NE(first.find("\"mode\": \"enhanced\""), std::string::npos);
+  EXPECT_THAT(first, HasSubstr("\"mode\": \"enhanced\""));
   // Keys keep their order: time first, then disks, the tool and diskpart.
   EXPECT_LT(first.find("\"elapsed_ms\""), first.find("\"disks\""));
   EXPECT_LT(first.find("\"disks\""), first.find("\"storage_tool\""));
@@ -93,18 +99,10 @@ TEST(SimAfterJson, GateClosedLeavesEverythingAsItWas) {
   EXPECT_EQ(after["storage_tool"]["mode"], nullptr);
   EXPECT_TRUE(after["diskpart"].empty());
   EXPECT_TRUE(after["disks"][1]["partitions"].empty());
-  EXPECT_TRUE(*sim::DisksBefore(*m) == sim::ViewDisks(*m));
+  EXPECT_EQ(*sim::DisksBefore(*m), sim::ViewDisks(*m));
 }
 
-// The lines of the account, and the one that starts with `prefix` after the line holding
-// `after`.
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
+// The line of the account that starts with `prefix` after the line holding `after`.
 std::string LineAfter(const std::vector<std::string>& lines, const std::string& after,
                       const std::string& prefix) {
   bool seen = false;
@@ -127,18 +125,16 @@ TEST(SimAccount, WipedDiskIsDrawnBeforeAndAfter) {
   const int code = sim::RunProduct(*m, L"");
   std::ostringstream out;
   sim::PrintAccount(*m, code, out);
-  const std::vector<std::string> lines = Lines(out.str());
+  const std::vector<std::string> lines = testing_support::Lines(out.str());
 
-  EXPECT_NE(LineAfter(lines, "Disks before and after", "  disk 0,").find(": unchanged"),
-            std::string::npos);
-  EXPECT_NE(LineAfter(lines, "Disks before and after", "  disk 1,").find(": CHANGED"),
-            std::string::npos);
+  EXPECT_THAT(LineAfter(lines, "Disks before and after", "  disk 0,"), HasSubstr(": unchanged"));
+  EXPECT_THAT(LineAfter(lines, "Disks before and after", "  disk 1,"), HasSubstr(": CHANGED"));
   const std::string before = LineAfter(lines, "  disk 1,", "  before  [");
   const std::string after = LineAfter(lines, "  disk 1,", "  after   [");
   ASSERT_NE(before, "<none>") << out.str();
   ASSERT_NE(after, "<none>") << out.str();
-  EXPECT_EQ(before.find("IntelRST"), std::string::npos);
-  EXPECT_EQ(after.find("OldData"), std::string::npos);
+  EXPECT_THAT(before, Not(HasSubstr("IntelRST")));
+  EXPECT_THAT(after, Not(HasSubstr("OldData")));
   // Proportional: 10000 of the SSD's 30534 MB is about a third of the bar, then free space.
   const std::size_t open = before.find('[');
   const std::size_t split = before.find('|');
@@ -149,14 +145,14 @@ TEST(SimAccount, WipedDiskIsDrawnBeforeAndAfter) {
       static_cast<double>(split - open - 1) / static_cast<double>(close - open - 2);
   EXPECT_NEAR(share, 10000.0 / 30534.0, 0.03) << before;
   EXPECT_EQ(after.substr(open + 1, 8), "IntelRST");
-  EXPECT_EQ(after.find('|'), std::string::npos) << "one partition over the whole disk";
+  EXPECT_THAT(after, Not(HasSubstr("|"))) << "one partition over the whole disk";
   EXPECT_EQ(before.size(), after.size());
 
   // The partition rows under the "after" bar show the Rapid Start partition.
   const std::string row = LineAfter(lines, "  after   [", "           1  ");
-  EXPECT_NE(row.find("\"IntelRST\""), std::string::npos) << row;
-  EXPECT_NE(row.find("Intel Rapid Start"), std::string::npos) << row;
-  EXPECT_NE(row.find("0x8000000000000001"), std::string::npos) << row;
+  EXPECT_THAT(row, HasSubstr("\"IntelRST\""));
+  EXPECT_THAT(row, HasSubstr("Intel Rapid Start"));
+  EXPECT_THAT(row, HasSubstr("0x8000000000000001"));
 
   // What a person needs to follow the run is all there, and fits 100 columns (only the run
   // log's own lines may be longer).
@@ -164,7 +160,7 @@ TEST(SimAccount, WipedDiskIsDrawnBeforeAndAfter) {
        {"Child processes and pauses", "diskpart applied all 7 lines", "sleep 5000 ms",
         "TempProc.log", "TScriptClean2ndHDD.txt", "TScriptCreate2ndHDD.txt",
         "cache volume on 0-1-0-0", "size 23.5 GB", "mode maximized", "Exit code: 0"}) {
-    EXPECT_NE(out.str().find(part), std::string::npos) << part;
+    EXPECT_THAT(out.str(), HasSubstr(part)) << part;
   }
   for (const std::string& line : lines) {
     if (line.rfind("  [2013/", 0) == 0 || line == "  " + m->root().string()) continue;
@@ -180,10 +176,8 @@ TEST(SimAccount, FailingDiskpartLineIsShownWithItsMessage) {
   const int code = sim::RunProduct(*m, L"");
   std::ostringstream out;
   sim::PrintAccount(*m, code, out);
-  EXPECT_NE(out.str().find("diskpart applied 0 of 2 lines and stopped at \"sel disk 1\":"),
-            std::string::npos)
-      << out.str();
-  EXPECT_NE(out.str().find("The disk you specified is not valid."), std::string::npos);
+  EXPECT_THAT(out.str(), HasSubstr("diskpart applied 0 of 2 lines and stopped at \"sel disk 1\":"));
+  EXPECT_THAT(out.str(), HasSubstr("The disk you specified is not valid."));
 }
 
 }  // namespace

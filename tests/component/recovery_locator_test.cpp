@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include "sim/disk_profiles.h"
 #include "sim/drive_image.h"
 #include "sim/profile.h"
-#include "sim/sim_fixture.h"
+#include "tests/support/disk_profiles.h"
+#include "tests/support/sim_fixture.h"
 
 namespace {
 

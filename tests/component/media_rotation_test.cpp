@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "sim/disk_probes.h"
-#include "sim/sim_fixture.h"
+#include "tests/support/sim_fixture.h"
 
 using testing_support::SimMachine;
 

@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 #include "sim/run.h"
-#include "sim/sim_fixture.h"
+#include "tests/support/sim_fixture.h"
 
 using testing_support::FileBytes;
 using testing_support::SimMachine;
@@ -39,13 +39,13 @@ TEST_P(Detect64Bit, FollowsTheLookUpAndTheCallsError) {
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, Detect64Bit,
-    ::testing::Values(
-        DetectCase{"CallSucceeds", 64, {}, 1},
-        DetectCase{"CallFailsWith120", 32, {}, 0},
-        DetectCase{"CallFailsWithAnotherError", 64, {"GetSystemWow64DirectoryW"}, 1},
-        DetectCase{"AnotherErrorOn32Bit", 32, {"GetSystemWow64DirectoryW"}, 1},
-        DetectCase{"FunctionAbsent", 64, {"GetProcAddress:GetSystemWow64DirectoryW"}, 0},
-        DetectCase{"ModuleAbsent", 64, {"GetModuleHandleW"}, 0}),
+    ::testing::Values(DetectCase{"CallSucceeds", 64, {}, 1},
+                      DetectCase{"CallFailsWith120", 32, {}, 0},
+                      DetectCase{"CallFailsWithAnotherError", 64, {"GetSystemWow64DirectoryW"}, 1},
+                      DetectCase{"AnotherErrorOn32Bit", 32, {"GetSystemWow64DirectoryW"}, 1},
+                      DetectCase{
+                          "FunctionAbsent", 64, {"GetProcAddress:GetSystemWow64DirectoryW"}, 0},
+                      DetectCase{"ModuleAbsent", 64, {"GetModuleHandleW"}, 0}),
     [](const ::testing::TestParamInfo<DetectCase>& info) { return std::string(info.param.name); });
 
 TEST(Entry, SixtyFourBitSwitchesRedirectionOffBeforeAnyFolderIsResolved) {

@@ -2,6 +2,7 @@
 // are compared byte for byte with the golden files in tests/data/scenarios/<name>/, and a few
 // focused checks say what the scenario is about. CS_UPDATE_GOLDEN=1 rewrites the golden files
 // from the current runs (review the diff before committing it).
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -11,15 +12,23 @@
 #include <optional>
 #include <sstream>
 
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 #include "sim/profile.h"
 #include "sim/run.h"
-#include "sim/sim_fixture.h"
+#include "tests/support/disk_profiles.h"
+#include "tests/support/sim_fixture.h"
+#include "tests/support/wmi_values.h"
+
+using testing::HasSubstr;
+using testing::Not;
 
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::Part;
 using testing_support::SimMachine;
+using testing_support::WmiInt;
+using testing_support::WmiText;
 
 // What a run leaves that the golden files hold; nullopt: the file was not written.
 struct RunFiles {
@@ -42,47 +51,25 @@ struct Scenario {
   std::function<void(const RunFiles&)> check;
 };
 
-sim::WmiProperty Text(const wchar_t* name, const wchar_t* value) {
-  sim::WmiProperty p;
-  p.name = name;
-  p.value.kind = os::WmiValue::Kind::Text;
-  p.value.text = value;
-  return p;
-}
-
-sim::WmiProperty Number(const wchar_t* name, std::int32_t value) {
-  sim::WmiProperty p;
-  p.name = name;
-  p.value.kind = os::WmiValue::Kind::Int32;
-  p.value.i32 = value;
-  return p;
-}
-
 // A small disk: its drive number, WMI index and media type, a few partitions, and how the
 // storage tool lists it.
 sim::Disk MakeDisk(int index, const wchar_t* mediaType, std::uint64_t sizeMb,
                    std::vector<sim::Partition> partitions, const char* rstId, const char* rstSize) {
   sim::Disk d;
   d.drive = index;
-  d.wmi = {Number(L"Index", index), Text(L"MediaType", mediaType),
-           Text(L"Model", L"Scenario Disk"), Text(L"Size", std::to_wstring(sizeMb << 20).c_str())};
+  d.wmi = {WmiInt(L"Index", index), WmiText(L"MediaType", mediaType),
+           WmiText(L"Model", L"Scenario Disk"), WmiText(L"Size", std::to_wstring(sizeMb << 20))};
   d.rotation.rate = 5400;
   d.size_mb = sizeMb;
   d.style = "gpt";
   d.partitions = std::move(partitions);
   if (rstId != nullptr) {
-    d.rst = sim::RstView{rstId, "Disk", "SATA", "Normal", rstSize, "0 GB", "False",
-                         "Available", "SN" + std::string(rstId), "Scenario Disk"};
+    d.rst = sim::RstView{rstId,          "Disk",      "SATA",
+                         "Normal",       rstSize,     "0 GB",
+                         "False",        "Available", "SN" + std::string(rstId),
+                         "Scenario Disk"};
   }
   return d;
-}
-
-sim::Partition Part(const char* fs, const wchar_t* label, std::uint64_t sizeMb) {
-  sim::Partition p;
-  p.fs = fs;
-  p.label = label;
-  p.size_mb = sizeMb;
-  return p;
 }
 
 void RenameDefaultRecovery(sim::Profile& p, const wchar_t* label) {
@@ -98,8 +85,8 @@ std::size_t Count(const std::string& text, const std::string& what) {
 }
 
 void ExpectNoToolRan(const RunFiles& r) {
-  EXPECT_EQ(r.Transcript().find("cmd.exe"), std::string::npos) << r.Transcript();
-  EXPECT_EQ(r.Transcript().find("diskpart.exe"), std::string::npos) << r.Transcript();
+  EXPECT_THAT(r.Transcript(), Not(HasSubstr("cmd.exe")));
+  EXPECT_THAT(r.Transcript(), Not(HasSubstr("diskpart.exe")));
   EXPECT_FALSE(r.File("TScriptClean2ndHDD.txt").has_value());
   EXPECT_FALSE(r.File("TScriptCreate2ndHDD.txt").has_value());
 }
@@ -112,38 +99,36 @@ std::vector<Scenario> Scenarios() {
   return {
       {"default", [](sim::Profile&) {}, L"", 0,
        [](const RunFiles& r) {
-         EXPECT_NE(r.Transcript().find(kC4a + "23.5\t"), std::string::npos);
-         EXPECT_NE(r.Transcript().find("--disk-to-accel 0-0-0-0 --mode maximized\t"), std::string::npos);
+         EXPECT_THAT(r.Transcript(), HasSubstr(kC4a + "23.5\t"));
+         EXPECT_THAT(r.Transcript(), HasSubstr("--disk-to-accel 0-0-0-0 --mode maximized\t"));
          EXPECT_EQ(*r.File("TScriptClean2ndHDD.txt"), "sel disk 1\r\nclean\r\n");
-         EXPECT_NE(r.Log().find("Get MasterHDD info, DiskIndex = 0\r\n"), std::string::npos);
-         EXPECT_NE(r.Log().find("Get SecondHDD info, DiskIndex = 1\r\n"), std::string::npos);
+         EXPECT_THAT(r.Log(), HasSubstr("Get MasterHDD info, DiskIndex = 0\r\n"));
+         EXPECT_THAT(r.Log(), HasSubstr("Get SecondHDD info, DiskIndex = 1\r\n"));
        }},
       {"windows_32bit", [](sim::Profile& p) { p.windows_bits = 32; }, L"", 0,
        [](const RunFiles& r) {
          EXPECT_EQ(Count(r.Transcript(), "RSTCLI64.exe"), 0u);
          // C1, C2, the report, C3, C4, C5 and C2 again.
          EXPECT_EQ(Count(r.Transcript(), "\\Temp\\RSTCLI.exe "), 7u);
-         EXPECT_NE(r.Transcript().find("--cache-size 18.6\t"), std::string::npos);
+         EXPECT_THAT(r.Transcript(), HasSubstr("--cache-size 18.6\t"));
          EXPECT_EQ(*r.File("TScriptCreate2ndHDD.txt"),
                    "sel disk 1\r\nclean\r\nCreate Partition Primary ID=84\r\n");
        }},
       {"enhanced_mode", [](sim::Profile&) {}, L"Enhanced", 0,
        [](const RunFiles& r) {
-         EXPECT_NE(r.Transcript().find("--mode enhanced\t"), std::string::npos);
-         EXPECT_EQ(r.Transcript().find("--mode maximized"), std::string::npos);
+         EXPECT_THAT(r.Transcript(), HasSubstr("--mode enhanced\t"));
+         EXPECT_THAT(r.Transcript(), Not(HasSubstr("--mode maximized")));
        }},
       {"both_modes_maximized_wins", [](sim::Profile&) {}, L"ENHANCED MAXIMIZED", 0,
-       [](const RunFiles& r) {
-         EXPECT_NE(r.Transcript().find("--mode maximized\t"), std::string::npos);
-       }},
+       [](const RunFiles& r) { EXPECT_THAT(r.Transcript(), HasSubstr("--mode maximized\t")); }},
       {"iffs_off", [](sim::Profile& p) { p.firmware->IFFS = false; }, L"", 0,
        [](const RunFiles& r) {
-         EXPECT_EQ(r.Transcript().find("--cache-size"), std::string::npos);
-         EXPECT_NE(r.Transcript().find("--createCache --SSD 0-1-0-0\t"), std::string::npos);
+         EXPECT_THAT(r.Transcript(), Not(HasSubstr("--cache-size")));
+         EXPECT_THAT(r.Transcript(), HasSubstr("--createCache --SSD 0-1-0-0\t"));
          EXPECT_TRUE(r.File("TScriptCreate2ndHDD.txt").has_value());
-         EXPECT_NE(r.Log().find("bIsSupportIFFS = FALSE."), std::string::npos);
+         EXPECT_THAT(r.Log(), HasSubstr("bIsSupportIFFS = FALSE."));
          // The fixed text says TRUE for IFFS whatever the flag holds.
-         EXPECT_NE(r.Log().find("bIsSupportIFFS =TRUE, create 2ndHDD"), std::string::npos);
+         EXPECT_THAT(r.Log(), HasSubstr("bIsSupportIFFS =TRUE, create 2ndHDD"));
        }},
       {"raid0_on", [](sim::Profile& p) { p.firmware->RAID0 = true; }, L"", 0, ExpectNoToolRan},
       {"isrt_off", [](sim::Profile& p) { p.firmware->ISRT = false; }, L"", 0, ExpectNoToolRan},
@@ -173,10 +158,9 @@ std::vector<Scenario> Scenarios() {
        L"", 0,
        [](const RunFiles& r) {
          ExpectNoToolRan(r);
-         EXPECT_EQ(r.Log().find("Get "), std::string::npos) << "no fixed disk, no role line";
+         EXPECT_THAT(r.Log(), Not(HasSubstr("Get "))) << "no fixed disk, no role line";
        }},
-      {"roles_in_reverse_order",
-       [](sim::Profile& p) { std::swap(p.disks[0], p.disks[1]); }, L"", 0,
+      {"roles_in_reverse_order", [](sim::Profile& p) { std::swap(p.disks[0], p.disks[1]); }, L"", 0,
        [](const RunFiles& r) {
          const std::size_t second = r.Log().find("Get SecondHDD info, DiskIndex = 1");
          const std::size_t master = r.Log().find("Get MasterHDD info, DiskIndex = 0");
@@ -197,18 +181,17 @@ std::vector<Scenario> Scenarios() {
        [](const RunFiles& r) {
          ExpectNoToolRan(r);
          EXPECT_EQ(Count(r.Log(), "Get SecondHDD info"), 2u);
-         EXPECT_NE(r.Log().find("[Debug]: 'Recovery' partition is not on a fixed disk, skip "
-                                "2ndHDD setup\r\n"),
-                   std::string::npos);
-         EXPECT_NE(r.Log().find("End process..."), std::string::npos);
+         EXPECT_THAT(r.Log(),
+                     HasSubstr("[Debug]: 'Recovery' partition is not on a fixed disk, skip "
+                               "2ndHDD setup\r\n"));
+         EXPECT_THAT(r.Log(), HasSubstr("End process..."));
        }},
-      {"no_recovery_partition", [](sim::Profile& p) { RenameDefaultRecovery(p, L"Data"); }, L"",
-       1,
+      {"no_recovery_partition", [](sim::Profile& p) { RenameDefaultRecovery(p, L"Data"); }, L"", 1,
        [](const RunFiles& r) {
          const std::string end = "[Debug]: Not exist 'Recovery' partition on Disk[0]\r\n";
          ASSERT_GE(r.Log().size(), end.size());
          EXPECT_EQ(r.Log().substr(r.Log().size() - end.size()), end);
-         EXPECT_EQ(r.Log().find("Get "), std::string::npos);
+         EXPECT_THAT(r.Log(), Not(HasSubstr("Get ")));
          ExpectNoToolRan(r);
        }},
       {"layout_query_fails",
@@ -219,8 +202,7 @@ std::vector<Scenario> Scenarios() {
        L"", 1,
        [](const RunFiles& r) {
          // The number is the drive whose layout query failed.
-         EXPECT_NE(r.Log().find("[Debug]: Not exist 'Recovery' partition on Disk[1]\r\n"),
-                   std::string::npos);
+         EXPECT_THAT(r.Log(), HasSubstr("[Debug]: Not exist 'Recovery' partition on Disk[1]\r\n"));
          ExpectNoToolRan(r);
        }},
       {"empty_report",
@@ -230,8 +212,8 @@ std::vector<Scenario> Scenarios() {
        L"", 0,
        [](const RunFiles& r) {
          // No device: the default ids, and the cache sized from the bound 999999.
-         EXPECT_NE(r.Transcript().find(kC4a + "999990.5\t"), std::string::npos);
-         EXPECT_NE(r.Transcript().find("--disk-to-accel 0-0-0-0 "), std::string::npos);
+         EXPECT_THAT(r.Transcript(), HasSubstr(kC4a + "999990.5\t"));
+         EXPECT_THAT(r.Transcript(), HasSubstr("--disk-to-accel 0-0-0-0 "));
        }},
       {"inventory_fails", [](sim::Profile& p) { p.faults.push_back("ExecQuery"); }, L"", 1,
        [](const RunFiles& r) {
@@ -242,15 +224,15 @@ std::vector<Scenario> Scenarios() {
        [](const RunFiles& r) { EXPECT_EQ(r.Log(), ""); }},
       {"memory_query_fails", [](sim::Profile& p) { p.memory_kb.reset(); }, L"", 0,
        [](const RunFiles& r) {
-         EXPECT_EQ(r.Log().find("Size = "), std::string::npos);
-         EXPECT_NE(r.Transcript().find(kC4a + "27.5\t"), std::string::npos);  // 32 - (4.0 + 0.5)
+         EXPECT_THAT(r.Log(), Not(HasSubstr("Size = ")));
+         EXPECT_THAT(r.Transcript(), HasSubstr(kC4a + "27.5\t"));  // 32 - (4.0 + 0.5)
        }},
       {"storage_tool_missing", [](sim::Profile& p) { p.storage_tool = false; }, L"", 0,
        [](const RunFiles& r) {
-         EXPECT_NE(r.Transcript().find(kC4a), std::string::npos);
-         EXPECT_NE(r.Transcript().find("--disk-to-accel 0-0-0-0 "), std::string::npos);
-         EXPECT_NE(r.Transcript().find("\t9009\n"), std::string::npos);
-         EXPECT_NE(r.Log().find("End process..."), std::string::npos);
+         EXPECT_THAT(r.Transcript(), HasSubstr(kC4a));
+         EXPECT_THAT(r.Transcript(), HasSubstr("--disk-to-accel 0-0-0-0 "));
+         EXPECT_THAT(r.Transcript(), HasSubstr("\t9009\n"));
+         EXPECT_THAT(r.Log(), HasSubstr("End process..."));
        }},
       {"com_fails", [](sim::Profile& p) { p.faults.push_back("CoInitializeSecurity"); }, L"", 0,
        [](const RunFiles& r) {
@@ -318,8 +300,9 @@ TEST_P(ScenarioRun, MatchesItsGoldenFilesByteForByte) {
   if (scenario.check) scenario.check(r);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Notebooks, ScenarioRun, ::testing::ValuesIn(Scenarios()),
-    [](const ::testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Notebooks, ScenarioRun, ::testing::ValuesIn(Scenarios()),
+                         [](const ::testing::TestParamInfo<Scenario>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace

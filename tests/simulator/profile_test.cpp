@@ -1,11 +1,14 @@
 // Machine profiles: what a person may write, and the messages for what is wrong.
 #include "sim/profile.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
 
-#include "sim/sim_fixture.h"
+#include "tests/support/sim_fixture.h"
+
+using testing::HasSubstr;
 
 namespace {
 
@@ -27,8 +30,8 @@ class BadProfile : public ::testing::TestWithParam<BadCase> {};
 
 TEST_P(BadProfile, IsRejectedNamingTheFileAndTheKey) {
   const std::string error = ErrorOf(GetParam().json);
-  EXPECT_NE(error.find("bad.json"), std::string::npos) << error;
-  EXPECT_NE(error.find(GetParam().message), std::string::npos) << error;
+  EXPECT_THAT(error, HasSubstr("bad.json"));
+  EXPECT_THAT(error, HasSubstr(GetParam().message));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -43,25 +46,25 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"{ \"clock\": \"yesterday\" }", "clock"},
         BadCase{"{ \"firmware\": { \"IFFS\": 1 } }", "firmware.IFFS"},
         BadCase{"{ \"firmware\": { \"TURBO\": true } }", "firmware.TURBO"},
-        BadCase{"{ \"installer\": \"yes\" }", "installer"},
-        BadCase{"{ \"disks\": {} }", "disks"},
+        BadCase{"{ \"installer\": \"yes\" }", "installer"}, BadCase{"{ \"disks\": {} }", "disks"},
         BadCase{"{ \"disks\": [ { \"rotation\": \"fast\" } ] }", "disks[0].rotation"},
         BadCase{"{ \"disks\": [ {}, { \"wmi\": { \"Index\": \"one\" } } ] }", "disks[1].wmi.Index"},
-        BadCase{"{ \"disks\": [ { \"wmi\": { \"MediaLoaded\": 1 } } ] }", "disks[0].wmi.MediaLoaded"},
-        BadCase{"{ \"disks\": [ { \"size_mb\": 10, \"partitions\": [ { \"fs\": \"ext4\", \"size_mb\": 1 } ] } ] }",
+        BadCase{"{ \"disks\": [ { \"wmi\": { \"MediaLoaded\": 1 } } ] }",
+                "disks[0].wmi.MediaLoaded"},
+        BadCase{"{ \"disks\": [ { \"size_mb\": 10, \"partitions\": [ { \"fs\": \"ext4\", "
+                "\"size_mb\": 1 } ] } ] }",
                 "disks[0].partitions[0].fs"},
         BadCase{"{ \"disks\": [ { \"size_mb\": 10, \"partitions\": [ { \"size_mb\": 100 } ] } ] }",
                 "disks[0].partitions"},
         BadCase{"{ \"disks\": [ { \"rst\": { \"id\": 5 } } ] }", "disks[0].rst.id"},
-        BadCase{"{ \"faults\": [ 3 ] }", "faults[0]"},
-        BadCase{"{ \"disks\": [ ", "invalid JSON"},
+        BadCase{"{ \"faults\": [ 3 ] }", "faults[0]"}, BadCase{"{ \"disks\": [ ", "invalid JSON"},
         BadCase{"[]", "must be an object"}));
 
 TEST(Profile, NumberBeyondTheRangeOfADoubleIsABadProfileNotACrash) {
   // 400 digits: the JSON reader reports an overflow, not a syntax error.
   const std::string json = "{ \"memory_kb\": " + std::string(400, '8') + " }";
   const std::string error = ErrorOf(json);
-  EXPECT_NE(error.find("bad.json: invalid JSON"), std::string::npos) << error;
+  EXPECT_THAT(error, HasSubstr("bad.json: invalid JSON"));
 }
 
 TEST(Profile, DefaultsWhenKeysAreAbsent) {
@@ -138,7 +141,7 @@ TEST(Profile, LoadNamesAFileThatCannotBeRead) {
     sim::LoadProfile("/nonexistent/machine.json");
     FAIL() << "accepted a missing file";
   } catch (const sim::ProfileError& e) {
-    EXPECT_NE(std::string(e.what()).find("machine.json"), std::string::npos);
+    EXPECT_THAT(std::string(e.what()), HasSubstr("machine.json"));
   }
 }
 
@@ -146,7 +149,7 @@ TEST(RunFolder, RefusesAFolderThatHoldsSomethingElse) {
   testing_support::TempDir dir;
   std::ofstream(dir.path() / "thesis.docx") << "precious";
   const std::string error = sim::PrepareRunFolder(dir.path());
-  EXPECT_NE(error.find("refusing"), std::string::npos) << error;
+  EXPECT_THAT(error, HasSubstr("refusing"));
   EXPECT_TRUE(std::filesystem::exists(dir.path() / "thesis.docx"));
 }
 

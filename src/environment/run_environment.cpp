@@ -1,4 +1,4 @@
-#include "app/run_environment.h"
+#include "environment/run_environment.h"
 
 #include "textout/format.h"
 

@@ -9,8 +9,8 @@
 #include <span>
 
 #include "platform/bytes.h"
-#include "sim/disk_profiles.h"
-#include "sim/sim_fixture.h"
+#include "tests/support/disk_profiles.h"
+#include "tests/support/sim_fixture.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "sim/sim_fixture.h"
+#include "tests/support/sim_fixture.h"
 
 using testing_support::FileBytes;
 using testing_support::SimMachine;
@@ -96,15 +96,15 @@ TEST_P(LogWriterEncoding, OneBytePerCharacterAndQuestionMarkAboveLatin1) {
   EXPECT_EQ(FileBytes(*m, kLog), GetParam().bytes + "\r\nnext\r\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Bytes, LogWriterEncoding,
-    ::testing::Values(EncodeCase{L"plain", "plain"},
-                      EncodeCase{L"caf\u00e9 \u00ff\u0080", "caf\xe9 \xff\x80"},
-                      EncodeCase{L"a\u0100b", "a?b"},
-                      EncodeCase{L"\u20ac100 \u4e2d\u6587 end", "?100 ?? end"},
-                      EncodeCase{L"emoji \U0001F600!", "emoji ?!"},
-                      EncodeCase{L"tab\there", "tab\there"},
-                      EncodeCase{L"two\nlines", "two\r\nlines"}));
+INSTANTIATE_TEST_SUITE_P(Bytes, LogWriterEncoding,
+                         ::testing::Values(EncodeCase{L"plain", "plain"},
+                                           EncodeCase{L"caf\u00e9 \u00ff\u0080",
+                                                      "caf\xe9 \xff\x80"},
+                                           EncodeCase{L"a\u0100b", "a?b"},
+                                           EncodeCase{L"\u20ac100 \u4e2d\u6587 end", "?100 ?? end"},
+                                           EncodeCase{L"emoji \U0001F600!", "emoji ?!"},
+                                           EncodeCase{L"tab\there", "tab\there"},
+                                           EncodeCase{L"two\nlines", "two\r\nlines"}));
 
 TEST(LogWriter, NoByteOrderMarkAndLongLinesAreWrittenWhole) {
   SimMachine m;

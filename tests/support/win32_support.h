@@ -50,6 +50,13 @@ inline long RunAndWait(const std::wstring& program, const std::wstring& argument
   return static_cast<long>(code);
 }
 
+// For messages and label comparisons: ASCII stays, anything else shows as '?'.
+inline std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  return out;
+}
+
 // The whole file's bytes, or "<missing>".
 inline std::string ReadBytes(const std::wstring& path) {
   HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,

@@ -26,11 +26,16 @@
 
 #include "sim/machine.h"
 #include "sim/run.h"
-#include "sim/sim_fixture.h"
+#include "tests/support/sim_fixture.h"
+#include "tests/support/text_lines.h"
+#include "tests/support/wmi_values.h"
 
 namespace {
 
+using testing_support::Lines;
 using testing_support::TempDir;
+using testing_support::WmiInt;
+using testing_support::WmiText;
 
 const wchar_t kFixed[] = L"Fixed hard disk media";
 
@@ -46,22 +51,6 @@ struct Machine {
   std::wstring commandLine;
   std::vector<int> layoutFaults;  // drive numbers whose layout query fails
 };
-
-sim::WmiProperty Text(const wchar_t* name, const std::wstring& value) {
-  sim::WmiProperty p;
-  p.name = name;
-  p.value.kind = os::WmiValue::Kind::Text;
-  p.value.text = value;
-  return p;
-}
-
-sim::WmiProperty Int(const wchar_t* name, std::int32_t value) {
-  sim::WmiProperty p;
-  p.name = name;
-  p.value.kind = os::WmiValue::Kind::Int32;
-  p.value.i32 = value;
-  return p;
-}
 
 Machine RandomMachine(std::uint64_t seed) {
   std::mt19937_64 rng(seed);
@@ -113,11 +102,11 @@ Machine RandomMachine(std::uint64_t seed) {
     sim::Disk d;
     // Indices follow the enumeration order mostly; sometimes they repeat or skip.
     const int index = chance(notebook ? 95 : 75) ? i : pick(5);
-    d.wmi.push_back(Int(L"Index", index));
+    d.wmi.push_back(WmiInt(L"Index", index));
     if (!chance(notebook ? 1 : 5)) {
-      d.wmi.push_back(Text(L"MediaType", notebook && chance(90) ? kFixed : media[pick(7)]));
+      d.wmi.push_back(WmiText(L"MediaType", notebook && chance(90) ? kFixed : media[pick(7)]));
     }
-    d.wmi.push_back(Text(L"Model", L"Disk " + std::to_wstring(i)));
+    d.wmi.push_back(WmiText(L"Model", L"Disk " + std::to_wstring(i)));
     if (chance(notebook ? 98 : 85)) {
       d.drive = chance(notebook ? 98 : 90) ? index : pick(5);
     }
@@ -255,17 +244,6 @@ Expected Expect(const Machine& m) {
   e.gate = e.inventory && e.locator == 0 && fixed == 2 && flags && master && second &&
            static_cast<std::int64_t>(e.secondIndex) != e.recoveryDrive;
   return e;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
 }
 
 std::string Escape(const std::string& text) {
