@@ -162,7 +162,7 @@ class ComRef {
 struct WmiValue {
   enum class Kind { Null, Text, Int32, Bool, Other };
   Kind kind = Kind::Null;
-  std::wstring text;   // Kind::Text
+  std::wstring text;     // Kind::Text
   std::int32_t i32 = 0;  // Kind::Int32
   bool boolean = false;  // Kind::Bool
 };

@@ -1,7 +1,7 @@
 // Windows backend of the seam: handles, errors, modules, folders, COM start-up, files,
 // devices, volumes, code pages, time, memory, pauses, console and the lock.
-#include <windows.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -132,7 +132,8 @@ std::wstring MultiByteToWideChar(std::uint32_t codePage, const std::string& byte
   std::size_t length = bytes.find('\0');
   if (length == std::string::npos) length = bytes.size();
   if (length == 0) return std::wstring();
-  const int n = ::MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(length), nullptr, 0);
+  const int n =
+      ::MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(length), nullptr, 0);
   if (n <= 0) return std::wstring();
   std::wstring out(static_cast<std::size_t>(n), L'\0');
   ::MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(length), out.data(), n);

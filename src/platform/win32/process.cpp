@@ -1,6 +1,6 @@
 // Windows backend of the seam: starting a program through the shell and waiting for it.
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include "platform/os.h"
 
