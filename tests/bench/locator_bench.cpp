@@ -7,9 +7,9 @@
 #include <string>
 
 #include "probes/recovery_locator.h"
-#include "sim/drive_image.h"
-#include "sim/machine.h"
-#include "sim/physical_drive.h"
+#include "sim/disks/drive_image.h"
+#include "sim/core/machine.h"
+#include "sim/devices/physical_drive.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include <fstream>
 #include <string>
 
-#include "sim/machine.h"
+#include "sim/core/machine.h"
 #include "tools/rst_report.h"
 
 namespace {

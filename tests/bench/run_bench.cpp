@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "sim/machine.h"
-#include "sim/physical_drive.h"
-#include "sim/profile.h"
-#include "sim/run.h"
+#include "sim/core/machine.h"
+#include "sim/devices/physical_drive.h"
+#include "sim/profile/profile.h"
+#include "sim/harness/run.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/machine.h"
+#include "sim/core/machine.h"
 
 namespace fuzzing {
 

@@ -4,10 +4,10 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "sim/profile.h"
-#include "sim/run.h"
+#include "sim/profile/profile.h"
+#include "sim/harness/run.h"
 #include "sim/sim_fixture.h"
-#include "sim/storage_tool.h"
+#include "sim/programs/storage_tool.h"
 
 namespace {
 

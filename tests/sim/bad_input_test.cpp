@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/drive_image.h"
-#include "sim/run.h"
+#include "sim/disks/drive_image.h"
+#include "sim/harness/run.h"
 #include "sim/sim_fixture.h"
 
 using testing_support::FileBytes;

@@ -1,10 +1,10 @@
 // The simulated cmd.exe and storage tool.
 #include <gtest/gtest.h>
 
-#include "sim/profile.h"
+#include "sim/profile/profile.h"
 #include "sim/sim_fixture.h"
-#include "sim/std_streams.h"
-#include "sim/storage_tool.h"
+#include "sim/programs/std_streams.h"
+#include "sim/programs/storage_tool.h"
 #include "tools/rst_report.h"
 
 namespace {

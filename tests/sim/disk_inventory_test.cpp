@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "app/run_environment.h"
-#include "sim/disk_probes.h"
-#include "sim/profile.h"
+#include "sim/devices/disk_probes.h"
+#include "sim/profile/profile.h"
 #include "sim/sim_fixture.h"
 
 using testing_support::SimMachine;

@@ -1,6 +1,6 @@
 // The simulated drives and volumes: layouts as Windows reports them, labels read from the file
 // systems on the images, sparse storage, overlays and faults.
-#include "sim/drive_image.h"
+#include "sim/disks/drive_image.h"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +11,10 @@
 #include "platform/bytes.h"
 #include "platform/os.h"
 #include "sim/disk_profiles.h"
-#include "sim/physical_drive.h"
-#include "sim/profile.h"
+#include "sim/devices/physical_drive.h"
+#include "sim/profile/profile.h"
 #include "sim/sim_fixture.h"
-#include "sim/volumes.h"
+#include "sim/devices/volumes.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>

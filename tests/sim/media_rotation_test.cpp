@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "sim/disk_probes.h"
+#include "sim/devices/disk_probes.h"
 #include "sim/sim_fixture.h"
 
 using testing_support::SimMachine;

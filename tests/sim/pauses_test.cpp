@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/profile.h"
-#include "sim/run.h"
+#include "sim/profile/profile.h"
+#include "sim/harness/run.h"
 #include "sim/sim_fixture.h"
 
 namespace {

@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/machine.h"
-#include "sim/run.h"
+#include "sim/core/machine.h"
+#include "sim/harness/run.h"
 #include "sim/sim_fixture.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "sim/disk_profiles.h"
-#include "sim/drive_image.h"
-#include "sim/profile.h"
+#include "sim/disks/drive_image.h"
+#include "sim/profile/profile.h"
 #include "sim/sim_fixture.h"
 
 namespace {

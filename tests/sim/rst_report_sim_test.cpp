@@ -4,10 +4,10 @@
 #include <fstream>
 
 #include "app/run_environment.h"
-#include "sim/profile.h"
+#include "sim/profile/profile.h"
 #include "sim/sim_fixture.h"
-#include "sim/std_streams.h"
-#include "sim/storage_tool.h"
+#include "sim/programs/std_streams.h"
+#include "sim/programs/storage_tool.h"
 #include "tools/rst_report.h"
 
 namespace {

@@ -12,8 +12,8 @@
 #include <sstream>
 
 #include "app/run_environment.h"
-#include "sim/profile.h"
-#include "sim/run.h"
+#include "sim/profile/profile.h"
+#include "sim/harness/run.h"
 #include "sim/sim_fixture.h"
 
 namespace {

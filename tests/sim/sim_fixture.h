@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "sim/machine.h"
-#include "sim/profile.h"
+#include "sim/core/machine.h"
+#include "sim/profile/profile.h"
 
 namespace testing_support {
 

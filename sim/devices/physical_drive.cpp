@@ -1,0 +1,90 @@
+#include "sim/devices/physical_drive.h"
+
+#include <cwctype>
+#include <string>
+
+namespace sim {
+
+namespace {
+
+constexpr std::uint32_t kSmartGetVersion = 0x00074080;
+constexpr std::uint32_t kSmartRcvDriveData = 0x0007C088;
+
+struct PhysicalDriveObject : Machine::Object {
+  Machine* machine = nullptr;
+  int disk = -1;
+  std::uint64_t position = 0;
+
+  bool Seek(std::int64_t offset, std::uint32_t method, std::uint32_t* error) override {
+    const std::int64_t base = method == os::kFileBegin ? 0
+                              : method == os::kFileEnd
+                                  ? static_cast<std::int64_t>(DiskBytes(*machine, disk))
+                                  : static_cast<std::int64_t>(position);
+    if (base + offset < 0) {
+      *error = os::kErrorInvalidParameter;
+      return false;
+    }
+    position = static_cast<std::uint64_t>(base + offset);
+    return true;
+  }
+  bool Read(void* buffer, std::uint32_t size, std::uint32_t* read, std::uint32_t* error) override {
+    const bool ok = ReadDisk(*machine, disk, position, buffer, size, read, error);
+    if (ok) position += *read;
+    return ok;
+  }
+  bool Ioctl(std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
+             std::uint32_t outSize, std::uint32_t* returned, std::uint32_t* error) override {
+    if (code == kSmartGetVersion || code == kSmartRcvDriveData) {
+      return SmartIoctl(*machine, disk, code, in, inSize, out, outSize, returned, error);
+    }
+    return DiskIoctl(*machine, disk, code, in, inSize, out, outSize, returned, error);
+  }
+};
+
+// "\\.\PHYSICALDRIVE" followed by a decimal number, in any letter case.
+int ParseDriveNumber(const std::wstring& name) {
+  const std::wstring prefix = L"\\\\.\\PHYSICALDRIVE";
+  if (name.size() <= prefix.size() || UpperPath(name.substr(0, prefix.size())) != prefix) return -1;
+  int n = 0;
+  for (std::size_t i = prefix.size(); i < name.size(); ++i) {
+    if (name[i] < L'0' || name[i] > L'9' || n > 100000) return -1;
+    n = n * 10 + (name[i] - L'0');
+  }
+  return n;
+}
+
+}  // namespace
+
+int FindDriveDisk(const Machine& machine, int drive) {
+  const auto& disks = machine.profile().disks;
+  for (std::size_t i = 0; i < disks.size(); ++i) {
+    if (disks[i].drive && *disks[i].drive == drive) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void SetUpPhysicalDrives(Machine& machine) {
+  machine.RegisterDevice([](Machine& m, const std::wstring& name, std::uint32_t access,
+                            std::uint32_t, std::uint32_t* error) -> std::unique_ptr<Machine::Object> {
+    const int drive = ParseDriveNumber(name);
+    if (drive < 0) return nullptr;
+    const int disk = FindDriveDisk(m, drive);
+    if (disk < 0) {
+      *error = os::kErrorFileNotFound;
+      return nullptr;
+    }
+    // "no-open": the drive refuses read-write opens (as the SMART probe makes them); a
+    // read-only open, as the recovery locator makes it, still succeeds.
+    if (m.profile().disks[static_cast<std::size_t>(disk)].rotation.kind == Rotation::Kind::NoOpen &&
+        (access & os::kGenericWrite) != 0) {
+      *error = os::kErrorAccessDenied;
+      return nullptr;
+    }
+    auto object = std::make_unique<PhysicalDriveObject>();
+    object->machine = &m;
+    object->disk = disk;
+    return object;
+  });
+}
+
+}  // namespace sim
