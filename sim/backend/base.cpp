@@ -1,5 +1,5 @@
 // Simulated backend of the seam: handles, errors, modules, folders, COM start-up, files,
-// code pages, time, memory, pauses, console and the lock.
+// devices, volumes, code pages, time, memory, pauses, console and the lock.
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -9,37 +9,18 @@
 #include "platform/os.h"
 #include "sim/core/codepages.h"
 #include "sim/core/machine.h"
+#include "sim/core/text.h"
+#include "sim/devices/volumes.h"
+#include "sim/devices/windows_codes.h"
+#include "sim/disks/file_systems.h"
 
 namespace sim {
-
-bool Machine::Object::Seek(std::int64_t, std::uint32_t, std::uint32_t* error) {
-  *error = os::kErrorInvalidFunction;
-  return false;
-}
-bool Machine::Object::Read(void*, std::uint32_t, std::uint32_t* read, std::uint32_t* error) {
-  *read = 0;
-  *error = os::kErrorInvalidFunction;
-  return false;
-}
-bool Machine::Object::Write(const void*, std::uint32_t, std::uint32_t* written,
-                            std::uint32_t* error) {
-  *written = 0;
-  *error = os::kErrorAccessDenied;
-  return false;
-}
-bool Machine::Object::Ioctl(std::uint32_t, const void*, std::uint32_t, void*, std::uint32_t,
-                            std::uint32_t* returned, std::uint32_t* error) {
-  *returned = 0;
-  *error = os::kErrorInvalidFunction;
-  return false;
-}
 
 namespace {
 
 constexpr os::ModuleHandle kKernel32 = 0x7C800000;
 constexpr os::ProcAddress kGetSystemWow64DirectoryW = 0x7C801000;
 constexpr os::ProcAddress kIsWow64Process = 0x7C802000;
-constexpr std::uint32_t kErrorInvalidHandle = 6;
 constexpr os::HResult kRpcETooLate = static_cast<os::HResult>(0x80010119);
 
 // A file of the simulated namespace, backed by a host file.
@@ -49,17 +30,13 @@ struct FileObject : Machine::Object {
   std::uint64_t position = 0;
 
   bool Seek(std::int64_t offset, std::uint32_t method, std::uint32_t* error) override {
-    std::error_code ec;
-    const std::int64_t base =
-        method == os::kFileEnd ? static_cast<std::int64_t>(std::filesystem::file_size(host, ec))
-                               : method == os::kFileBegin ? 0
-                                                          : static_cast<std::int64_t>(position);
-    if (base + offset < 0) {
-      *error = os::kErrorInvalidParameter;
-      return false;
-    }
-    position = static_cast<std::uint64_t>(base + offset);
-    return true;
+    return MovePosition(
+        &position, offset, method,
+        [this] {
+          std::error_code ec;
+          return static_cast<std::uint64_t>(std::filesystem::file_size(host, ec));
+        },
+        error);
   }
   bool Read(void* buffer, std::uint32_t size, std::uint32_t* read, std::uint32_t* error) override {
     *read = 0;
@@ -314,6 +291,46 @@ bool DeviceIoControl(RawHandle device, std::uint32_t code, const void* in, std::
 bool FindFirstFileW(const std::wstring& path) {
   std::error_code ec;
   return std::filesystem::is_regular_file(Current().HostPath(path), ec);
+}
+
+std::uint32_t GetLogicalDriveStringsW(std::uint32_t size, std::vector<wchar_t>* roots) {
+  sim::Machine& m = sim::Current();
+  roots->clear();
+  if (m.Faulted("GetLogicalDriveStringsW")) {
+    m.last_error = os::kErrorGenFailure;
+    return 0;
+  }
+  std::vector<wchar_t> list;
+  for (const sim::Volume& v : sim::ListVolumes(m)) {
+    list.push_back(v.letter);
+    list.push_back(L':');
+    list.push_back(L'\\');
+    list.push_back(L'\0');
+  }
+  list.push_back(L'\0');
+  // Too small a buffer: nothing is written and the size needed comes back.
+  if (list.size() > size) return static_cast<std::uint32_t>(list.size());
+  *roots = list;
+  return static_cast<std::uint32_t>(list.size() - 1);
+}
+
+bool GetVolumeInformationW(const std::wstring& root, std::wstring* label) {
+  sim::Machine& m = sim::Current();
+  label->clear();
+  const std::vector<sim::Volume> volumes = sim::ListVolumes(m);
+  const sim::Volume* volume = sim::FindVolume(volumes, root);
+  if (volume == nullptr) {
+    m.last_error = os::kErrorPathNotFound;
+    return false;
+  }
+  if (volume->disk < 0) return true;  // the host folder's C:, unlabelled
+  const sim::VolumeInfo info = sim::ReadVolumeInfo(m, volume->disk, volume->offset);
+  if (!info.label) {
+    m.last_error = sim::kErrorUnrecognizedVolume;
+    return false;
+  }
+  *label = *info.label;
+  return true;
 }
 
 std::wstring MultiByteToWideChar(std::uint32_t codePage, const std::string& bytes) {

@@ -1,14 +1,12 @@
 // Simulated backend of the seam: memory whose address fits in 32 bits. It is real memory of
-// this process; the simulation keeps a list of the blocks so that a simulated driver follows a
-// 32-bit address only into one of them.
+// this process, remembered in sim/core/low_blocks.h so that a simulated driver follows a 32-bit
+// address only into one of them.
+#include <cstdint>
 #include <cstring>
-#include <mutex>
 #include <new>
-#include <utility>
-#include <vector>
 
 #include "platform/os.h"
-#include "sim/devices/firmware_device.h"
+#include "sim/core/low_blocks.h"
 
 #if defined(_WIN64)
 // The simulation on 64-bit Windows takes the pages from the system allocator, which is all it
@@ -21,9 +19,6 @@ extern "C" __declspec(dllimport) void* VirtualAlloc(void* address, unsigned long
 
 namespace sim {
 namespace {
-
-std::mutex g_blocks_lock;
-std::vector<std::pair<std::uintptr_t, std::size_t>> g_blocks;
 
 void* MapLow(std::size_t size) {
 #if defined(_WIN64)
@@ -60,16 +55,6 @@ void* MapLow(std::size_t size) {
 
 }  // namespace
 
-bool IsLowMemory(std::uint64_t address, std::size_t length) {
-  std::lock_guard<std::mutex> guard(g_blocks_lock);
-  for (const auto& [base, size] : g_blocks) {
-    if (address >= base && address - base <= size && length <= size - (address - base)) {
-      return true;
-    }
-  }
-  return false;
-}
-
 }  // namespace sim
 
 namespace os {
@@ -82,8 +67,7 @@ void* AllocateLow32(std::size_t size) {
       static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(p)) + size - 1;
   if (last > 0xFFFFFFFFull) return nullptr;
   std::memset(p, 0, size);
-  std::lock_guard<std::mutex> guard(sim::g_blocks_lock);
-  sim::g_blocks.emplace_back(reinterpret_cast<std::uintptr_t>(p), size);
+  sim::RememberLowBlock(p, size);
   return p;
 }
 

@@ -1,6 +1,7 @@
 // Simulated backend of the seam: programs are C++ handlers, run to their end at the start.
 #include "platform/os.h"
 #include "sim/core/machine.h"
+#include "sim/devices/windows_codes.h"
 
 namespace sim {
 namespace {
@@ -45,7 +46,7 @@ std::uint32_t WaitForSingleObject(RawHandle handle, std::uint32_t milliseconds) 
   (void)milliseconds;
   sim::Machine& m = sim::Current();
   if (m.FindObject(handle) == nullptr) {
-    m.last_error = 6;
+    m.last_error = sim::kErrorInvalidHandle;
     return 0xFFFFFFFF;  // WAIT_FAILED
   }
   return 0;  // WAIT_OBJECT_0: the simulated child has already ended
@@ -55,7 +56,7 @@ bool GetExitCodeProcess(RawHandle process, std::uint32_t* exitCode) {
   sim::Machine& m = sim::Current();
   auto* child = dynamic_cast<sim::ProcessObject*>(m.FindObject(process));
   if (child == nullptr) {
-    m.last_error = 6;
+    m.last_error = sim::kErrorInvalidHandle;
     return false;
   }
   *exitCode = child->exit_code;

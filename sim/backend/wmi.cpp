@@ -1,10 +1,11 @@
 // Simulated backend of the WMI seam: the Win32_DiskDrive objects of the profile's disks, in
 // profile order, with the types WMI gives them. Every step can be failed by a fault; every
 // interface handed out is counted until it is released.
-#include <cwctype>
 #include <set>
+#include <string>
 
 #include "platform/os.h"
+#include "sim/core/text.h"
 #include "sim/devices/disk_probes.h"
 #include "textout/format.h"
 
@@ -78,16 +79,10 @@ const std::set<std::wstring>& DiskDriveProperties() {
   return names;
 }
 
-std::wstring Upper(const std::wstring& text) {
-  std::wstring out = text;
-  for (wchar_t& c : out) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
-  return out;
-}
-
 // Collapses runs of white space, so the query compares as WQL reads it.
 std::wstring NormalizedQuery(const std::wstring& query) {
   std::wstring out;
-  for (wchar_t c : Upper(query)) {
+  for (wchar_t c : UpperCase(query)) {
     const bool space = c == L' ' || c == L'\t' || c == L'\r' || c == L'\n';
     if (space) {
       if (!out.empty() && out.back() != L' ') out.push_back(L' ');
@@ -119,25 +114,6 @@ DiskProbeState::LiveRef* Find(Machine& m, const os::ComRef& ref, DiskProbeState:
 }
 
 }  // namespace
-
-DiskProbeState& DiskProbes(Machine& machine) {
-  return machine.state<DiskProbeState>("disk-probes");
-}
-
-const wchar_t* InterfaceName(DiskProbeState::Interface kind) {
-  switch (kind) {
-    case DiskProbeState::Interface::Locator:
-      return L"IWbemLocator";
-    case DiskProbeState::Interface::Services:
-      return L"IWbemServices";
-    case DiskProbeState::Interface::Enumerator:
-      return L"IEnumWbemClassObject";
-    case DiskProbeState::Interface::Object:
-      return L"IWbemClassObject";
-  }
-  return L"?";
-}
-
 }  // namespace sim
 
 namespace os {
@@ -182,7 +158,7 @@ HResult ConnectServer(const ComRef& locator, const wchar_t* ns, ComRef* services
     return sim::kEInvalidArg;
   }
   if (m.Faulted("ConnectServer")) return sim::kWbemEFailed;
-  if (sim::Upper(space) != L"ROOT\\CIMV2") return sim::kWbemEInvalidNamespace;
+  if (sim::UpperCase(space) != L"ROOT\\CIMV2") return sim::kWbemEInvalidNamespace;
   sim::HandOut(m, DiskProbeState::Interface::Services, 0, services->put());
   return kSOk;
 }
@@ -218,7 +194,7 @@ HResult ExecQuery(const ComRef& services, const wchar_t* language, const wchar_t
     return sim::kEInvalidArg;
   }
   if (m.Faulted("ExecQuery")) return sim::kWbemEFailed;
-  if (sim::Upper(lang) != L"WQL") return sim::kWbemEInvalidQueryType;
+  if (sim::UpperCase(lang) != L"WQL") return sim::kWbemEInvalidQueryType;
   if (sim::NormalizedQuery(text) != L"SELECT * FROM WIN32_DISKDRIVE") {
     return sim::kWbemEInvalidQuery;
   }
@@ -253,12 +229,12 @@ HResult WmiGet(const ComRef& object, const wchar_t* name, WmiValue* value) {
   *value = WmiValue{};
   DiskProbeState::LiveRef* o = sim::Find(m, object, DiskProbeState::Interface::Object);
   if (o == nullptr) return sim::kEInvalidArg;
-  const std::wstring upper = sim::Upper(property);
+  const std::wstring upper = sim::UpperCase(property);
   if (sim::DiskDriveProperties().count(upper) == 0) return sim::kWbemENotFound;
   if (m.Faulted("Get", sim::ToUtf8(property))) return sim::kWbemEFailed;
   const sim::Disk& disk = m.profile().disks.at(o->index);
   for (const sim::WmiProperty& p : disk.wmi) {
-    if (sim::Upper(p.name) == upper) {
+    if (sim::UpperCase(p.name) == upper) {
       *value = p.value;
       break;
     }

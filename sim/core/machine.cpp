@@ -1,13 +1,13 @@
 #include "sim/core/machine.h"
 
-#include "textout/format.h"
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <system_error>
 #include <type_traits>
+
+#include "sim/core/text.h"
 
 namespace sim {
 
@@ -29,72 +29,6 @@ std::vector<std::wstring> SplitPath(const std::wstring& path) {
   return parts;
 }
 }  // namespace
-
-std::string ToUtf8(const std::wstring& text) {
-  std::string out;
-  for (wchar_t wc : text) {
-    const std::uint32_t c = textout::CodeUnit(wc);
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-}
-
-std::wstring FromUtf8(const std::string& text) {
-  auto byte = [&](std::size_t k) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(text[k]));
-  };
-  std::wstring out;
-  for (std::size_t i = 0; i < text.size();) {
-    const std::uint32_t c = byte(i);
-    std::uint32_t cp = 0xFFFD;
-    std::size_t n = 1;
-    if (c < 0x80) {
-      cp = c;
-    } else if ((c & 0xE0) == 0xC0 && i + 1 < text.size()) {
-      cp = ((c & 0x1F) << 6) | (byte(i + 1) & 0x3F);
-      n = 2;
-    } else if ((c & 0xF0) == 0xE0 && i + 2 < text.size()) {
-      cp = ((c & 0x0F) << 12) | ((byte(i + 1) & 0x3F) << 6) | (byte(i + 2) & 0x3F);
-      n = 3;
-    } else if ((c & 0xF8) == 0xF0 && i + 3 < text.size()) {
-      cp = ((c & 0x07) << 18) | ((byte(i + 1) & 0x3F) << 12) | ((byte(i + 2) & 0x3F) << 6) |
-           (byte(i + 3) & 0x3F);
-      n = 4;
-    }
-    if (sizeof(wchar_t) == 2 && cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<wchar_t>(cp));
-    }
-    i += n;
-  }
-  return out;
-}
-
-std::wstring UpperPath(const std::wstring& path) {
-  std::wstring out = path;
-  for (wchar_t& c : out) {
-    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
-    if (c == L'/') c = L'\\';
-  }
-  return out;
-}
 
 std::string PrepareRunFolder(const std::filesystem::path& dir) {
   namespace fs = std::filesystem;
@@ -128,7 +62,6 @@ Machine::Machine(Profile profile, std::filesystem::path root)
     std::filesystem::create_directories(HostPath(profile_.windows_dir + L"\\Temp"), ec);
   }
   g_current = this;
-  SetUpSubsystems(*this);
 }
 
 Machine::~Machine() {
@@ -206,10 +139,10 @@ os::LocalTime Machine::Now() const {
     const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
     return era * 146097 + static_cast<long long>(doe) - 719468;
   };
-  long long seconds = daysFromCivil(s.year, static_cast<unsigned>(s.month),
-                                    static_cast<unsigned>(s.day)) * 86400LL +
-                      s.hour * 3600LL + s.minute * 60LL + s.second +
-                      static_cast<long long>(elapsed_ms_ / 1000);
+  long long seconds =
+      daysFromCivil(s.year, static_cast<unsigned>(s.month), static_cast<unsigned>(s.day)) *
+          86400LL +
+      s.hour * 3600LL + s.minute * 60LL + s.second + static_cast<long long>(elapsed_ms_ / 1000);
   long long days = seconds / 86400;
   long long rem = seconds % 86400;
   if (rem < 0) {
@@ -225,8 +158,11 @@ os::LocalTime Machine::Now() const {
   const unsigned d = doy - (153 * mp + 2) / 5 + 1;
   const unsigned m = mp < 10 ? mp + 3 : mp - 9;
   const long long y = static_cast<long long>(yoe) + era * 400 + (m <= 2);
-  return os::LocalTime{static_cast<int>(y), static_cast<int>(m), static_cast<int>(d),
-                       static_cast<int>(rem / 3600), static_cast<int>((rem % 3600) / 60),
+  return os::LocalTime{static_cast<int>(y),
+                       static_cast<int>(m),
+                       static_cast<int>(d),
+                       static_cast<int>(rem / 3600),
+                       static_cast<int>((rem % 3600) / 60),
                        static_cast<int>(rem % 60)};
 }
 
@@ -252,5 +188,41 @@ Machine::Object* Machine::FindObject(os::RawHandle handle) const {
 }
 
 bool Machine::CloseObject(os::RawHandle handle) { return objects_.erase(handle) != 0; }
+
+bool Machine::Object::Seek(std::int64_t, std::uint32_t, std::uint32_t* error) {
+  *error = os::kErrorInvalidFunction;
+  return false;
+}
+bool Machine::Object::Read(void*, std::uint32_t, std::uint32_t* read, std::uint32_t* error) {
+  *read = 0;
+  *error = os::kErrorInvalidFunction;
+  return false;
+}
+bool Machine::Object::Write(const void*, std::uint32_t, std::uint32_t* written,
+                            std::uint32_t* error) {
+  *written = 0;
+  *error = os::kErrorAccessDenied;
+  return false;
+}
+bool Machine::Object::Ioctl(std::uint32_t, const void*, std::uint32_t, void*, std::uint32_t,
+                            std::uint32_t* returned, std::uint32_t* error) {
+  *returned = 0;
+  *error = os::kErrorInvalidFunction;
+  return false;
+}
+
+bool Machine::Object::MovePosition(std::uint64_t* position, std::int64_t offset,
+                                   std::uint32_t method, const std::function<std::uint64_t()>& size,
+                                   std::uint32_t* error) {
+  const std::int64_t base = method == os::kFileBegin ? 0
+                            : method == os::kFileEnd ? static_cast<std::int64_t>(size())
+                                                     : static_cast<std::int64_t>(*position);
+  if (base + offset < 0) {
+    *error = os::kErrorInvalidParameter;
+    return false;
+  }
+  *position = static_cast<std::uint64_t>(base + offset);
+  return true;
+}
 
 }  // namespace sim

@@ -1,5 +1,7 @@
-// The simulated notebook: everything a real notebook answers through the seam, described by a
-// Profile (from a machine profile file or built in code) and laid out in a host folder.
+// The simulated machine: the kernel of the simulated notebook. It holds the profile, the host
+// folder its drive C: lives in, the virtual clock, the handle table, the registries of programs
+// and devices, and a state slot per subsystem. Which devices and programs a notebook has is
+// decided above it (sim/harness/notebook.h).
 #pragma once
 
 #include <cstdint>
@@ -8,81 +10,22 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
+#include <typeindex>
+#include <typeinfo>
 #include <vector>
 
 #include "platform/os.h"
+#include "sim/core/profile_model.h"
 
 namespace sim {
-
-// ---- The profile: plain data ----------------------------------------------------------------
-
-struct Partition {
-  std::string fs = "ntfs";  // "ntfs", "fat32", "bitlocker", "raw"
-  std::wstring label;
-  std::uint64_t size_mb = 0;
-  wchar_t letter = 0;  // 0: no drive letter
-};
-
-// The storage tool's view of a disk, texts as the tool prints them.
-struct RstView {
-  std::string id, type, disk_type, state, size, free_size, system_disk, usage, serial, model;
-};
-
-struct Rotation {
-  enum class Kind { Rate, NoOpen, NoSmart, IdentifyFails };
-  Kind kind = Kind::Rate;
-  std::uint16_t rate = 0;  // IDENTIFY word 217
-};
-
-struct WmiProperty {
-  std::wstring name;
-  os::WmiValue value;
-};
-
-struct Disk {
-  std::optional<int> drive;         // n of \\.\PHYSICALDRIVEn; nullopt: no such drive
-  std::vector<WmiProperty> wmi;     // Win32_DiskDrive properties, typed as WMI types them
-  Rotation rotation;
-  std::filesystem::path image;      // a raw disk image; empty: laid out from the fields below
-  std::uint64_t size_mb = 0;
-  std::string style = "gpt";        // "mbr" or "gpt"
-  std::vector<Partition> partitions;
-  std::map<wchar_t, int> letters;   // for an image disk: letter -> partition number
-  std::optional<RstView> rst;       // nullopt: the storage tool does not list this disk
-};
-
-struct Firmware {
-  bool IFFS = false, RAID0 = false, ISRT = false, Diskeeper = false;
-};
-
-struct Profile {
-  std::wstring source = L"(built-in default notebook)";  // shown in the account
-  int windows_bits = 64;
-  std::wstring windows_dir = L"C:\\Windows";
-  std::wstring system_dir = L"C:\\Windows\\system32";
-  bool temp_folder = true;
-  os::LocalTime clock{2013, 6, 3, 9, 0, 0};
-  std::optional<std::uint64_t> memory_kb = 8388608;  // nullopt: the memory query fails
-  std::optional<Firmware> firmware = Firmware{};     // nullopt: no control device
-  bool installer = false;
-  bool storage_tool = true;
-  std::filesystem::path storage_report;  // empty: the report is built from disks[].rst
-  std::vector<Disk> disks;
-  std::vector<std::string> faults;  // "Op" or "Op:target"
-  std::vector<std::string> arguments;  // the product's command line when none is given
-};
-
-// ---- The running machine --------------------------------------------------------------------
 
 class Machine;
 
 // A simulated program: receives the parameter text unchanged and the working folder, may
 // write files through the machine, and returns its exit code.
-using Program =
-    std::function<std::uint32_t(Machine& machine, const std::wstring& parameters,
-                                const std::wstring& directory)>;
+using Program = std::function<std::uint32_t(Machine& machine, const std::wstring& parameters,
+                                            const std::wstring& directory)>;
 
 // One transcript line: "run", PROGRAM, PARAMETERS, EXITCODE or "sleep", MILLISECONDS.
 struct TranscriptEntry {
@@ -95,9 +38,10 @@ struct TranscriptEntry {
 class Machine {
  public:
   // Lays the machine's drive C: out under `root` (which must exist and be empty or hold an
-  // earlier run) and installs it as the machine the seam talks to.
+  // earlier run) and installs it as the machine the seam talks to. It has no devices or
+  // programs yet.
   Machine(Profile profile, std::filesystem::path root);
-  ~Machine();
+  virtual ~Machine();
   Machine(const Machine&) = delete;
   Machine& operator=(const Machine&) = delete;
 
@@ -140,6 +84,12 @@ class Machine {
                        std::uint32_t* error);
     virtual bool Ioctl(std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
                        std::uint32_t outSize, std::uint32_t* returned, std::uint32_t* error);
+
+   protected:
+    // Moves *position as SetFilePointerEx does: from the start, from `size()` (asked only for
+    // the end) or from the position itself. A place before the start is refused.
+    static bool MovePosition(std::uint64_t* position, std::int64_t offset, std::uint32_t method,
+                             const std::function<std::uint64_t()>& size, std::uint32_t* error);
   };
   // Opens a name in the device namespace ("\\.\..."); nullptr with *error set when the name
   // is not this opener's or the open fails. Openers are tried in registration order.
@@ -159,19 +109,19 @@ class Machine {
   bool redirection_switched = false;  // Wow64EnableWow64FsRedirection was called
   int com_initialized = 0;            // CoInitializeEx successes minus CoUninitialize calls
   int com_security_calls = 0;
-  int com_live_refs = 0;              // COM interfaces handed out and not yet released
+  int com_live_refs = 0;  // COM interfaces handed out and not yet released
   int com_refs_acquired = 0;
   std::vector<std::wstring> folder_queries_after_redirect;  // for ordering tests
 
-  // Extension slots for subsystems of the simulation (WMI, drives, storage tool, ...), each
-  // keyed by its own name and owned here.
+  // Extension slots for subsystems of the simulation (WMI, drives, storage tool, ...): one per
+  // state type, made on first use and owned here.
   struct State {
     virtual ~State() = default;
   };
   template <typename T>
-  T& state(const std::string& key) {
-    auto it = states_.find(key);
-    if (it == states_.end()) it = states_.emplace(key, std::make_unique<T>()).first;
+  T& state() {
+    auto it = states_.find(std::type_index(typeid(T)));
+    if (it == states_.end()) it = states_.emplace(typeid(T), std::make_unique<T>()).first;
     return static_cast<T&>(*it->second);
   }
 
@@ -184,7 +134,7 @@ class Machine {
   std::wstring console_;
   std::map<os::RawHandle, std::unique_ptr<Object>> objects_;
   os::RawHandle next_handle_ = 0x100;
-  std::map<std::string, std::unique_ptr<State>> states_;
+  std::map<std::type_index, std::unique_ptr<State>> states_;
   std::vector<DeviceOpener> devices_;
 };
 
@@ -192,21 +142,11 @@ class Machine {
 Machine& Current();
 bool HasCurrent();
 
-// Upper-cases a-z (Windows' case-insensitive path comparison for the names we use).
-std::wstring UpperPath(const std::wstring& path);
-
 // The marker file that marks a folder as one laid out by the simulator.
 inline constexpr const char* kRunMarker = ".cachesetup-sim-run";
 
 // Prepares `dir` for a run: creates it, or empties it when it holds an earlier run. Returns an
 // error message (empty on success); a non-empty folder without the marker is refused.
 std::string PrepareRunFolder(const std::filesystem::path& dir);
-
-// Lays out the subsystems of a new machine (programs, drives, ...); sim/harness/subsystems.cpp.
-void SetUpSubsystems(Machine& machine);
-
-// UTF-8 for host file names and messages.
-std::string ToUtf8(const std::wstring& text);
-std::wstring FromUtf8(const std::string& text);
 
 }  // namespace sim

@@ -6,16 +6,17 @@
 #include <span>
 
 #include "platform/bytes.h"
+#include "sim/core/low_blocks.h"
+#include "sim/core/text.h"
+#include "sim/devices/windows_codes.h"
 
 namespace sim {
 
 namespace {
 
-constexpr std::uint32_t kControlCode = 0x00222404;
 constexpr std::uint32_t kRequestCode = 2;
 constexpr std::uint32_t kMethodDsts = 0x53545344;  // "DSTS"
 constexpr std::uint32_t kResultSignature = 0x426F6541;
-constexpr std::uint32_t kErrorNoAccess = 998;  // ERROR_NOACCESS: an address it cannot read
 constexpr std::size_t kArgumentSize = 8;
 constexpr std::size_t kResultMinimum = 20;  // header, type, length and one data word
 
@@ -106,7 +107,7 @@ struct FirmwareDeviceObject : Machine::Object {
     std::span<std::uint8_t> output;
     if (out != nullptr) output = {static_cast<std::uint8_t*>(out), outSize};
 
-    if (code != kControlCode) {
+    if (code != kIoctlFirmwareMethod) {
       call.error = os::kErrorInvalidFunction;
     } else if (in == nullptr && inSize != 0) {
       call.error = kErrorNoAccess;
@@ -139,8 +140,6 @@ struct FirmwareDeviceObject : Machine::Object {
   }
 };
 
-std::uint32_t RunInstaller(Machine&, const std::wstring&, const std::wstring&) { return 0; }
-
 }  // namespace
 
 void SetUpFirmwareDevice(Machine& machine) {
@@ -164,12 +163,6 @@ void SetUpFirmwareDevice(Machine& machine) {
     object->machine = &m;
     return object;
   });
-
-  if (machine.profile().installer) {
-    const std::wstring path = machine.profile().system_dir + L"\\" + kInstallerFileName;
-    machine.WriteFile(path, "MZ", false);
-    machine.RegisterProgram(path, RunInstaller);
-  }
 }
 
 }  // namespace sim

@@ -1,8 +1,7 @@
 // The vendor's ACPI control device "\\.\QORACPI" of the simulated notebook, which evaluates the
-// firmware method "DSTS" from the profile's firmware flags, and the vendor's service installer.
+// firmware method "DSTS" from the profile's firmware flags.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -12,7 +11,6 @@
 
 namespace sim {
 
-inline constexpr const wchar_t* kInstallerFileName = L"InstQORWMIACPISrv64.exe";
 // What the device answers for a flag that is set: bit 16 of the data word.
 inline constexpr std::uint32_t kFirmwareFlagSet = 0x00010000;
 
@@ -45,13 +43,10 @@ struct FirmwareDeviceState : Machine::State {
 };
 
 inline FirmwareDeviceState& FirmwareState(Machine& machine) {
-  return machine.state<FirmwareDeviceState>("firmware");
+  return machine.state<FirmwareDeviceState>();
 }
 
-// Registers the device opener and, when the profile says so, the installer program and file.
+// Registers the device opener.
 void SetUpFirmwareDevice(Machine& machine);
-
-// Whether [address, address + length) lies in a block handed out by os::AllocateLow32.
-bool IsLowMemory(std::uint64_t address, std::size_t length);
 
 }  // namespace sim

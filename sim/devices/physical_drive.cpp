@@ -1,14 +1,20 @@
 #include "sim/devices/physical_drive.h"
 
-#include <cwctype>
 #include <string>
+
+#include "sim/core/text.h"
+#include "sim/devices/disk_control.h"
+#include "sim/devices/smart.h"
+#include "sim/devices/windows_codes.h"
+#include "sim/disks/disk_image.h"
 
 namespace sim {
 
 namespace {
 
-constexpr std::uint32_t kSmartGetVersion = 0x00074080;
-constexpr std::uint32_t kSmartRcvDriveData = 0x0007C088;
+struct DriveReads : Machine::State {
+  std::uint64_t product_bytes_read = 0;
+};
 
 struct PhysicalDriveObject : Machine::Object {
   Machine* machine = nullptr;
@@ -16,16 +22,8 @@ struct PhysicalDriveObject : Machine::Object {
   std::uint64_t position = 0;
 
   bool Seek(std::int64_t offset, std::uint32_t method, std::uint32_t* error) override {
-    const std::int64_t base = method == os::kFileBegin ? 0
-                              : method == os::kFileEnd
-                                  ? static_cast<std::int64_t>(DiskBytes(*machine, disk))
-                                  : static_cast<std::int64_t>(position);
-    if (base + offset < 0) {
-      *error = os::kErrorInvalidParameter;
-      return false;
-    }
-    position = static_cast<std::uint64_t>(base + offset);
-    return true;
+    return MovePosition(
+        &position, offset, method, [this] { return DiskBytes(*machine, disk); }, error);
   }
   bool Read(void* buffer, std::uint32_t size, std::uint32_t* read, std::uint32_t* error) override {
     const bool ok = ReadDisk(*machine, disk, position, buffer, size, read, error);
@@ -63,9 +61,34 @@ int FindDriveDisk(const Machine& machine, int drive) {
   return -1;
 }
 
+bool ReadDisk(Machine& machine, int disk, std::uint64_t offset, void* buffer, std::uint32_t size,
+              std::uint32_t* read, std::uint32_t* error) {
+  *read = 0;
+  const int drive = machine.profile().disks[static_cast<std::size_t>(disk)].drive.value_or(-1);
+  if (machine.Faulted("ReadFile", std::to_string(drive))) {
+    *error = os::kErrorCrc;
+    return false;
+  }
+  // A raw device reads whole sectors at sector positions only.
+  if (offset % kSectorBytes != 0 || size % kSectorBytes != 0) {
+    *error = os::kErrorInvalidParameter;
+    return false;
+  }
+  std::size_t got = 0;
+  ReadImage(machine, disk, offset, buffer, size, &got);
+  *read = static_cast<std::uint32_t>(got);
+  machine.state<DriveReads>().product_bytes_read += got;
+  return true;
+}
+
+std::uint64_t DiskBytesReadByProduct(Machine& machine) {
+  return machine.state<DriveReads>().product_bytes_read;
+}
+
 void SetUpPhysicalDrives(Machine& machine) {
   machine.RegisterDevice([](Machine& m, const std::wstring& name, std::uint32_t access,
-                            std::uint32_t, std::uint32_t* error) -> std::unique_ptr<Machine::Object> {
+                            std::uint32_t,
+                            std::uint32_t* error) -> std::unique_ptr<Machine::Object> {
     const int drive = ParseDriveNumber(name);
     if (drive < 0) return nullptr;
     const int disk = FindDriveDisk(m, drive);

@@ -1,6 +1,6 @@
 // The simulated physical drives "\\.\PHYSICALDRIVEn": one per profile disk whose `drive` is n.
-// The drive object hands SMART requests to sim/smart.cpp and storage requests and raw reads to
-// sim/drive_image.cpp.
+// The drive object reads the disk image (sim/disks/disk_image.h) and hands SMART requests to
+// sim/devices/smart.h and disk requests to sim/devices/disk_control.h.
 #pragma once
 
 #include <cstdint>
@@ -12,19 +12,13 @@ namespace sim {
 // Index into profile().disks of the disk behind physical drive n, or -1.
 int FindDriveDisk(const Machine& machine, int drive);
 
-// SMART_GET_VERSION and SMART_RCV_DRIVE_DATA on a disk (sim/smart.cpp).
-bool SmartIoctl(Machine& machine, int disk, std::uint32_t code, const void* in,
-                std::uint32_t inSize, void* out, std::uint32_t outSize, std::uint32_t* returned,
-                std::uint32_t* error);
-// Storage and disk requests such as IOCTL_DISK_GET_DRIVE_LAYOUT_EX (sim/drive_image.cpp).
-bool DiskIoctl(Machine& machine, int disk, std::uint32_t code, const void* in,
-               std::uint32_t inSize, void* out, std::uint32_t outSize, std::uint32_t* returned,
-               std::uint32_t* error);
-// A raw read of the disk's bytes at an absolute offset (sim/drive_image.cpp).
+// A raw read of the disk's bytes at an absolute offset, as the product's reads through the
+// drive make it: whole sectors only, failed by the fault "ReadFile:n".
 bool ReadDisk(Machine& machine, int disk, std::uint64_t offset, void* buffer, std::uint32_t size,
               std::uint32_t* read, std::uint32_t* error);
-// The size of the disk in bytes (sim/drive_image.cpp).
-std::uint64_t DiskBytes(Machine& machine, int disk);
+
+// Bytes the product has read from all physical drives of the machine (ReadDisk).
+std::uint64_t DiskBytesReadByProduct(Machine& machine);
 
 // Registers the physical-drive opener with the machine (called at machine set-up).
 void SetUpPhysicalDrives(Machine& machine);

@@ -1,38 +1,30 @@
-// SMART pass-through of the simulated drives: SMART_GET_VERSION and ATA IDENTIFY DEVICE
-// through SMART_RCV_DRIVE_DATA, answered from each profile disk's `rotation`.
+#include "sim/devices/smart.h"
+
 #include <cstring>
+#include <span>
+#include <string>
 #include <vector>
 
 #include "platform/bytes.h"
 #include "sim/devices/disk_probes.h"
-#include "sim/devices/physical_drive.h"
-#include "textout/format.h"
+#include "sim/devices/windows_codes.h"
 
 namespace sim {
 
 namespace {
 
-constexpr std::uint32_t kSmartGetVersion = 0x00074080;
-constexpr std::uint32_t kSmartRcvDriveData = 0x0007C088;
-constexpr std::uint32_t kErrorIoDevice = 1117;  // ERROR_IO_DEVICE: the drive aborted the command
-
-constexpr std::uint32_t kGetVersionSize = 24;  // GETVERSIONINPARAMS
-constexpr std::uint32_t kSendCmdInSize = 32;   // SENDCMDINPARAMS without bBuffer
-constexpr std::uint32_t kOutHeaderSize = 16;   // SENDCMDOUTPARAMS up to bBuffer
-constexpr std::uint32_t kIdentifySize = 512;
-
 // The IDENTIFY DEVICE block the drive accepts: every register as an ATA host sends IDENTIFY
 // to the master device (0x04 features 0xD0, 0x05 count 1, 0x06 number 1, 0x07/0x08 cylinder
 // 0, 0x09 drive/head 0xA0, 0x0A command 0xEC), buffer size, drive number and reserved 0.
 bool ValidIdentifyBlock(const std::uint8_t* in, std::uint32_t inSize) {
-  if (in == nullptr || inSize < kSendCmdInSize) return false;
-  std::uint8_t expected[kSendCmdInSize] = {};
+  if (in == nullptr || inSize < kSendCmdInParamsSize) return false;
+  std::uint8_t expected[kSendCmdInParamsSize] = {};
   expected[0x04] = 0xD0;
   expected[0x05] = 1;
   expected[0x06] = 1;
   expected[0x09] = 0xA0;
   expected[0x0A] = 0xEC;
-  return std::memcmp(in, expected, kSendCmdInSize) == 0;
+  return std::memcmp(in, expected, kSendCmdInParamsSize) == 0;
 }
 
 void PutAtaString(std::span<std::uint8_t> data, std::size_t word, std::size_t words,
@@ -42,13 +34,6 @@ void PutAtaString(std::span<std::uint8_t> data, std::size_t word, std::size_t wo
     const std::uint8_t c = i < text.size() ? static_cast<std::uint8_t>(text[i]) : ' ';
     bytes::WriteU8(data, word * 2 + (i ^ 1), c);
   }
-}
-
-std::string WmiText(const Disk& disk, const wchar_t* name) {
-  for (const WmiProperty& p : disk.wmi) {
-    if (p.name == name && p.value.kind == os::WmiValue::Kind::Text) return ToUtf8(p.value.text);
-  }
-  return std::string();
 }
 
 }  // namespace
@@ -62,22 +47,22 @@ bool SmartIoctl(Machine& machine, int disk, std::uint32_t code, const void* in,
   DiskProbeState& probes = DiskProbes(machine);
 
   if (code == kSmartGetVersion) {
-    probes.trace.push_back(textout::Format(L"SMART_GET_VERSION %d", drive));
+    probes.trace.push_back(L"SMART_GET_VERSION " + std::to_wstring(drive));
     if (d.rotation.kind == Rotation::Kind::NoSmart) {
       *error = os::kErrorInvalidFunction;
       return false;
     }
-    if (out == nullptr || outSize < kGetVersionSize) {
+    if (out == nullptr || outSize < kGetVersionInParamsSize) {
       *error = os::kErrorInsufficientBuffer;
       return false;
     }
-    std::span<std::uint8_t> v(static_cast<std::uint8_t*>(out), kGetVersionSize);
+    std::span<std::uint8_t> v(static_cast<std::uint8_t*>(out), kGetVersionInParamsSize);
     std::memset(v.data(), 0, v.size());
     bytes::WriteU8(v, 0x00, 1);  // bVersion
     bytes::WriteU8(v, 0x01, 1);  // bRevision
     bytes::WriteU8(v, 0x03, static_cast<std::uint8_t>(drive >= 0 && drive < 8 ? 1u << drive : 0));
     bytes::WriteU32(v, 0x04, 1 | 4);  // CAP_ATA_ID_CMD | CAP_SMART_CMD
-    *returned = kGetVersionSize;
+    *returned = kGetVersionInParamsSize;
     return true;
   }
 
@@ -85,7 +70,7 @@ bool SmartIoctl(Machine& machine, int disk, std::uint32_t code, const void* in,
     *error = os::kErrorInvalidFunction;
     return false;
   }
-  probes.trace.push_back(textout::Format(L"SMART_RCV_DRIVE_DATA %d", drive));
+  probes.trace.push_back(L"SMART_RCV_DRIVE_DATA " + std::to_wstring(drive));
   const auto* block = static_cast<const std::uint8_t*>(in);
   DiskProbeState::IdentifyRequest request;
   request.drive = drive;
@@ -97,25 +82,26 @@ bool SmartIoctl(Machine& machine, int disk, std::uint32_t code, const void* in,
     return false;
   }
   if (!ValidIdentifyBlock(block, inSize) || out == nullptr ||
-      outSize < kOutHeaderSize + kIdentifySize) {
+      outSize < kSendCmdOutHeaderSize + kIdentifyDataSize) {
     *error = os::kErrorInvalidParameter;
     return false;
   }
   if (d.rotation.kind == Rotation::Kind::IdentifyFails) {
-    *error = kErrorIoDevice;
+    *error = kErrorIoDevice;  // the drive aborted the command
     return false;
   }
 
-  std::span<std::uint8_t> reply(static_cast<std::uint8_t*>(out), kOutHeaderSize + kIdentifySize);
+  std::span<std::uint8_t> reply(static_cast<std::uint8_t*>(out),
+                                kSendCmdOutHeaderSize + kIdentifyDataSize);
   std::memset(reply.data(), 0, reply.size());
-  bytes::WriteU32(reply, 0x00, kIdentifySize);  // cBufferSize; DRIVERSTATUS stays 0
-  std::span<std::uint8_t> data = reply.subspan(kOutHeaderSize);
+  bytes::WriteU32(reply, 0x00, kIdentifyDataSize);  // cBufferSize; DRIVERSTATUS stays 0
+  std::span<std::uint8_t> data = reply.subspan(kSendCmdOutHeaderSize);
   bytes::WriteU16(data, 0 * 2, 0x0040);  // general configuration: fixed ATA device
   PutAtaString(data, 10, 10, WmiText(d, L"SerialNumber"));
   PutAtaString(data, 23, 4, "SIM1");
   PutAtaString(data, 27, 20, WmiText(d, L"Model"));
   bytes::WriteU16(data, 217 * 2, d.rotation.rate);
-  *returned = kOutHeaderSize + kIdentifySize;
+  *returned = kSendCmdOutHeaderSize + kIdentifyDataSize;
   return true;
 }
 

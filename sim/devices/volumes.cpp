@@ -1,22 +1,18 @@
-// Simulated volumes and the two volume calls of the seam: GetLogicalDriveStringsW and
-// GetVolumeInformationW.
 #include "sim/devices/volumes.h"
 
 #include <cstring>
 #include <map>
 #include <span>
+#include <string>
 
 #include "platform/bytes.h"
 #include "platform/os.h"
-#include "sim/disks/drive_image.h"
+#include "sim/devices/windows_codes.h"
+#include "sim/disks/partition_table.h"
 
 namespace sim {
 
 namespace {
-
-constexpr std::uint32_t kIoctlVolumeGetVolumeDiskExtents = 0x00560000;
-constexpr std::uint32_t kErrorMoreData = 234;
-constexpr std::uint32_t kErrorUnrecognizedVolume = 1005;
 
 std::vector<Volume> Collect(Machine& machine) {
   std::map<wchar_t, Volume> byLetter;
@@ -49,20 +45,6 @@ std::vector<Volume> Collect(Machine& machine) {
   return out;
 }
 
-// "X:\" (or "X:") in any letter case.
-const Volume* FindVolume(const std::vector<Volume>& volumes, const std::wstring& root) {
-  if (root.size() < 2 || root[1] != L':' || root.size() > 3 ||
-      (root.size() == 3 && root[2] != L'\\')) {
-    return nullptr;
-  }
-  wchar_t letter = root[0];
-  if (letter >= L'a' && letter <= L'z') letter = static_cast<wchar_t>(letter - L'a' + L'A');
-  for (const Volume& v : volumes) {
-    if (v.letter == letter) return &v;
-  }
-  return nullptr;
-}
-
 struct VolumeObject : Machine::Object {
   Machine* machine = nullptr;
   Volume volume;
@@ -79,9 +61,11 @@ struct VolumeObject : Machine::Object {
       return false;
     }
     const std::uint32_t count = volume.disk < 0 ? 0 : 1;
-    const std::uint32_t need = 8 + 24 * (count == 0 ? 1 : count);
+    const std::uint32_t need =
+        kVolumeDiskExtentsHeaderSize + kDiskExtentSize * (count == 0 ? 1 : count);
     if (outSize < need) {
-      *error = outSize < 8 ? os::kErrorInsufficientBuffer : kErrorMoreData;
+      *error =
+          outSize < kVolumeDiskExtentsHeaderSize ? os::kErrorInsufficientBuffer : kErrorMoreData;
       return false;
     }
     std::span<std::uint8_t> o(static_cast<std::uint8_t*>(out), outSize);
@@ -102,6 +86,19 @@ struct VolumeObject : Machine::Object {
 
 std::vector<Volume> ListVolumes(Machine& machine) { return Collect(machine); }
 
+const Volume* FindVolume(const std::vector<Volume>& volumes, const std::wstring& root) {
+  if (root.size() < 2 || root[1] != L':' || root.size() > 3 ||
+      (root.size() == 3 && root[2] != L'\\')) {
+    return nullptr;
+  }
+  wchar_t letter = root[0];
+  if (letter >= L'a' && letter <= L'z') letter = static_cast<wchar_t>(letter - L'a' + L'A');
+  for (const Volume& v : volumes) {
+    if (v.letter == letter) return &v;
+  }
+  return nullptr;
+}
+
 void SetUpVolumes(Machine& machine) {
   machine.RegisterDevice([](Machine& m, const std::wstring& name, std::uint32_t, std::uint32_t,
                             std::uint32_t* error) -> std::unique_ptr<Machine::Object> {
@@ -121,47 +118,3 @@ void SetUpVolumes(Machine& machine) {
 }
 
 }  // namespace sim
-
-namespace os {
-
-std::uint32_t GetLogicalDriveStringsW(std::uint32_t size, std::vector<wchar_t>* roots) {
-  sim::Machine& m = sim::Current();
-  roots->clear();
-  if (m.Faulted("GetLogicalDriveStringsW")) {
-    m.last_error = os::kErrorGenFailure;
-    return 0;
-  }
-  std::vector<wchar_t> list;
-  for (const sim::Volume& v : sim::Collect(m)) {
-    list.push_back(v.letter);
-    list.push_back(L':');
-    list.push_back(L'\\');
-    list.push_back(L'\0');
-  }
-  list.push_back(L'\0');
-  // Too small a buffer: nothing is written and the size needed comes back.
-  if (list.size() > size) return static_cast<std::uint32_t>(list.size());
-  *roots = list;
-  return static_cast<std::uint32_t>(list.size() - 1);
-}
-
-bool GetVolumeInformationW(const std::wstring& root, std::wstring* label) {
-  sim::Machine& m = sim::Current();
-  label->clear();
-  const std::vector<sim::Volume> volumes = sim::Collect(m);
-  const sim::Volume* volume = sim::FindVolume(volumes, root);
-  if (volume == nullptr) {
-    m.last_error = os::kErrorPathNotFound;
-    return false;
-  }
-  if (volume->disk < 0) return true;  // the host folder's C:, unlabelled
-  const sim::VolumeInfo info = sim::ReadVolumeInfo(m, volume->disk, volume->offset);
-  if (!info.label) {
-    m.last_error = sim::kErrorUnrecognizedVolume;
-    return false;
-  }
-  *label = *info.label;
-  return true;
-}
-
-}  // namespace os

@@ -6,13 +6,15 @@
 // keeps it. C: always exists, because the simulated Windows lives there: when no partition
 // claims it, it is a volume of the host folder with an empty label and no disk extents.
 //
-// GetVolumeInformationW reads the label from the file system on the disk image, the way
-// Windows' drivers read it (not from the profile); "\\.\X:" opens the volume, whose
-// IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS gives one extent: the drive number, the partition's
-// starting offset and length. Faults: "GetLogicalDriveStringsW", "VolumeDiskExtents:X".
+// The seam's GetVolumeInformationW (sim/backend/base.cpp) reads the label from the file system
+// on the disk image, the way Windows' drivers read it (not from the profile); "\\.\X:" opens
+// the volume, whose IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS gives one extent: the drive number,
+// the partition's starting offset and length. Faults: "GetLogicalDriveStringsW",
+// "VolumeDiskExtents:X".
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "sim/core/machine.h"
@@ -28,6 +30,9 @@ struct Volume {
 
 // The machine's volumes in letter order.
 std::vector<Volume> ListVolumes(Machine& machine);
+
+// The volume of a root "X:\" (or "X:") in any letter case, or nullptr.
+const Volume* FindVolume(const std::vector<Volume>& volumes, const std::wstring& root);
 
 // Registers the "\\.\X:" opener (called at machine set-up).
 void SetUpVolumes(Machine& machine);

@@ -6,6 +6,8 @@
 // with its $VOLUME_NAME; FAT32 gets a boot sector, FSInfo, a backup boot sector, two FATs and a
 // root directory holding the volume-label entry. BitLocker is an NTFS volume whose OEM id says
 // "-FVE-FS-": Windows cannot mount it without its key.
+#include "sim/disks/file_systems.h"
+
 #include <algorithm>
 #include <cstring>
 #include <set>
@@ -14,7 +16,8 @@
 
 #include "platform/bytes.h"
 #include "sim/core/codepages.h"
-#include "sim/disks/drive_image.h"
+#include "sim/disks/disk_image.h"
+#include "sim/disks/mbr.h"
 
 namespace sim {
 
@@ -27,11 +30,6 @@ constexpr std::uint32_t kFatReserved = 32;
 
 bool WriteSectors(Machine& m, int disk, std::uint64_t offset, const std::vector<std::uint8_t>& b) {
   return WriteImage(m, disk, offset, b.data(), b.size());
-}
-
-void BootSignature(std::span<std::uint8_t> s) {
-  bytes::WriteU8(s, 510, 0x55);
-  bytes::WriteU8(s, 511, 0xAA);
 }
 
 std::uint32_t Serial(std::uint64_t offset) {
@@ -123,7 +121,7 @@ bool FormatNtfs(Machine& m, int disk, std::uint64_t offset, std::uint64_t length
   bytes::WriteU8(b, 0x40, 0xF6);              // records of 2^10 bytes
   bytes::WriteU8(b, 0x44, 1);                 // one cluster per index block
   bytes::WriteU64(b, 0x48, (static_cast<std::uint64_t>(Serial(offset)) << 32) | Serial(offset + 1));
-  BootSignature(b);
+  PutBootSignature(b);
   const std::uint64_t mft = offset + kNtfsMftCluster * kNtfsClusterSectors * kSectorBytes;
   const std::u16string name = Utf16(label);
   return WriteSectors(m, disk, offset, boot) &&
@@ -189,7 +187,7 @@ bool FormatFat32(Machine& m, int disk, std::uint64_t offset, std::uint64_t lengt
   bytes::WriteU32(b, 0x43, Serial(offset));
   bytes::WriteBytes(b, 0x47, name.data(), 11);
   bytes::WriteBytes(b, 0x52, "FAT32   ", 8);
-  BootSignature(b);
+  PutBootSignature(b);
 
   std::vector<std::uint8_t> info(kSectorBytes, 0);
   std::span<std::uint8_t> i(info);
@@ -224,14 +222,6 @@ bool FormatFat32(Machine& m, int disk, std::uint64_t offset, std::uint64_t lengt
 
 // ---- Reading labels as Windows does -----------------------------------------------------
 
-std::vector<std::uint8_t> Read(Machine& m, int disk, std::uint64_t offset, std::size_t size) {
-  std::vector<std::uint8_t> out(size, 0);
-  std::size_t got = 0;
-  ReadImage(m, disk, offset, out.data(), size, &got);
-  out.resize(got);
-  return out;
-}
-
 // NTFS: the $Volume record with its update sequence applied, then $VOLUME_NAME through its
 // own value offset. No such attribute: an empty label.
 std::optional<std::wstring> NtfsLabel(Machine& m, int disk, std::uint64_t offset,
@@ -245,8 +235,8 @@ std::optional<std::wstring> NtfsLabel(Machine& m, int disk, std::uint64_t offset
   if (recordBytes < 512 || recordBytes > 65536) return std::nullopt;
   const std::uint64_t mft = bytes::U64(boot, 0x30);
   if (mft > (1ull << 40)) return std::nullopt;
-  std::vector<std::uint8_t> rec = Read(m, disk, offset + mft * spc * bps + 3 * recordBytes,
-                                       static_cast<std::size_t>(recordBytes));
+  std::vector<std::uint8_t> rec = ReadImageBytes(
+      m, disk, offset + mft * spc * bps + 3 * recordBytes, static_cast<std::size_t>(recordBytes));
   std::span<std::uint8_t> r(rec);
   if (!bytes::Equals(r, 0, "FILE", 4)) return std::nullopt;
   const std::size_t usa = bytes::U16(r, 0x04), words = bytes::U16(r, 0x06);
@@ -291,9 +281,9 @@ std::optional<std::wstring> Fat32Label(Machine& m, int disk, std::uint64_t offse
   std::uint32_t cluster = bytes::U32(boot, 0x2C) & 0x0FFFFFFF;
   std::set<std::uint32_t> seen;
   while (cluster >= 2 && cluster < entries && seen.insert(cluster).second && seen.size() < 65536) {
-    const std::vector<std::uint8_t> dir =
-        Read(m, disk, offset + (dataStart + static_cast<std::uint64_t>(cluster - 2) * spc) * bps,
-             static_cast<std::size_t>(spc) * bps);
+    const std::vector<std::uint8_t> dir = ReadImageBytes(
+        m, disk, offset + (dataStart + static_cast<std::uint64_t>(cluster - 2) * spc) * bps,
+        static_cast<std::size_t>(spc) * bps);
     for (std::size_t at = 0; at + 32 <= dir.size(); at += 32) {
       const std::uint8_t first = dir[at], attributes = dir[at + 11];
       if (first == 0x00) return std::wstring();
@@ -303,8 +293,8 @@ std::optional<std::wstring> Fat32Label(Machine& m, int disk, std::uint64_t offse
       while (!name.empty() && name.back() == ' ') name.pop_back();
       return DecodeCodePage(kCp437, name);
     }
-    const std::vector<std::uint8_t> next =
-        Read(m, disk, offset + static_cast<std::uint64_t>(reserved) * bps + cluster * 4ull, 4);
+    const std::vector<std::uint8_t> next = ReadImageBytes(
+        m, disk, offset + static_cast<std::uint64_t>(reserved) * bps + cluster * 4ull, 4);
     cluster = bytes::U32(next, 0) & 0x0FFFFFFF;
   }
   return std::wstring();
@@ -324,7 +314,7 @@ bool FormatPartition(Machine& machine, int disk, std::uint64_t offset, std::uint
 
 VolumeInfo ReadVolumeInfo(Machine& machine, int disk, std::uint64_t offset) {
   VolumeInfo info;
-  const std::vector<std::uint8_t> boot = Read(machine, disk, offset, kSectorBytes);
+  const std::vector<std::uint8_t> boot = ReadImageBytes(machine, disk, offset, kSectorBytes);
   const std::span<const std::uint8_t> b(boot);
   if (bytes::Equals(b, 3, "-FVE-FS-", 8)) {
     info.fs = "BitLocker";

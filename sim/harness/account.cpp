@@ -1,11 +1,13 @@
-// The readable account of a simulated run, for a person at a terminal of 100 columns.
+#include "sim/harness/account.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <optional>
 
+#include "sim/core/text.h"
+#include "sim/harness/disk_views.h"
 #include "sim/programs/diskpart.h"
-#include "sim/harness/run.h"
 #include "sim/programs/storage_tool.h"
 
 namespace sim {
@@ -33,15 +35,6 @@ std::string Clock(std::uint64_t ms) {
 }
 
 std::string YesNo(bool b) { return b ? "yes" : "no"; }
-
-std::string WmiText(const Disk& d, const wchar_t* name) {
-  for (const WmiProperty& p : d.wmi) {
-    if (p.name != name) continue;
-    if (p.value.kind == os::WmiValue::Kind::Text) return ToUtf8(p.value.text);
-    if (p.value.kind == os::WmiValue::Kind::Int32) return std::to_string(p.value.i32);
-  }
-  return std::string();
-}
 
 // Writes `text` after `indent` blanks, broken at blanks so that no line passes the last column.
 void Wrapped(std::ostream& out, std::size_t indent, const std::string& text) {
@@ -188,7 +181,7 @@ void PrintDisks(Machine& machine, std::ostream& out) {
     std::string title = "  disk " + std::to_string(d.disk) + ", " +
                         (d.drive ? "drive " + std::to_string(*d.drive) : "no physical drive") +
                         ", " + Size(d.bytes);
-    const std::string model = WmiText(profile, L"Model");
+    const std::string model = WmiText(profile, L"Model", WmiNumbers::kShown);
     if (!model.empty()) title += ", " + model;
     const StorageToolState& tool = StorageTool(machine);
     if (profile.rst && !profile.rst->id.empty()) {
@@ -277,7 +270,7 @@ void PrintProfile(const Profile& p, std::ostream& out) {
     const Disk& d = p.disks[i];
     std::string line = "    " + std::to_string(i) + "  " +
                        (d.drive ? "drive " + std::to_string(*d.drive) : "no drive") + "  ";
-    const std::string media = WmiText(d, L"MediaType");
+    const std::string media = WmiText(d, L"MediaType", WmiNumbers::kShown);
     line += (media.empty() ? std::string("(no media type)") : media) + "  ";
     switch (d.rotation.kind) {
       case Rotation::Kind::Rate:

@@ -4,8 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "sim/profile/profile.h"
+#include "sim/core/machine.h"
+#include "sim/harness/account.h"
+#include "sim/harness/notebook.h"
 #include "sim/harness/run.h"
+#include "sim/harness/run_files.h"
+#include "sim/profile/profile.h"
 
 namespace {
 
@@ -63,7 +67,7 @@ int main(int argc, char** argv) {
   if (!argsGiven) productArgs = profile.arguments;
   int exitCode = 0;
   try {
-    sim::Machine machine(std::move(profile), outDir);
+    sim::Notebook machine(std::move(profile), outDir);
     exitCode = sim::RunProduct(machine, sim::JoinCommandLine(productArgs));
     if (!sim::WriteRunFiles(machine)) {
       std::cerr << "cachesetup-sim: cannot write the run files in " << outDir << "\n";

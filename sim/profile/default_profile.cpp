@@ -1,5 +1,5 @@
 // The built-in default notebook: the typical production-line machine.
-#include "sim/profile/profile.h"
+#include "sim/profile/default_profile.h"
 
 namespace sim {
 

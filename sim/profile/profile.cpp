@@ -6,6 +6,9 @@
 #include <set>
 #include <sstream>
 
+#include "sim/core/text.h"
+#include "sim/profile/default_profile.h"
+
 namespace sim {
 
 namespace {
@@ -20,10 +23,14 @@ class Reader {
   [[noreturn]] void Fail(const std::string& key, const std::string& what) const {
     throw ProfileError(file_ + ": key '" + Path(key) + "': " + what);
   }
-  std::string Path(const std::string& key) const { return where_.empty() ? key : where_ + "." + key; }
+  std::string Path(const std::string& key) const {
+    return where_.empty() ? key : where_ + "." + key;
+  }
 
   void Only(const Json& object, std::initializer_list<const char*> known) const {
-    if (!object.is_object()) throw ProfileError(file_ + ": '" + (where_.empty() ? "(top)" : where_) + "' must be an object");
+    if (!object.is_object())
+      throw ProfileError(file_ + ": '" + (where_.empty() ? "(top)" : where_) +
+                         "' must be an object");
     std::set<std::string> names(known.begin(), known.end());
     for (auto it = object.begin(); it != object.end(); ++it) {
       if (names.count(it.key()) == 0) Fail(it.key(), "unknown key");
@@ -44,7 +51,8 @@ class Reader {
     } else {
       n = v.get<long long>();
     }
-    if (n < lo || n > hi) Fail(key, "must lie between " + std::to_string(lo) + " and " + std::to_string(hi));
+    if (n < lo || n > hi)
+      Fail(key, "must lie between " + std::to_string(lo) + " and " + std::to_string(hi));
     return n;
   }
   std::string Text(const Json& v, const std::string& key) const {
@@ -73,11 +81,10 @@ os::LocalTime ParseClock(const Reader& r, const std::string& text) {
 }
 
 // Win32_DiskDrive properties WMI types as 32-bit integers and as booleans; the rest are texts.
-const std::set<std::string> kIntegerProperties = {"Index",        "Partitions",    "SCSIBus",
-                                                  "SCSILogicalUnit", "SCSIPort", "SCSITargetId",
-                                                  "Signature",    "BytesPerSector", "SectorsPerTrack",
-                                                  "TotalCylinders", "TotalHeads", "TotalSectors",
-                                                  "TotalTracks", "TracksPerCylinder"};
+const std::set<std::string> kIntegerProperties = {
+    "Index",        "Partitions",   "SCSIBus",        "SCSILogicalUnit",  "SCSIPort",
+    "SCSITargetId", "Signature",    "BytesPerSector", "SectorsPerTrack",  "TotalCylinders",
+    "TotalHeads",   "TotalSectors", "TotalTracks",    "TracksPerCylinder"};
 const std::set<std::string> kBoolProperties = {"MediaLoaded", "NeedsCleaning"};
 
 std::vector<WmiProperty> ParseWmi(const Reader& r, const Json& object) {
@@ -112,7 +119,8 @@ std::vector<WmiProperty> ParseWmi(const Reader& r, const Json& object) {
 }
 
 Disk ParseDisk(const Reader& r, const Json& object, const std::filesystem::path& base) {
-  r.Only(object, {"drive", "wmi", "rotation", "image", "size_mb", "style", "partitions", "letters", "rst", "comment"});
+  r.Only(object, {"drive", "wmi", "rotation", "image", "size_mb", "style", "partitions", "letters",
+                  "rst", "comment"});
   Disk d;
   if (object.contains("wmi")) d.wmi = ParseWmi(r, object["wmi"]);
   // The drive number defaults to the WMI Index.
@@ -132,10 +140,15 @@ Disk ParseDisk(const Reader& r, const Json& object, const std::filesystem::path&
       d.rotation.rate = static_cast<std::uint16_t>(r.Integer(v, "rotation", 0, 65535));
     } else {
       const std::string s = r.Text(v, "rotation");
-      if (s == "no-open") d.rotation.kind = Rotation::Kind::NoOpen;
-      else if (s == "no-smart") d.rotation.kind = Rotation::Kind::NoSmart;
-      else if (s == "identify-fails") d.rotation.kind = Rotation::Kind::IdentifyFails;
-      else r.Fail("rotation", "must be a number 0-65535, \"no-open\", \"no-smart\" or \"identify-fails\"");
+      if (s == "no-open")
+        d.rotation.kind = Rotation::Kind::NoOpen;
+      else if (s == "no-smart")
+        d.rotation.kind = Rotation::Kind::NoSmart;
+      else if (s == "identify-fails")
+        d.rotation.kind = Rotation::Kind::IdentifyFails;
+      else
+        r.Fail("rotation",
+               "must be a number 0-65535, \"no-open\", \"no-smart\" or \"identify-fails\"");
     }
   }
   if (object.contains("image")) {
@@ -144,7 +157,8 @@ Disk ParseDisk(const Reader& r, const Json& object, const std::filesystem::path&
       r.Fail("image", "an image disk takes no size_mb, style or partitions");
     }
   }
-  if (object.contains("size_mb")) d.size_mb = static_cast<std::uint64_t>(r.Integer(object["size_mb"], "size_mb", 1, 1LL << 24));
+  if (object.contains("size_mb"))
+    d.size_mb = static_cast<std::uint64_t>(r.Integer(object["size_mb"], "size_mb", 1, 1LL << 24));
   if (object.contains("style")) {
     d.style = r.Text(object["style"], "style");
     if (d.style != "mbr" && d.style != "gpt") r.Fail("style", "must be \"mbr\" or \"gpt\"");
@@ -165,31 +179,37 @@ Disk ParseDisk(const Reader& r, const Json& object, const std::filesystem::path&
       }
       if (list[i].contains("label")) part.label = p.WText(list[i]["label"], "label");
       if (!list[i].contains("size_mb")) p.Fail("size_mb", "is required");
-      part.size_mb = static_cast<std::uint64_t>(p.Integer(list[i]["size_mb"], "size_mb", 1, 1LL << 24));
+      part.size_mb =
+          static_cast<std::uint64_t>(p.Integer(list[i]["size_mb"], "size_mb", 1, 1LL << 24));
       if (list[i].contains("letter")) {
         const std::string letter = p.Text(list[i]["letter"], "letter");
-        if (letter.size() != 1 || letter[0] < 'A' || letter[0] > 'Z') p.Fail("letter", "must be one letter A-Z");
+        if (letter.size() != 1 || letter[0] < 'A' || letter[0] > 'Z')
+          p.Fail("letter", "must be one letter A-Z");
         part.letter = static_cast<wchar_t>(letter[0]);
       }
       total += part.size_mb;
       d.partitions.push_back(part);
     }
     if (d.size_mb == 0) r.Fail("size_mb", "is required for a disk with partitions");
-    if (total + 2 > d.size_mb) r.Fail("partitions", "do not fit in size_mb (1 MB is kept at each end)");
+    if (total + 2 > d.size_mb)
+      r.Fail("partitions", "do not fit in size_mb (1 MB is kept at each end)");
   }
   if (object.contains("letters")) {
     const Json& letters = object["letters"];
     if (!letters.is_object()) r.Fail("letters", "must be an object");
     const Reader l = r.Sub("letters");
     for (auto it = letters.begin(); it != letters.end(); ++it) {
-      if (it.key().size() != 1 || it.key()[0] < 'A' || it.key()[0] > 'Z') l.Fail(it.key(), "must be one letter A-Z");
-      d.letters[static_cast<wchar_t>(it.key()[0])] = static_cast<int>(l.Integer(it.value(), it.key(), 1, 128));
+      if (it.key().size() != 1 || it.key()[0] < 'A' || it.key()[0] > 'Z')
+        l.Fail(it.key(), "must be one letter A-Z");
+      d.letters[static_cast<wchar_t>(it.key()[0])] =
+          static_cast<int>(l.Integer(it.value(), it.key(), 1, 128));
     }
   }
   if (object.contains("rst")) {
     const Reader s = r.Sub("rst");
     const Json& rst = object["rst"];
-    s.Only(rst, {"id", "type", "disk_type", "state", "size", "free_size", "system_disk", "usage", "serial", "model"});
+    s.Only(rst, {"id", "type", "disk_type", "state", "size", "free_size", "system_disk", "usage",
+                 "serial", "model"});
     RstView v;
     auto take = [&](const char* key, std::string* field) {
       if (rst.contains(key)) *field = s.Text(rst[key], key);
@@ -238,7 +258,8 @@ Profile ParseProfile(const std::string& text, const std::string& file,
     if (win.contains("temp_folder")) p.temp_folder = w.Bool(win["temp_folder"], "temp_folder");
     for (const std::wstring* dir : {&p.windows_dir, &p.system_dir}) {
       if (dir->size() < 3 || (*dir)[1] != L':' || (*dir)[2] != L'\\') {
-        w.Fail(dir == &p.windows_dir ? "windows_dir" : "system_dir", "must be an absolute path such as C:\\Windows");
+        w.Fail(dir == &p.windows_dir ? "windows_dir" : "system_dir",
+               "must be an absolute path such as C:\\Windows");
       }
     }
   }
@@ -247,7 +268,8 @@ Profile ParseProfile(const std::string& text, const std::string& file,
     if (root["memory_kb"].is_null()) {
       p.memory_kb.reset();
     } else {
-      p.memory_kb = static_cast<std::uint64_t>(r.Integer(root["memory_kb"], "memory_kb", 0, 1LL << 52));
+      p.memory_kb =
+          static_cast<std::uint64_t>(r.Integer(root["memory_kb"], "memory_kb", 0, 1LL << 52));
     }
   }
   if (root.contains("firmware")) {
@@ -267,7 +289,8 @@ Profile ParseProfile(const std::string& text, const std::string& file,
   }
   if (root.contains("installer")) p.installer = r.Bool(root["installer"], "installer");
   if (root.contains("storage_tool")) p.storage_tool = r.Bool(root["storage_tool"], "storage_tool");
-  if (root.contains("storage_report")) p.storage_report = base / r.Text(root["storage_report"], "storage_report");
+  if (root.contains("storage_report"))
+    p.storage_report = base / r.Text(root["storage_report"], "storage_report");
   if (root.contains("disks")) {
     const Json& disks = root["disks"];
     if (!disks.is_array()) r.Fail("disks", "must be a list");
@@ -301,7 +324,8 @@ Profile LoadProfile(const std::filesystem::path& path) {
 }
 
 Profile DefaultProfile() {
-  Profile p = ParseProfile(kDefaultProfileJson, "(built-in default notebook)", std::filesystem::path());
+  Profile p =
+      ParseProfile(kDefaultProfileJson, "(built-in default notebook)", std::filesystem::path());
   p.source = L"(built-in default notebook)";
   return p;
 }

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "sim/core/machine.h"
+#include "sim/core/profile_model.h"
 
 namespace sim {
 
@@ -22,8 +22,7 @@ Profile ParseProfile(const std::string& text, const std::string& file,
 // Reads and parses a profile file. Throws ProfileError.
 Profile LoadProfile(const std::filesystem::path& path);
 
-// The built-in default notebook.
+// The built-in default notebook (sim/profile/default_profile.h).
 Profile DefaultProfile();
-extern const char* const kDefaultProfileJson;
 
 }  // namespace sim

@@ -1,31 +1,14 @@
 // The simulated command interpreter: the part of cmd.exe the product uses, "/c" with a program
-// or "echo" and output redirections. Also the standard streams of simulated programs.
-#include <string_view>
+// or "echo" and output redirections.
+#include "sim/programs/cmd_exe.h"
 
+#include <string_view>
+#include <vector>
+
+#include "sim/core/text.h"
 #include "sim/programs/std_streams.h"
 
 namespace sim {
-
-StdStreams& Streams(Machine& machine) { return machine.state<StdStreams>("std_streams"); }
-
-void WriteStdout(Machine& machine, const std::string& bytes) {
-  StdStreams& s = Streams(machine);
-  if (s.captures.empty()) {
-    s.uncaptured_stdout += bytes;
-  } else {
-    *s.captures.back() += bytes;
-  }
-}
-
-void WriteStderr(Machine& machine, const std::string& bytes) {
-  Streams(machine).stderr_text += bytes;
-}
-
-StdoutCapture::StdoutCapture(Machine& machine, std::string* sink) : machine_(machine) {
-  Streams(machine_).captures.push_back(sink);
-}
-
-StdoutCapture::~StdoutCapture() { Streams(machine_).captures.pop_back(); }
 
 namespace {
 

@@ -6,17 +6,18 @@
 #include <cctype>
 #include <optional>
 
-#include "sim/disks/drive_image.h"
+#include "sim/core/text.h"
 #include "sim/devices/physical_drive.h"
-#include "sim/programs/std_streams.h"
 #include "sim/devices/volumes.h"
+#include "sim/disks/disk_image.h"
+#include "sim/disks/file_systems.h"
+#include "sim/disks/guid.h"
+#include "sim/disks/partition_table.h"
+#include "sim/programs/std_streams.h"
 
 namespace sim {
 
 namespace {
-
-constexpr std::uint64_t kMiB = 1024 * 1024;
-constexpr const char* kGptEfiSystem = "C12A7328-F81F-11D2-BA4B-00A0C93EC93B";
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

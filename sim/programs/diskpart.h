@@ -48,9 +48,7 @@ struct DiskpartState : Machine::State {
   std::vector<DiskpartRun> runs;
 };
 
-inline DiskpartState& Diskpart(Machine& machine) {
-  return machine.state<DiskpartState>("diskpart");
-}
+inline DiskpartState& Diskpart(Machine& machine) { return machine.state<DiskpartState>(); }
 
 // Registers <system_dir>\diskpart.exe.
 void SetUpDiskpart(Machine& machine);

@@ -1,4 +1,4 @@
-// Standard output and standard error of simulated programs, and the simulated cmd.exe.
+// Standard output and standard error of simulated programs.
 //
 // A simulated program (a sim::Program) prints with WriteStdout / WriteStderr. The bytes go as
 // given (a program writes "\r\n" itself, as a Windows console program's text-mode stream does).
@@ -36,13 +36,5 @@ class StdoutCapture {
  private:
   Machine& machine_;
 };
-
-// cmd.exe's exit code when the command names no program that exists.
-inline constexpr std::uint32_t kCmdNotRecognized = 9009;
-
-// Registers <system_dir>\cmd.exe. It understands "/c PROGRAM ARGS" and "/c echo TEXT", each
-// with any number of "> file" / ">> file" redirections (file quoted or not; the last one takes
-// the output, every one is created or opened, as cmd does). Pipes and "&" are not simulated.
-void SetUpCommandInterpreter(Machine& machine);
 
 }  // namespace sim

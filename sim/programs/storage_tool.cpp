@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "sim/core/codepages.h"
+#include "sim/core/text.h"
 #include "sim/programs/std_streams.h"
 
 namespace sim {

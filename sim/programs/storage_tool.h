@@ -31,9 +31,7 @@ struct StorageToolState : Machine::State {
   std::vector<std::string> commands;  // every command line the tool received, in order
 };
 
-inline StorageToolState& StorageTool(Machine& machine) {
-  return machine.state<StorageToolState>("storage_tool");
-}
+inline StorageToolState& StorageTool(Machine& machine) { return machine.state<StorageToolState>(); }
 
 // <windows_dir>\Temp\RSTCLI64.exe or ...\RSTCLI.exe, by the profile's Windows bits.
 std::wstring StorageToolPath(const Machine& machine);

@@ -15,6 +15,7 @@
 #include "fuzz/fuzz_machine.h"
 #include "platform/bytes.h"
 #include "probes/firmware.h"
+#include "sim/core/machine.h"
 
 namespace {
 

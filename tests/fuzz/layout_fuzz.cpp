@@ -13,6 +13,7 @@
 
 #include "fuzz/fuzz_machine.h"
 #include "probes/recovery_locator.h"
+#include "sim/core/machine.h"
 
 namespace {
 

@@ -4,10 +4,12 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "sim/profile/profile.h"
+#include "sim/harness/account.h"
+#include "sim/harness/disk_views.h"
 #include "sim/harness/run.h"
+#include "sim/harness/run_files.h"
+#include "sim/profile/profile.h"
 #include "sim/sim_fixture.h"
-#include "sim/programs/storage_tool.h"
 
 namespace {
 

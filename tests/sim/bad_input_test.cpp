@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "sim/disks/drive_image.h"
+#include "sim/core/text.h"
+#include "sim/disks/disk_image.h"
+#include "sim/disks/partition_table.h"
 #include "sim/harness/run.h"
 #include "sim/sim_fixture.h"
 

@@ -1,10 +1,12 @@
 // The simulated cmd.exe and storage tool.
 #include <gtest/gtest.h>
 
+#include "sim/core/text.h"
 #include "sim/profile/profile.h"
-#include "sim/sim_fixture.h"
+#include "sim/programs/cmd_exe.h"
 #include "sim/programs/std_streams.h"
 #include "sim/programs/storage_tool.h"
+#include "sim/sim_fixture.h"
 #include "tools/rst_report.h"
 
 namespace {

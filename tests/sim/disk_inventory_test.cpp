@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/run_environment.h"
+#include "sim/core/text.h"
 #include "sim/devices/disk_probes.h"
 #include "sim/profile/profile.h"
 #include "sim/sim_fixture.h"

@@ -1,6 +1,10 @@
 // The simulated diskpart: each script line's effect on laid-out disks, read back from the
 // images by the simulator's table reader, the product's own label reader and the real tools.
+#include "sim/disks/disk_image.h"
+#include "sim/disks/guid.h"
+#include "sim/disks/partition_table.h"
 #include "sim/programs/diskpart.h"
+#include "sim/programs/std_streams.h"
 
 #include <gtest/gtest.h>
 
@@ -10,10 +14,7 @@
 #include "platform/os.h"
 #include "probes/volume_label.h"
 #include "sim/disk_profiles.h"
-#include "sim/disks/drive_image.h"
-#include "sim/devices/physical_drive.h"
 #include "sim/sim_fixture.h"
-#include "sim/programs/std_streams.h"
 
 namespace {
 

@@ -1,6 +1,12 @@
 // The simulated drives and volumes: layouts as Windows reports them, labels read from the file
 // systems on the images, sparse storage, overlays and faults.
-#include "sim/disks/drive_image.h"
+#include "sim/core/text.h"
+#include "sim/devices/physical_drive.h"
+#include "sim/disks/disk_image.h"
+#include "sim/disks/file_systems.h"
+#include "sim/disks/guid.h"
+#include "sim/disks/partition_table.h"
+#include "sim/profile/profile.h"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +17,7 @@
 #include "platform/bytes.h"
 #include "platform/os.h"
 #include "sim/disk_profiles.h"
-#include "sim/devices/physical_drive.h"
-#include "sim/profile/profile.h"
 #include "sim/sim_fixture.h"
-#include "sim/devices/volumes.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>

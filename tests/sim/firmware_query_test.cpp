@@ -8,6 +8,7 @@
 #include "app/run_environment.h"
 #include "platform/bytes.h"
 #include "probes/firmware.h"
+#include "sim/core/low_blocks.h"
 #include "sim/devices/firmware_device.h"
 #include "sim/sim_fixture.h"
 

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "sim/core/text.h"
 #include "sim/devices/disk_probes.h"
 #include "sim/sim_fixture.h"
 

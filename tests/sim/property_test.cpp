@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "sim/core/machine.h"
+#include "sim/core/text.h"
 #include "sim/harness/run.h"
 #include "sim/sim_fixture.h"
 
@@ -479,7 +480,7 @@ TEST(DiskSafetyProperty, RandomMachinesNeverCleanOrChangeOutsideTheGate) {
     int exitCode = -1;
     std::string faults;
     {
-      sim::Machine machine(m.profile, root);
+      sim::Notebook machine(m.profile, root);
       exitCode = sim::RunProduct(machine, m.commandLine);
       faults = CheckRun(m, machine, exitCode);
     }

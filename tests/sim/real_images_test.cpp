@@ -9,6 +9,7 @@
 #include "probes/recovery_locator.h"
 #include "sim/disk_profiles.h"
 #include "sim/sim_fixture.h"
+#include "sim/core/text.h"
 
 namespace {
 

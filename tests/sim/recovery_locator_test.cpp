@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/disk_profiles.h"
-#include "sim/disks/drive_image.h"
+#include "sim/disks/partition_table.h"
 #include "sim/profile/profile.h"
 #include "sim/sim_fixture.h"
 

@@ -5,9 +5,10 @@
 
 #include "app/run_environment.h"
 #include "sim/profile/profile.h"
-#include "sim/sim_fixture.h"
+#include "sim/programs/cmd_exe.h"
 #include "sim/programs/std_streams.h"
 #include "sim/programs/storage_tool.h"
+#include "sim/sim_fixture.h"
 #include "tools/rst_report.h"
 
 namespace {

@@ -12,8 +12,10 @@
 #include <sstream>
 
 #include "app/run_environment.h"
-#include "sim/profile/profile.h"
+#include "sim/core/text.h"
 #include "sim/harness/run.h"
+#include "sim/harness/run_files.h"
+#include "sim/profile/profile.h"
 #include "sim/sim_fixture.h"
 
 namespace {

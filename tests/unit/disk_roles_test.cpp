@@ -4,6 +4,7 @@
 
 #include "sim/sim_fixture.h"
 #include "textout/format.h"
+#include "sim/core/text.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "sim/sim_fixture.h"
+#include "sim/core/text.h"
 
 namespace {
 

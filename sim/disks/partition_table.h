@@ -1,36 +1,18 @@
-// The bytes behind the simulated physical drives, and the partition tables in them.
-//
-// Every profile disk has one disk image:
-// - a disk with `image`: the file named by the profile, opened read-only; writes go to a
-//   sparse overlay in the run folder (<root>/disks/diskN.img, N the profile index), so the
-//   original is never changed;
-// - a disk with `size_mb`: a sparse file <root>/disks/diskN.img laid out by the simulator
-//   from `style` and `partitions` (MBR or GPT tables, NTFS/FAT32 structures, BitLocker marks),
-//   on first use. Only what is written costs space.
-//
-// Other parts of the simulator (diskpart, after.json) use the functions below; all of them take
-// the profile index of the disk (not its drive number).
+// The partition tables of the disk images: MBR (with its chain of extended boot records) and
+// GPT, read as Windows reads them and written as Windows' tools write them. The byte layouts
+// are in sim/disks/mbr.h and sim/disks/gpt.h; this is what the rest of the simulator uses.
 #pragma once
 
-#include <array>
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "sim/core/machine.h"
+#include "sim/disks/file_systems.h"
+#include "sim/disks/guid.h"
 
 namespace sim {
-
-inline constexpr std::uint32_t kSectorBytes = 512;
-
-using Guid = std::array<std::uint8_t, 16>;  // in its on-disk byte order
-// "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7" to on-disk bytes (first three groups little-endian).
-Guid ParseGuid(const std::string& text);
-std::string GuidText(const Guid& guid);
-inline constexpr const char* kGptBasicData = "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
-inline constexpr const char* kGptMicrosoftReserved = "E3C9E316-0B5C-4DB8-817D-F92DF00215AE";
 
 // One PARTITION_INFORMATION_EX as Windows reports it for the disk's table.
 struct LayoutEntry {
@@ -62,21 +44,8 @@ struct DiskLayout {
   std::vector<LayoutEntry> entries;
 };
 
-// Windows' test of whether an MBR partition type holds a volume it mounts.
-bool IsRecognizedMbrType(std::uint8_t type);
-
 // The layout read from the disk's own table (a disk without a valid table is kRaw).
 DiskLayout ReadDiskLayout(Machine& machine, int disk);
-// DRIVE_LAYOUT_INFORMATION_EX bytes for a layout; empty when it needs more than `capacity`.
-std::vector<std::uint8_t> EncodeDriveLayout(const DiskLayout& layout, std::size_t capacity);
-
-// Raw access to a disk image, without faults or alignment rules. Reads past the end give fewer
-// bytes; writes past the end fail.
-bool ReadImage(Machine& machine, int disk, std::uint64_t offset, void* buffer, std::size_t size,
-               std::size_t* read);
-bool WriteImage(Machine& machine, int disk, std::uint64_t offset, const void* data,
-                std::size_t size);
-std::filesystem::path DiskImagePath(Machine& machine, int disk);
 
 // A partition to lay out: what it holds and how large it is.
 struct PartitionSpec {
@@ -104,19 +73,6 @@ bool LayOutDisk(Machine& machine, int disk, const std::string& style,
 // disk has no table of that style or the entries do not fit it.
 bool WritePartitionTable(Machine& machine, int disk, const DiskLayout& layout);
 
-// Writes a file system over [offset, offset + length) of the disk: what `fs` names, with
-// `label` (FAT32: cut to 11 OEM bytes). "raw" clears the first sector.
-bool FormatPartition(Machine& machine, int disk, std::uint64_t offset, std::uint64_t length,
-                     const std::string& fs, const std::wstring& label);
-
-// The file system at an offset, as Windows' drivers see it: "NTFS", "FAT32", "BitLocker" or
-// "RAW", and its label (nullopt when the file system is not mounted: BitLocker, RAW).
-struct VolumeInfo {
-  std::string fs = "RAW";
-  std::optional<std::wstring> label;
-};
-VolumeInfo ReadVolumeInfo(Machine& machine, int disk, std::uint64_t offset);
-
 // For after.json and the account: the partitions that hold something (MBR containers and empty
 // slots left out), with their file system and label.
 struct PartitionSummary {
@@ -127,7 +83,9 @@ struct PartitionSummary {
 };
 std::vector<PartitionSummary> ListPartitions(Machine& machine, int disk);
 
-// Bytes the product has read from all physical drives of the machine (ReadDisk).
-std::uint64_t DiskBytesReadByProduct(Machine& machine);
+// Where a partition being laid out lies, in sectors.
+struct SectorRange {
+  std::uint64_t lba = 0, count = 0;
+};
 
 }  // namespace sim
