@@ -7,9 +7,10 @@
 #include <string>
 
 #include "probes/recovery_locator.h"
-#include "sim/drive_image.h"
-#include "sim/machine.h"
-#include "sim/physical_drive.h"
+#include "sim/core/profile_model.h"
+#include "sim/devices/physical_drive.h"
+#include "sim/disks/disk_image.h"
+#include "sim/harness/notebook.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ Figures Measure(sim::Profile profile, const std::filesystem::path& dir) {
   std::filesystem::create_directories(dir);
   Figures f;
   {
-    sim::Machine machine(std::move(profile), dir);
+    sim::Notebook machine(std::move(profile), dir);
     sim::DiskBytes(machine, 0);  // lays the disk out before the clock starts
     const std::uint64_t before = sim::DiskBytesReadByProduct(machine);
     std::int32_t disk = 0, partition = 0;

@@ -21,7 +21,8 @@
 #include <fstream>
 #include <string>
 
-#include "sim/machine.h"
+#include "sim/core/profile_model.h"
+#include "sim/harness/notebook.h"
 #include "tools/rst_report.h"
 
 namespace {
@@ -88,7 +89,7 @@ int MeasureOne(const std::string& kind, int megabytes) {
   fs::create_directories(root);
   int status = 0;
   {
-    sim::Machine machine(sim::Profile{}, root);
+    sim::Notebook machine(sim::Profile{}, root);
     const fs::path file = machine.HostPath(kReport);
     WriteReport(file, kind == "devices", static_cast<std::size_t>(megabytes) << 20);
     const double size_mb = static_cast<double>(fs::file_size(file)) / (1 << 20);

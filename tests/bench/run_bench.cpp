@@ -18,10 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "sim/machine.h"
-#include "sim/physical_drive.h"
-#include "sim/profile.h"
-#include "sim/run.h"
+#include "sim/core/machine.h"
+#include "sim/disks/disk_image.h"
+#include "sim/harness/notebook.h"
+#include "sim/harness/run.h"
+#include "sim/profile/profile.h"
 
 namespace {
 
@@ -63,7 +64,7 @@ int main(int argc, char** argv) {
     sim::Profile profile = sim::DefaultProfile();
     const std::wstring commandLine = sim::JoinCommandLine(profile.arguments);
     const auto layoutStart = std::chrono::steady_clock::now();
-    sim::Machine machine(std::move(profile), dir);
+    sim::Notebook machine(std::move(profile), dir);
     for (std::size_t d = 0; d < machine.profile().disks.size(); ++d) {
       if (machine.profile().disks[d].drive) sim::DiskBytes(machine, static_cast<int>(d));
     }

@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "environment/run_environment.h"
-#include "sim/disk_probes.h"
-#include "sim/profile.h"
+#include "sim/core/text.h"
+#include "sim/devices/disk_probes.h"
+#include "sim/profile/profile.h"
 #include "tests/support/records.h"
 #include "tests/support/sim_fixture.h"
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "environment/run_environment.h"
-#include "sim/run.h"
+#include "sim/harness/run.h"
 #include "tests/support/sim_fixture.h"
 
 using testing_support::FileBytes;

@@ -8,7 +8,8 @@
 #include "environment/run_environment.h"
 #include "platform/bytes.h"
 #include "probes/firmware.h"
-#include "sim/firmware_device.h"
+#include "sim/core/low_blocks.h"
+#include "sim/devices/firmware_device.h"
 #include "tests/support/run_environment_setup.h"
 #include "tests/support/sim_fixture.h"
 

@@ -4,7 +4,8 @@
 
 #include <vector>
 
-#include "sim/disk_probes.h"
+#include "sim/core/text.h"
+#include "sim/devices/disk_probes.h"
 #include "tests/support/sim_fixture.h"
 
 using testing_support::SimMachine;

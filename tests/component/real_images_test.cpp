@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "probes/recovery_locator.h"
+#include "sim/core/text.h"
 #include "tests/support/disk_profiles.h"
 #include "tests/support/sim_fixture.h"
 

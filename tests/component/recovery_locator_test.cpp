@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "sim/drive_image.h"
-#include "sim/profile.h"
+#include "sim/disks/partition_table.h"
+#include "sim/profile/profile.h"
 #include "tests/support/disk_profiles.h"
 #include "tests/support/sim_fixture.h"
 

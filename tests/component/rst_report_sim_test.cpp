@@ -5,9 +5,10 @@
 #include <fstream>
 
 #include "environment/run_environment.h"
-#include "sim/profile.h"
-#include "sim/std_streams.h"
-#include "sim/storage_tool.h"
+#include "sim/profile/profile.h"
+#include "sim/programs/cmd_exe.h"
+#include "sim/programs/std_streams.h"
+#include "sim/programs/storage_tool.h"
 #include "tests/support/records.h"
 #include "tests/support/run_environment_setup.h"
 #include "tests/support/sim_fixture.h"

@@ -14,6 +14,7 @@
 #include "environment/run_environment.h"
 #include "platform/bytes.h"
 #include "probes/firmware.h"
+#include "sim/core/machine.h"
 #include "tests/support/fuzz_machine.h"
 
 namespace {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "probes/recovery_locator.h"
+#include "sim/core/machine.h"
 #include "tests/support/fuzz_machine.h"
 
 namespace {

@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "sim/drive_image.h"
-#include "sim/run.h"
+#include "sim/core/text.h"
+#include "sim/disks/disk_image.h"
+#include "sim/disks/partition_table.h"
+#include "sim/harness/run.h"
 #include "tests/support/sim_fixture.h"
 
 using testing::HasSubstr;

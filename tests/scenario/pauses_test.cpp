@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "sim/profile.h"
-#include "sim/run.h"
+#include "sim/core/text.h"
+#include "sim/harness/run.h"
+#include "sim/harness/run_files.h"
+#include "sim/profile/profile.h"
 #include "tests/support/sim_fixture.h"
 #include "tests/support/text_lines.h"
 

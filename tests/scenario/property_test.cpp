@@ -24,8 +24,9 @@
 #include <string>
 #include <vector>
 
-#include "sim/machine.h"
-#include "sim/run.h"
+#include "sim/core/machine.h"
+#include "sim/core/text.h"
+#include "sim/harness/run.h"
 #include "tests/support/sim_fixture.h"
 #include "tests/support/text_lines.h"
 #include "tests/support/wmi_values.h"
@@ -457,7 +458,7 @@ TEST(DiskSafetyProperty, RandomMachinesNeverCleanOrChangeOutsideTheGate) {
     int exitCode = -1;
     std::string faults;
     {
-      sim::Machine machine(m.profile, root);
+      sim::Notebook machine(m.profile, root);
       exitCode = sim::RunProduct(machine, m.commandLine);
       faults = CheckRun(m, machine, exitCode);
     }

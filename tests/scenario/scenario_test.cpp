@@ -13,8 +13,10 @@
 #include <sstream>
 
 #include "environment/run_environment.h"
-#include "sim/profile.h"
-#include "sim/run.h"
+#include "sim/core/text.h"
+#include "sim/harness/run.h"
+#include "sim/harness/run_files.h"
+#include "sim/profile/profile.h"
 #include "tests/support/disk_profiles.h"
 #include "tests/support/sim_fixture.h"
 #include "tests/support/wmi_values.h"

@@ -5,10 +5,12 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "sim/profile.h"
-#include "sim/run.h"
-#include "sim/storage_tool.h"
-#include "tests/support/disk_views.h"
+#include "sim/harness/account.h"
+#include "sim/harness/disk_views.h"
+#include "sim/harness/run.h"
+#include "sim/harness/run_files.h"
+#include "sim/profile/profile.h"
+#include "tests/support/disk_view_printers.h"
 #include "tests/support/sim_fixture.h"
 #include "tests/support/text_lines.h"
 

@@ -1,10 +1,13 @@
 // The simulated cmd.exe and storage tool.
+#include "sim/programs/cmd_exe.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "sim/profile.h"
-#include "sim/std_streams.h"
-#include "sim/storage_tool.h"
+#include "sim/core/text.h"
+#include "sim/profile/profile.h"
+#include "sim/programs/std_streams.h"
+#include "sim/programs/storage_tool.h"
 #include "tests/support/sim_fixture.h"
 #include "tools/rst_report.h"
 

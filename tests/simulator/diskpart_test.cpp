@@ -1,6 +1,6 @@
 // The simulated diskpart: each script line's effect on laid-out disks, read back from the
 // images by the simulator's table reader, the product's own label reader and the real tools.
-#include "sim/diskpart.h"
+#include "sim/programs/diskpart.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,9 +10,10 @@
 
 #include "platform/os.h"
 #include "probes/volume_label.h"
-#include "sim/drive_image.h"
-#include "sim/physical_drive.h"
-#include "sim/std_streams.h"
+#include "sim/disks/disk_image.h"
+#include "sim/disks/guid.h"
+#include "sim/disks/partition_table.h"
+#include "sim/programs/std_streams.h"
 #include "tests/support/disk_profiles.h"
 #include "tests/support/sim_fixture.h"
 

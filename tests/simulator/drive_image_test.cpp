@@ -1,7 +1,5 @@
 // The simulated drives and volumes: layouts as Windows reports them, labels read from the file
 // systems on the images, sparse storage, overlays and faults.
-#include "sim/drive_image.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -11,9 +9,13 @@
 
 #include "platform/bytes.h"
 #include "platform/os.h"
-#include "sim/physical_drive.h"
-#include "sim/profile.h"
-#include "sim/volumes.h"
+#include "sim/core/text.h"
+#include "sim/devices/physical_drive.h"
+#include "sim/disks/disk_image.h"
+#include "sim/disks/file_systems.h"
+#include "sim/disks/guid.h"
+#include "sim/disks/partition_table.h"
+#include "sim/profile/profile.h"
 #include "tests/support/disk_profiles.h"
 #include "tests/support/sim_fixture.h"
 

@@ -1,5 +1,5 @@
 // Machine profiles: what a person may write, and the messages for what is wrong.
-#include "sim/profile.h"
+#include "sim/profile/profile.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "probes/recovery_locator.h"
-#include "sim/machine.h"
+#include "sim/core/machine.h"
 
 namespace testing_support {
 

@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "sim/machine.h"
+#include "sim/core/machine.h"
+#include "sim/core/text.h"
+#include "sim/harness/notebook.h"
 
 namespace fuzzing {
 
@@ -63,7 +65,7 @@ class FuzzMachine {
         std::filesystem::temp_directory_path() / ("cachesetup-fuzz-" + std::to_string(::getpid()));
     std::filesystem::remove_all(root_);
     std::filesystem::create_directories(root_);
-    machine_ = std::make_unique<sim::Machine>(std::move(profile), root_);
+    machine_ = std::make_unique<sim::Notebook>(std::move(profile), root_);
   }
   ~FuzzMachine() {
     machine_.reset();

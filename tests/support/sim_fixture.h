@@ -9,8 +9,9 @@
 #include <memory>
 #include <string>
 
-#include "sim/machine.h"
-#include "sim/profile.h"
+#include "sim/core/machine.h"
+#include "sim/harness/notebook.h"
+#include "sim/profile/profile.h"
 
 namespace testing_support {
 
@@ -50,7 +51,7 @@ class TempDir {
 // A machine with its own folder; the machine is destroyed before the folder.
 struct SimMachine {
   explicit SimMachine(sim::Profile profile = sim::Profile{})
-      : machine(std::make_unique<sim::Machine>(std::move(profile), dir.path())) {}
+      : machine(std::make_unique<sim::Notebook>(std::move(profile), dir.path())) {}
   sim::Machine& operator*() { return *machine; }
   sim::Machine* operator->() { return machine.get(); }
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "sim/machine.h"
+#include "sim/core/machine.h"
 
 namespace testing_support {
 

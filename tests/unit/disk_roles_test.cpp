@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "sim/core/text.h"
 #include "tests/support/sim_fixture.h"
 #include "tests/support/text_lines.h"
 #include "textout/format.h"

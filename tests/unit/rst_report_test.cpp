@@ -5,6 +5,7 @@
 #include <climits>
 #include <sstream>
 
+#include "sim/core/text.h"
 #include "tests/support/records.h"
 #include "tests/support/sim_fixture.h"
 

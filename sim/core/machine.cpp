@@ -1,0 +1,228 @@
+#include "sim/core/machine.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+#include <type_traits>
+
+#include "sim/core/text.h"
+
+namespace sim {
+
+namespace {
+Machine* g_current = nullptr;
+
+std::vector<std::wstring> SplitPath(const std::wstring& path) {
+  std::vector<std::wstring> parts;
+  std::wstring part;
+  for (wchar_t c : path) {
+    if (c == L'\\' || c == L'/') {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+    } else {
+      part.push_back(c);
+    }
+  }
+  if (!part.empty()) parts.push_back(part);
+  return parts;
+}
+}  // namespace
+
+std::string PrepareRunFolder(const std::filesystem::path& dir) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (fs::exists(dir, ec)) {
+    if (!fs::is_directory(dir, ec)) return "output folder " + dir.string() + " is not a folder";
+    const bool empty = fs::is_empty(dir, ec);
+    if (!empty) {
+      if (!fs::exists(dir / kRunMarker, ec)) {
+        return "output folder " + dir.string() +
+               " is not empty and holds no earlier run; refusing to empty it";
+      }
+      for (const auto& entry : fs::directory_iterator(dir, ec)) fs::remove_all(entry.path(), ec);
+    }
+  } else {
+    fs::create_directories(dir, ec);
+    if (ec) return "cannot create output folder " + dir.string() + ": " + ec.message();
+  }
+  std::ofstream marker(dir / kRunMarker);
+  marker << "This folder was laid out by cachesetup-sim; the next run empties it.\n";
+  if (!marker) return "cannot write in output folder " + dir.string();
+  return std::string();
+}
+
+Machine::Machine(Profile profile, std::filesystem::path root)
+    : profile_(std::move(profile)), root_(std::move(root)) {
+  std::error_code ec;
+  std::filesystem::create_directories(HostPath(profile_.system_dir), ec);
+  std::filesystem::create_directories(HostPath(profile_.windows_dir), ec);
+  if (profile_.temp_folder) {
+    std::filesystem::create_directories(HostPath(profile_.windows_dir + L"\\Temp"), ec);
+  }
+  g_current = this;
+}
+
+Machine::~Machine() {
+  if (g_current == this) g_current = nullptr;
+}
+
+Machine& Current() {
+  if (g_current == nullptr) {
+    std::fputs("sim: no simulated machine is installed\n", stderr);
+    std::abort();
+  }
+  return *g_current;
+}
+
+bool HasCurrent() { return g_current != nullptr; }
+
+std::filesystem::path Machine::HostPath(const std::wstring& windowsPath) const {
+  namespace fs = std::filesystem;
+  std::vector<std::wstring> parts = SplitPath(windowsPath);
+  fs::path host = root_;
+  bool first = true;
+  for (std::wstring part : parts) {
+    if (first && part.size() == 2 && part[1] == L':') part = part.substr(0, 1);
+    first = false;
+    if (part == L".") continue;
+    const std::wstring wanted = UpperPath(part);
+    std::error_code ec;
+    bool matched = false;
+    if (fs::is_directory(host, ec)) {
+      for (const auto& entry : fs::directory_iterator(host, ec)) {
+        if (UpperPath(FromUtf8(entry.path().filename().string())) == wanted) {
+          host = entry.path();
+          matched = true;
+          break;
+        }
+      }
+    }
+    if (!matched) host /= ToUtf8(part);
+  }
+  return host;
+}
+
+std::optional<std::string> Machine::ReadFile(const std::wstring& windowsPath) const {
+  std::ifstream in(HostPath(windowsPath), std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream data;
+  data << in.rdbuf();
+  return data.str();
+}
+
+bool Machine::WriteFile(const std::wstring& windowsPath, const std::string& bytes, bool append) {
+  std::ofstream out(HostPath(windowsPath),
+                    std::ios::binary | (append ? std::ios::app : std::ios::trunc));
+  if (!out) return false;
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+bool Machine::Faulted(const std::string& op, const std::string& target) const {
+  for (const std::string& fault : profile_.faults) {
+    if (fault == op) return true;
+    if (!target.empty() && fault == op + ":" + target) return true;
+  }
+  return false;
+}
+
+os::LocalTime Machine::Now() const {
+  // Civil-date arithmetic on the start time plus the elapsed virtual seconds.
+  const os::LocalTime& s = profile_.clock;
+  auto daysFromCivil = [](long long y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<long long>(doe) - 719468;
+  };
+  long long seconds =
+      daysFromCivil(s.year, static_cast<unsigned>(s.month), static_cast<unsigned>(s.day)) *
+          86400LL +
+      s.hour * 3600LL + s.minute * 60LL + s.second + static_cast<long long>(elapsed_ms_ / 1000);
+  long long days = seconds / 86400;
+  long long rem = seconds % 86400;
+  if (rem < 0) {
+    rem += 86400;
+    --days;
+  }
+  days += 719468;
+  const long long era = (days >= 0 ? days : days - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(days - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+  const long long y = static_cast<long long>(yoe) + era * 400 + (m <= 2);
+  return os::LocalTime{static_cast<int>(y),
+                       static_cast<int>(m),
+                       static_cast<int>(d),
+                       static_cast<int>(rem / 3600),
+                       static_cast<int>((rem % 3600) / 60),
+                       static_cast<int>(rem % 60)};
+}
+
+void Machine::RegisterProgram(const std::wstring& path, Program program) {
+  programs_[UpperPath(path)] = std::move(program);
+}
+
+const Program* Machine::FindProgram(const std::wstring& path) const {
+  auto it = programs_.find(UpperPath(path));
+  return it == programs_.end() ? nullptr : &it->second;
+}
+
+os::RawHandle Machine::AddObject(std::unique_ptr<Object> object) {
+  const os::RawHandle h = next_handle_;
+  next_handle_ += 4;
+  objects_.emplace(h, std::move(object));
+  return h;
+}
+
+Machine::Object* Machine::FindObject(os::RawHandle handle) const {
+  auto it = objects_.find(handle);
+  return it == objects_.end() ? nullptr : it->second.get();
+}
+
+bool Machine::CloseObject(os::RawHandle handle) { return objects_.erase(handle) != 0; }
+
+bool Machine::Object::Seek(std::int64_t, std::uint32_t, std::uint32_t* error) {
+  *error = os::kErrorInvalidFunction;
+  return false;
+}
+bool Machine::Object::Read(void*, std::uint32_t, std::uint32_t* read, std::uint32_t* error) {
+  *read = 0;
+  *error = os::kErrorInvalidFunction;
+  return false;
+}
+bool Machine::Object::Write(const void*, std::uint32_t, std::uint32_t* written,
+                            std::uint32_t* error) {
+  *written = 0;
+  *error = os::kErrorAccessDenied;
+  return false;
+}
+bool Machine::Object::Ioctl(std::uint32_t, const void*, std::uint32_t, void*, std::uint32_t,
+                            std::uint32_t* returned, std::uint32_t* error) {
+  *returned = 0;
+  *error = os::kErrorInvalidFunction;
+  return false;
+}
+
+bool Machine::Object::MovePosition(std::uint64_t* position, std::int64_t offset,
+                                   std::uint32_t method, const std::function<std::uint64_t()>& size,
+                                   std::uint32_t* error) {
+  const std::int64_t base = method == os::kFileBegin ? 0
+                            : method == os::kFileEnd ? static_cast<std::int64_t>(size())
+                                                     : static_cast<std::int64_t>(*position);
+  if (base + offset < 0) {
+    *error = os::kErrorInvalidParameter;
+    return false;
+  }
+  *position = static_cast<std::uint64_t>(base + offset);
+  return true;
+}
+
+}  // namespace sim

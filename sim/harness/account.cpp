@@ -1,0 +1,373 @@
+#include "sim/harness/account.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+
+#include "sim/core/text.h"
+#include "sim/harness/disk_views.h"
+#include "sim/programs/diskpart.h"
+#include "sim/programs/storage_tool.h"
+
+namespace sim {
+
+namespace {
+
+constexpr std::size_t kColumns = 100;
+constexpr std::size_t kBarInner = 80;  // "  before  [" + 80 + "] gpt" = 95 columns
+
+std::string Size(std::uint64_t bytes) {
+  char text[32];
+  if (bytes < (1ull << 30)) {
+    std::snprintf(text, sizeof(text), "%llu MB", static_cast<unsigned long long>(bytes >> 20));
+  } else {
+    std::snprintf(text, sizeof(text), "%.1f GB", static_cast<double>(bytes) / (1ull << 30));
+  }
+  return text;
+}
+
+std::string Clock(std::uint64_t ms) {
+  char text[48];
+  std::snprintf(text, sizeof(text), "%02llu:%02llu", static_cast<unsigned long long>(ms / 60000),
+                static_cast<unsigned long long>(ms / 1000 % 60));
+  return text;
+}
+
+std::string YesNo(bool b) { return b ? "yes" : "no"; }
+
+// Writes `text` after `indent` blanks, broken at blanks so that no line passes the last column.
+void Wrapped(std::ostream& out, std::size_t indent, const std::string& text) {
+  const std::size_t width = kColumns - indent;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t take = text.size() - at;
+    if (take > width) {
+      const std::size_t blank = text.rfind(' ', at + width);
+      take = blank != std::string::npos && blank > at ? blank - at : width;
+    }
+    out << std::string(indent, ' ') << text.substr(at, take) << "\n";
+    at += take;
+    while (at < text.size() && text[at] == ' ') ++at;
+  }
+}
+
+void PrintFile(Machine& machine, const std::wstring& path, std::ostream& out) {
+  const std::optional<std::string> bytes = machine.ReadFile(path);
+  out << "\n" << ToUtf8(path);
+  if (!bytes) {
+    out << ": not written\n";
+    return;
+  }
+  out << " (" << bytes->size() << " bytes)" << (bytes->empty() ? ": empty\n" : ":\n");
+  std::string line;
+  for (char c : *bytes) {
+    if (c == '\r') continue;
+    if (c != '\n') {
+      line.push_back(c);
+      continue;
+    }
+    out << "  " << line << "\n";
+    line.clear();
+  }
+  if (!line.empty()) out << "  " << line << "\n";
+}
+
+// ---- Disk bars -----------------------------------------------------------------------------
+
+struct Segment {
+  std::string label;
+  std::uint64_t bytes = 0;
+  bool free = false;
+  std::size_t width = 0;
+};
+
+std::string PartitionLabel(const PartitionView& p) {
+  if (p.label && !p.label->empty()) return *p.label;
+  if (p.type_name == "Microsoft reserved") return "MSR";
+  if (p.type_name == "EFI system") return "EFI";
+  if (!p.type_name.empty() && p.fs == "RAW") return p.type_name;
+  return p.fs == "RAW" ? "raw" : p.fs;
+}
+
+// The disk as a bar of kBarInner characters: each partition and each larger free space gets a
+// share of the width by its size, but at least enough for a short label.
+std::string Bar(const DiskView& d) {
+  std::vector<Segment> segments;
+  const std::uint64_t gapShown = std::max<std::uint64_t>(d.bytes / 200, 16ull << 20);
+  std::uint64_t at = 0;
+  for (const PartitionView& p : d.partitions) {
+    if (p.offset > at && p.offset - at >= gapShown) segments.push_back({"", p.offset - at, true});
+    segments.push_back({PartitionLabel(p), p.length, false});
+    at = std::max(at, p.offset + p.length);
+  }
+  if (d.bytes > at && d.bytes - at >= gapShown) segments.push_back({"", d.bytes - at, true});
+  if (segments.empty() || (segments.size() == 1 && segments[0].free)) {
+    std::string inner = d.style == "raw"   ? "(no partition table)"
+                        : d.style == "gpt" ? "(empty GPT)"
+                                           : "(empty MBR)";
+    inner.resize(kBarInner, ' ');
+    return "[" + inner + "]";
+  }
+  for (Segment& s : segments) {
+    if (s.free && s.label.empty()) s.label = "free";
+  }
+  const std::size_t room = kBarInner - (segments.size() - 1);
+  std::vector<std::size_t> least(segments.size());
+  std::size_t total = 0;
+  for (std::size_t i = 0; i < segments.size(); ++i) {
+    const Segment& s = segments[i];
+    least[i] = std::clamp<std::size_t>(s.label.size(), 1, 10);
+    const double share = static_cast<double>(s.bytes) / static_cast<double>(d.bytes);
+    segments[i].width = std::max(
+        least[i], static_cast<std::size_t>(std::lround(share * static_cast<double>(room))));
+    total += segments[i].width;
+  }
+  // Give back what the least widths took, from the widest, or hand out what is left over.
+  while (total != room) {
+    std::size_t pick = 0;
+    for (std::size_t i = 1; i < segments.size(); ++i) {
+      if (segments[i].width - least[i] > segments[pick].width - least[pick]) pick = i;
+    }
+    if (total > room) {
+      if (segments[pick].width == least[pick]) break;  // too many partitions to draw
+      --segments[pick].width;
+      --total;
+    } else {
+      ++segments[pick].width;
+      ++total;
+    }
+  }
+  std::string bar = "[";
+  for (std::size_t i = 0; i < segments.size(); ++i) {
+    const Segment& s = segments[i];
+    if (i != 0) bar += '|';
+    std::string cell = s.label.substr(0, s.width);
+    cell.resize(s.width, s.free ? ' ' : '.');
+    bar += cell;
+  }
+  return bar + "]";
+}
+
+void PrintPartitions(const DiskView& d, std::ostream& out) {
+  for (const PartitionView& p : d.partitions) {
+    char line[200];
+    const std::string label = p.label ? "\"" + *p.label + "\"" : "-";
+    std::snprintf(line, sizeof(line), "          %2u  %-11s %-9s %-9s at %-9s %-17s", p.number,
+                  label.c_str(), p.fs.c_str(), Size(p.length).c_str(), Size(p.offset).c_str(),
+                  (p.type_name.empty() ? p.type : p.type_name).c_str());
+    std::string text = line;
+    if (p.attributes && *p.attributes != 0) {
+      char attributes[32];
+      std::snprintf(attributes, sizeof(attributes), " attr 0x%016llX",
+                    static_cast<unsigned long long>(*p.attributes));
+      text += attributes;
+    }
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    out << text << "\n";
+  }
+}
+
+void PrintDisks(Machine& machine, std::ostream& out) {
+  const std::vector<DiskView> after = ViewDisks(machine);
+  const std::vector<DiskView>* before = DisksBefore(machine);
+  out << "\nDisks before and after the run:\n";
+  if (after.empty()) out << "  (none)\n";
+  for (const DiskView& d : after) {
+    const DiskView* was = before != nullptr && d.disk < static_cast<int>(before->size())
+                              ? &(*before)[static_cast<std::size_t>(d.disk)]
+                              : nullptr;
+    const Disk& profile = machine.profile().disks[static_cast<std::size_t>(d.disk)];
+    std::string title = "  disk " + std::to_string(d.disk) + ", " +
+                        (d.drive ? "drive " + std::to_string(*d.drive) : "no physical drive") +
+                        ", " + Size(d.bytes);
+    const std::string model = WmiText(profile, L"Model", WmiNumbers::kShown);
+    if (!model.empty()) title += ", " + model;
+    const StorageToolState& tool = StorageTool(machine);
+    if (profile.rst && !profile.rst->id.empty()) {
+      if (profile.rst->id == tool.cache_device) title += ", the tool's cache device";
+      if (profile.rst->id == tool.accelerated_disk) title += ", accelerated";
+    }
+    const bool changed = was != nullptr && !(*was == d);
+    if (was == nullptr) {
+      title += ": (no picture from before the run)";
+    } else if (!changed) {
+      title += ": unchanged";
+    } else {
+      title += ": CHANGED";
+    }
+    out << "\n" << title.substr(0, kColumns) << "\n";
+    if (was != nullptr && changed) {
+      out << "  before  " << Bar(*was) << " " << was->style << "\n";
+      PrintPartitions(*was, out);
+      out << "  after   " << Bar(d) << " " << d.style << "\n";
+    } else {
+      out << "          " << Bar(d) << " " << d.style << "\n";
+    }
+    PrintPartitions(d, out);
+  }
+}
+
+std::string DeviceName(const Machine& machine, const std::string& id) {
+  for (const Disk& d : machine.profile().disks) {
+    if (d.rst && d.rst->id == id) return id + " (" + d.rst->model + ", " + d.rst->size + ")";
+  }
+  return id + " (not a device the tool lists)";
+}
+
+void PrintStorageTool(Machine& machine, std::ostream& out) {
+  const StorageToolState& tool = StorageTool(machine);
+  out << "\nStorage tool after the run:\n";
+  if (machine.FindProgram(StorageToolPath(machine)) == nullptr) {
+    out << "  " << ToUtf8(StorageToolPath(machine)) << " is not on this machine\n";
+    return;
+  }
+  out << "  commands received: " << tool.commands.size()
+      << "; metadata deleted: " << YesNo(tool.metadata_deleted) << "\n";
+  if (tool.cache_device.empty()) {
+    out << "  no cache volume\n";
+  } else {
+    out << "  cache volume on " << DeviceName(machine, tool.cache_device) << ", size "
+        << (tool.cache_size.empty() ? std::string("the whole device") : tool.cache_size + " GB")
+        << "\n";
+  }
+  if (tool.accelerated_disk.empty()) {
+    out << "  no disk accelerated\n";
+  } else {
+    out << "  accelerated disk " << DeviceName(machine, tool.accelerated_disk) << ", mode "
+        << tool.mode << "\n";
+  }
+}
+
+void PrintProfile(const Profile& p, std::ostream& out) {
+  out << "cachesetup-sim: " << ToUtf8(p.source) << "\n";
+  char clock[32];
+  std::snprintf(clock, sizeof(clock), "%04u-%02u-%02u %02u:%02u:%02u", p.clock.year, p.clock.month,
+                p.clock.day, p.clock.hour, p.clock.minute, p.clock.second);
+  out << "  Windows " << p.windows_bits << "-bit in " << ToUtf8(p.windows_dir) << " (system "
+      << ToUtf8(p.system_dir) << (p.temp_folder ? "" : ", no Temp folder") << "), clock " << clock
+      << "\n";
+  out << "  memory "
+      << (p.memory_kb ? std::to_string(*p.memory_kb / 1024) + " MB" : std::string("(query fails)"));
+  if (p.firmware) {
+    out << "; firmware IFFS " << YesNo(p.firmware->IFFS) << ", RAID0 " << YesNo(p.firmware->RAID0)
+        << ", ISRT " << YesNo(p.firmware->ISRT) << ", Diskeeper " << YesNo(p.firmware->Diskeeper)
+        << "\n";
+  } else {
+    out << "; no firmware control device\n";
+  }
+  out << "  service installer " << (p.installer ? "present" : "absent") << "; storage tool "
+      << (p.storage_tool ? "present" : "absent")
+      << (p.storage_report.empty() ? "" : ", report from " + p.storage_report.string()) << "\n";
+  if (!p.faults.empty()) {
+    std::string faults;
+    for (const std::string& f : p.faults) faults += (faults.empty() ? "" : ", ") + f;
+    Wrapped(out, 2, "faults: " + faults);
+  }
+  out << "  disks, in WMI order:\n";
+  if (p.disks.empty()) out << "    (none)\n";
+  for (std::size_t i = 0; i < p.disks.size(); ++i) {
+    const Disk& d = p.disks[i];
+    std::string line = "    " + std::to_string(i) + "  " +
+                       (d.drive ? "drive " + std::to_string(*d.drive) : "no drive") + "  ";
+    const std::string media = WmiText(d, L"MediaType", WmiNumbers::kShown);
+    line += (media.empty() ? std::string("(no media type)") : media) + "  ";
+    switch (d.rotation.kind) {
+      case Rotation::Kind::Rate:
+        line += "rotation " + std::to_string(d.rotation.rate);
+        break;
+      case Rotation::Kind::NoOpen:
+        line += "rotation: drive does not open";
+        break;
+      case Rotation::Kind::NoSmart:
+        line += "rotation: no SMART";
+        break;
+      case Rotation::Kind::IdentifyFails:
+        line += "rotation: IDENTIFY fails";
+        break;
+    }
+    line += d.rst ? "  tool id " + d.rst->id + " " + d.rst->size : "  not listed by the tool";
+    out << line.substr(0, kColumns) << "\n";
+  }
+}
+
+void PrintTranscript(Machine& machine, std::ostream& out) {
+  out << "\nChild processes and pauses (virtual time since the start):\n";
+  if (machine.transcript().empty()) out << "  (none)\n";
+  const std::vector<DiskpartRun>& diskpart = Diskpart(machine).runs;
+  std::uint64_t elapsed = 0;
+  for (std::size_t i = 0; i < machine.transcript().size(); ++i) {
+    const TranscriptEntry& e = machine.transcript()[i];
+    const std::string time = "  " + Clock(elapsed) + "  ";
+    if (e.kind != "run") {
+      out << time << e.kind << " " << e.value << " ms\n";
+      elapsed += e.value;
+      continue;
+    }
+    const std::string exit = "  -> exit " + std::to_string(e.value);
+    const std::string whole = ToUtf8(e.program) + " " + ToUtf8(e.parameters);
+    if (time.size() + whole.size() + exit.size() <= kColumns) {
+      out << time << whole << exit << "\n";
+    } else {
+      out << time << ToUtf8(e.program) << exit << "\n";
+      Wrapped(out, time.size() + 4, ToUtf8(e.parameters));
+    }
+    for (const DiskpartRun& run : diskpart) {
+      if (run.transcript_line != i) continue;
+      const std::string indent(time.size() + 4, ' ');
+      if (run.failed_line.empty() && run.exit_code == 0) {
+        out << indent << "diskpart applied all " << run.applied.size() << " lines\n";
+      } else {
+        out << indent << "diskpart applied " << run.applied.size() << " of " << run.lines.size()
+            << " lines"
+            << (run.failed_line.empty() ? std::string()
+                                        : " and stopped at \"" + run.failed_line + "\"")
+            << ":\n";
+        std::string said = run.error;
+        std::string line;
+        for (char c : said + "\n") {
+          if (c == '\r') continue;
+          if (c == '\n') {
+            if (!line.empty()) Wrapped(out, indent.size() + 2, line);
+            line.clear();
+          } else {
+            line.push_back(c);
+          }
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void PrintAccount(Machine& machine, int exitCode, std::ostream& out) {
+  const Profile& p = machine.profile();
+  PrintProfile(p, out);
+  PrintTranscript(machine, out);
+  if (!machine.console().empty()) {
+    out << "\nThe product's standard output:\n";
+    std::string line;
+    for (char c : ToUtf8(machine.console()) + "\n") {
+      if (c == '\r') continue;
+      if (c == '\n') {
+        if (!line.empty()) out << "  " << line << "\n";
+        line.clear();
+      } else {
+        line.push_back(c);
+      }
+    }
+  }
+  const std::wstring temp = p.windows_dir + L"\\Temp\\";
+  PrintFile(machine, temp + L"TempProc.log", out);
+  PrintFile(machine, temp + L"TScriptClean2ndHDD.txt", out);
+  PrintFile(machine, temp + L"TScriptCreate2ndHDD.txt", out);
+  PrintDisks(machine, out);
+  PrintStorageTool(machine, out);
+  out << "\nExit code: " << exitCode << "; virtual time " << machine.elapsed_ms() / 1000.0
+      << " s\n";
+  out << "Files (transcript.tsv, after.json, C/Windows/Temp, disks) are in\n  "
+      << machine.root().string() << "\n";
+}
+
+}  // namespace sim

@@ -1,0 +1,17 @@
+// The files a run leaves in the machine's root folder: transcript.tsv and after.json.
+#pragma once
+
+#include <string>
+
+#include "sim/core/machine.h"
+
+namespace sim {
+
+// transcript.tsv: one line per event, fields separated by one tab, UTF-8, LF.
+std::string TranscriptText(const Machine& machine);
+// after.json: the simulated machine after the run.
+std::string AfterJson(Machine& machine);
+// Writes transcript.tsv and after.json into the machine's root folder.
+bool WriteRunFiles(Machine& machine);
+
+}  // namespace sim

@@ -1,0 +1,333 @@
+#include "sim/profile/profile.h"
+
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+
+#include "sim/core/text.h"
+#include "sim/profile/default_profile.h"
+
+namespace sim {
+
+namespace {
+
+using Json = nlohmann::json;
+
+// Reads one JSON object strictly: every key must be known and of its type.
+class Reader {
+ public:
+  Reader(const std::string& file, std::string where) : file_(file), where_(std::move(where)) {}
+
+  [[noreturn]] void Fail(const std::string& key, const std::string& what) const {
+    throw ProfileError(file_ + ": key '" + Path(key) + "': " + what);
+  }
+  std::string Path(const std::string& key) const {
+    return where_.empty() ? key : where_ + "." + key;
+  }
+
+  void Only(const Json& object, std::initializer_list<const char*> known) const {
+    if (!object.is_object())
+      throw ProfileError(file_ + ": '" + (where_.empty() ? "(top)" : where_) +
+                         "' must be an object");
+    std::set<std::string> names(known.begin(), known.end());
+    for (auto it = object.begin(); it != object.end(); ++it) {
+      if (names.count(it.key()) == 0) Fail(it.key(), "unknown key");
+    }
+  }
+
+  bool Bool(const Json& v, const std::string& key) const {
+    if (!v.is_boolean()) Fail(key, "must be true or false");
+    return v.get<bool>();
+  }
+  long long Integer(const Json& v, const std::string& key, long long lo, long long hi) const {
+    if (!v.is_number_integer()) Fail(key, "must be a whole number");
+    long long n = 0;
+    if (v.is_number_unsigned()) {
+      const auto u = v.get<unsigned long long>();
+      if (u > static_cast<unsigned long long>(hi)) Fail(key, "out of range");
+      n = static_cast<long long>(u);
+    } else {
+      n = v.get<long long>();
+    }
+    if (n < lo || n > hi)
+      Fail(key, "must lie between " + std::to_string(lo) + " and " + std::to_string(hi));
+    return n;
+  }
+  std::string Text(const Json& v, const std::string& key) const {
+    if (!v.is_string()) Fail(key, "must be a text");
+    return v.get<std::string>();
+  }
+  std::wstring WText(const Json& v, const std::string& key) const { return FromUtf8(Text(v, key)); }
+
+  Reader Sub(const std::string& key) const { return Reader(file_, Path(key)); }
+
+ private:
+  const std::string& file_;
+  std::string where_;
+};
+
+os::LocalTime ParseClock(const Reader& r, const std::string& text) {
+  os::LocalTime t;
+  char tail = 0;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &t.year, &t.month, &t.day, &t.hour,
+                  &t.minute, &t.second, &tail) != 6 ||
+      t.year < 1601 || t.year > 9999 || t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 ||
+      t.hour > 23 || t.minute > 59 || t.second > 59 || t.hour < 0 || t.minute < 0 || t.second < 0) {
+    r.Fail("clock", "must be a time 'YYYY-MM-DD hh:mm:ss'");
+  }
+  return t;
+}
+
+// Win32_DiskDrive properties WMI types as 32-bit integers and as booleans; the rest are texts.
+const std::set<std::string> kIntegerProperties = {
+    "Index",        "Partitions",   "SCSIBus",        "SCSILogicalUnit",  "SCSIPort",
+    "SCSITargetId", "Signature",    "BytesPerSector", "SectorsPerTrack",  "TotalCylinders",
+    "TotalHeads",   "TotalSectors", "TotalTracks",    "TracksPerCylinder"};
+const std::set<std::string> kBoolProperties = {"MediaLoaded", "NeedsCleaning"};
+
+std::vector<WmiProperty> ParseWmi(const Reader& r, const Json& object) {
+  if (!object.is_object()) r.Fail("wmi", "must be an object");
+  const Reader w = r.Sub("wmi");
+  std::vector<WmiProperty> out;
+  for (auto it = object.begin(); it != object.end(); ++it) {
+    WmiProperty p;
+    p.name = FromUtf8(it.key());
+    const Json& v = it.value();
+    if (v.is_null()) {
+      p.value.kind = os::WmiValue::Kind::Null;
+    } else if (kIntegerProperties.count(it.key()) != 0) {
+      // WMI hands uint32 properties over as VT_I4: the bits of the unsigned value.
+      p.value.kind = os::WmiValue::Kind::Int32;
+      p.value.i32 = static_cast<std::int32_t>(
+          static_cast<std::uint32_t>(w.Integer(v, it.key(), -2147483648LL, 4294967295LL)));
+    } else if (kBoolProperties.count(it.key()) != 0) {
+      p.value.kind = os::WmiValue::Kind::Bool;
+      p.value.boolean = w.Bool(v, it.key());
+    } else if (v.is_number_integer()) {
+      // uint64 properties such as Size arrive as decimal text.
+      p.value.kind = os::WmiValue::Kind::Text;
+      p.value.text = FromUtf8(v.dump());
+    } else {
+      p.value.kind = os::WmiValue::Kind::Text;
+      p.value.text = w.WText(v, it.key());
+    }
+    out.push_back(std::move(p));
+  }
+  return out;
+}
+
+Disk ParseDisk(const Reader& r, const Json& object, const std::filesystem::path& base) {
+  r.Only(object, {"drive", "wmi", "rotation", "image", "size_mb", "style", "partitions", "letters",
+                  "rst", "comment"});
+  Disk d;
+  if (object.contains("wmi")) d.wmi = ParseWmi(r, object["wmi"]);
+  // The drive number defaults to the WMI Index.
+  for (const WmiProperty& p : d.wmi) {
+    if (p.name == L"Index" && p.value.kind == os::WmiValue::Kind::Int32) d.drive = p.value.i32;
+  }
+  if (object.contains("drive")) {
+    if (object["drive"].is_null()) {
+      d.drive.reset();
+    } else {
+      d.drive = static_cast<int>(r.Integer(object["drive"], "drive", 0, 1000));
+    }
+  }
+  if (object.contains("rotation")) {
+    const Json& v = object["rotation"];
+    if (v.is_number_integer()) {
+      d.rotation.rate = static_cast<std::uint16_t>(r.Integer(v, "rotation", 0, 65535));
+    } else {
+      const std::string s = r.Text(v, "rotation");
+      if (s == "no-open")
+        d.rotation.kind = Rotation::Kind::NoOpen;
+      else if (s == "no-smart")
+        d.rotation.kind = Rotation::Kind::NoSmart;
+      else if (s == "identify-fails")
+        d.rotation.kind = Rotation::Kind::IdentifyFails;
+      else
+        r.Fail("rotation",
+               "must be a number 0-65535, \"no-open\", \"no-smart\" or \"identify-fails\"");
+    }
+  }
+  if (object.contains("image")) {
+    d.image = base / r.Text(object["image"], "image");
+    if (object.contains("size_mb") || object.contains("partitions") || object.contains("style")) {
+      r.Fail("image", "an image disk takes no size_mb, style or partitions");
+    }
+  }
+  if (object.contains("size_mb"))
+    d.size_mb = static_cast<std::uint64_t>(r.Integer(object["size_mb"], "size_mb", 1, 1LL << 24));
+  if (object.contains("style")) {
+    d.style = r.Text(object["style"], "style");
+    if (d.style != "mbr" && d.style != "gpt") r.Fail("style", "must be \"mbr\" or \"gpt\"");
+  }
+  if (object.contains("partitions")) {
+    const Json& list = object["partitions"];
+    if (!list.is_array()) r.Fail("partitions", "must be a list");
+    std::uint64_t total = 0;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      const Reader p = r.Sub("partitions[" + std::to_string(i) + "]");
+      p.Only(list[i], {"fs", "label", "size_mb", "letter", "comment"});
+      Partition part;
+      if (list[i].contains("fs")) {
+        part.fs = p.Text(list[i]["fs"], "fs");
+        if (part.fs != "ntfs" && part.fs != "fat32" && part.fs != "bitlocker" && part.fs != "raw") {
+          p.Fail("fs", "must be \"ntfs\", \"fat32\", \"bitlocker\" or \"raw\"");
+        }
+      }
+      if (list[i].contains("label")) part.label = p.WText(list[i]["label"], "label");
+      if (!list[i].contains("size_mb")) p.Fail("size_mb", "is required");
+      part.size_mb =
+          static_cast<std::uint64_t>(p.Integer(list[i]["size_mb"], "size_mb", 1, 1LL << 24));
+      if (list[i].contains("letter")) {
+        const std::string letter = p.Text(list[i]["letter"], "letter");
+        if (letter.size() != 1 || letter[0] < 'A' || letter[0] > 'Z')
+          p.Fail("letter", "must be one letter A-Z");
+        part.letter = static_cast<wchar_t>(letter[0]);
+      }
+      total += part.size_mb;
+      d.partitions.push_back(part);
+    }
+    if (d.size_mb == 0) r.Fail("size_mb", "is required for a disk with partitions");
+    if (total + 2 > d.size_mb)
+      r.Fail("partitions", "do not fit in size_mb (1 MB is kept at each end)");
+  }
+  if (object.contains("letters")) {
+    const Json& letters = object["letters"];
+    if (!letters.is_object()) r.Fail("letters", "must be an object");
+    const Reader l = r.Sub("letters");
+    for (auto it = letters.begin(); it != letters.end(); ++it) {
+      if (it.key().size() != 1 || it.key()[0] < 'A' || it.key()[0] > 'Z')
+        l.Fail(it.key(), "must be one letter A-Z");
+      d.letters[static_cast<wchar_t>(it.key()[0])] =
+          static_cast<int>(l.Integer(it.value(), it.key(), 1, 128));
+    }
+  }
+  if (object.contains("rst")) {
+    const Reader s = r.Sub("rst");
+    const Json& rst = object["rst"];
+    s.Only(rst, {"id", "type", "disk_type", "state", "size", "free_size", "system_disk", "usage",
+                 "serial", "model"});
+    RstView v;
+    auto take = [&](const char* key, std::string* field) {
+      if (rst.contains(key)) *field = s.Text(rst[key], key);
+    };
+    take("id", &v.id);
+    take("type", &v.type);
+    take("disk_type", &v.disk_type);
+    take("state", &v.state);
+    take("size", &v.size);
+    take("free_size", &v.free_size);
+    take("system_disk", &v.system_disk);
+    take("usage", &v.usage);
+    take("serial", &v.serial);
+    take("model", &v.model);
+    d.rst = v;
+  }
+  return d;
+}
+
+}  // namespace
+
+Profile ParseProfile(const std::string& text, const std::string& file,
+                     const std::filesystem::path& base) {
+  Json root;
+  try {
+    root = Json::parse(text, nullptr, true, /*ignore_comments=*/true);
+  } catch (const Json::exception& e) {
+    // Not only syntax errors: a number beyond the range of a double is out_of_range.
+    throw ProfileError(file + ": invalid JSON: " + e.what());
+  }
+  const Reader r(file, "");
+  r.Only(root, {"windows", "clock", "memory_kb", "firmware", "installer", "storage_tool",
+                "storage_report", "disks", "faults", "arguments", "comment"});
+  Profile p;
+  p.source = FromUtf8(file);
+  if (root.contains("windows")) {
+    const Reader w = r.Sub("windows");
+    const Json& win = root["windows"];
+    w.Only(win, {"bits", "windows_dir", "system_dir", "temp_folder"});
+    if (win.contains("bits")) {
+      p.windows_bits = static_cast<int>(w.Integer(win["bits"], "bits", 32, 64));
+      if (p.windows_bits != 32 && p.windows_bits != 64) w.Fail("bits", "must be 32 or 64");
+    }
+    if (win.contains("windows_dir")) p.windows_dir = w.WText(win["windows_dir"], "windows_dir");
+    if (win.contains("system_dir")) p.system_dir = w.WText(win["system_dir"], "system_dir");
+    if (win.contains("temp_folder")) p.temp_folder = w.Bool(win["temp_folder"], "temp_folder");
+    for (const std::wstring* dir : {&p.windows_dir, &p.system_dir}) {
+      if (dir->size() < 3 || (*dir)[1] != L':' || (*dir)[2] != L'\\') {
+        w.Fail(dir == &p.windows_dir ? "windows_dir" : "system_dir",
+               "must be an absolute path such as C:\\Windows");
+      }
+    }
+  }
+  if (root.contains("clock")) p.clock = ParseClock(r, r.Text(root["clock"], "clock"));
+  if (root.contains("memory_kb")) {
+    if (root["memory_kb"].is_null()) {
+      p.memory_kb.reset();
+    } else {
+      p.memory_kb =
+          static_cast<std::uint64_t>(r.Integer(root["memory_kb"], "memory_kb", 0, 1LL << 52));
+    }
+  }
+  if (root.contains("firmware")) {
+    if (root["firmware"].is_null()) {
+      p.firmware.reset();
+    } else {
+      const Reader f = r.Sub("firmware");
+      const Json& fw = root["firmware"];
+      f.Only(fw, {"IFFS", "RAID0", "ISRT", "Diskeeper"});
+      Firmware flags;
+      if (fw.contains("IFFS")) flags.IFFS = f.Bool(fw["IFFS"], "IFFS");
+      if (fw.contains("RAID0")) flags.RAID0 = f.Bool(fw["RAID0"], "RAID0");
+      if (fw.contains("ISRT")) flags.ISRT = f.Bool(fw["ISRT"], "ISRT");
+      if (fw.contains("Diskeeper")) flags.Diskeeper = f.Bool(fw["Diskeeper"], "Diskeeper");
+      p.firmware = flags;
+    }
+  }
+  if (root.contains("installer")) p.installer = r.Bool(root["installer"], "installer");
+  if (root.contains("storage_tool")) p.storage_tool = r.Bool(root["storage_tool"], "storage_tool");
+  if (root.contains("storage_report"))
+    p.storage_report = base / r.Text(root["storage_report"], "storage_report");
+  if (root.contains("disks")) {
+    const Json& disks = root["disks"];
+    if (!disks.is_array()) r.Fail("disks", "must be a list");
+    for (std::size_t i = 0; i < disks.size(); ++i) {
+      p.disks.push_back(ParseDisk(r.Sub("disks[" + std::to_string(i) + "]"), disks[i], base));
+    }
+  }
+  if (root.contains("arguments")) {
+    const Json& args = root["arguments"];
+    if (!args.is_array()) r.Fail("arguments", "must be a list of texts");
+    for (std::size_t i = 0; i < args.size(); ++i) {
+      p.arguments.push_back(r.Text(args[i], "arguments[" + std::to_string(i) + "]"));
+    }
+  }
+  if (root.contains("faults")) {
+    const Json& faults = root["faults"];
+    if (!faults.is_array()) r.Fail("faults", "must be a list");
+    for (std::size_t i = 0; i < faults.size(); ++i) {
+      p.faults.push_back(r.Text(faults[i], "faults[" + std::to_string(i) + "]"));
+    }
+  }
+  return p;
+}
+
+Profile LoadProfile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw ProfileError(path.string() + ": cannot be read");
+  std::ostringstream text;
+  text << in.rdbuf();
+  return ParseProfile(text.str(), path.string(), path.parent_path());
+}
+
+Profile DefaultProfile() {
+  Profile p =
+      ParseProfile(kDefaultProfileJson, "(built-in default notebook)", std::filesystem::path());
+  p.source = L"(built-in default notebook)";
+  return p;
+}
+
+}  // namespace sim
