@@ -11,11 +11,60 @@
 
 #include "sim/disks/partition_table.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace sim {
 
 namespace {
 
 constexpr std::uint64_t kBlock = 4096;  // overlay granularity
+
+// Creates `path` as a file of `size` zero bytes, sparse where the host allows, and opens it.
+bool OpenSparse(const std::filesystem::path& path, std::uint64_t size, std::fstream* file) {
+  std::error_code ec;
+  std::filesystem::create_directories(path.parent_path(), ec);
+  { std::ofstream create(path, std::ios::binary | std::ios::trunc); }
+  std::filesystem::resize_file(path, size, ec);
+  file->open(path, std::ios::binary | std::ios::in | std::ios::out);
+  if (ec && size != 0 && *file) {
+    // Some C runtimes cannot truncate beyond 32 bits: write the last byte instead, which
+    // leaves the same hole on a host that keeps files sparse.
+    file->seekp(static_cast<std::streamoff>(size - 1));
+    file->put('\0');
+    file->flush();
+  }
+  return static_cast<bool>(*file);
+}
+
+// The stretches of a file that hold data, as [offset, end) pairs: its holes left out where the
+// host can tell them, else the whole file.
+std::vector<std::pair<std::uint64_t, std::uint64_t>> DataExtents(const std::filesystem::path& path,
+                                                                 std::uint64_t size) {
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> extents;
+#ifdef SEEK_DATA
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd >= 0) {
+    off_t at = 0;
+    while (static_cast<std::uint64_t>(at) < size) {
+      const off_t data = ::lseek(fd, at, SEEK_DATA);
+      if (data < 0) break;  // no data beyond `at`
+      off_t hole = ::lseek(fd, data, SEEK_HOLE);
+      if (hole < 0) hole = static_cast<off_t>(size);
+      extents.emplace_back(data, std::min<std::uint64_t>(hole, size));
+      at = hole;
+    }
+    ::close(fd);
+    return extents;
+  }
+#else
+  (void)path;
+#endif
+  if (size != 0) extents.emplace_back(0, size);
+  return extents;
+}
 
 struct DiskImage {
   std::filesystem::path base;     // the profile's image, read-only; empty for laid-out disks
@@ -24,23 +73,11 @@ struct DiskImage {
   std::ifstream base_file;
   std::fstream overlay_file;
   bool overlay_open = false;
-  std::set<std::uint64_t> dirty;  // overlay blocks that hold written bytes (image disks)
+  std::set<std::uint64_t> dirty;  // blocks that hold written bytes
 
   bool OpenOverlay() {
     if (overlay_open) return true;
-    std::error_code ec;
-    std::filesystem::create_directories(overlay.parent_path(), ec);
-    { std::ofstream create(overlay, std::ios::binary | std::ios::trunc); }
-    std::filesystem::resize_file(overlay, size, ec);  // sparse where the host allows
-    overlay_file.open(overlay, std::ios::binary | std::ios::in | std::ios::out);
-    if (ec && size != 0 && overlay_file) {
-      // Some C runtimes cannot truncate beyond 32 bits: write the last byte instead, which
-      // leaves the same hole on a host that keeps files sparse.
-      overlay_file.seekp(static_cast<std::streamoff>(size - 1));
-      overlay_file.put('\0');
-      overlay_file.flush();
-    }
-    overlay_open = static_cast<bool>(overlay_file);
+    overlay_open = OpenSparse(overlay, size, &overlay_file);
     return overlay_open;
   }
   static std::size_t ReadFrom(std::istream& in, std::uint64_t offset, char* out, std::size_t n) {
@@ -81,7 +118,11 @@ struct DiskImage {
   }
   bool Write(std::uint64_t offset, const char* data, std::size_t n) {
     if (offset > size || n > size - offset || !OpenOverlay()) return false;
-    if (!base.empty()) {
+    if (base.empty()) {
+      for (std::uint64_t b = offset / kBlock; n != 0 && b <= (offset + n - 1) / kBlock; ++b) {
+        dirty.insert(b);
+      }
+    } else {
       // Copy-on-write: a block takes the original's bytes before its first change.
       for (std::uint64_t b = offset / kBlock; n != 0 && b <= (offset + n - 1) / kBlock; ++b) {
         if (!dirty.insert(b).second) continue;
@@ -170,5 +211,29 @@ std::vector<std::uint8_t> ReadImageBytes(Machine& machine, int disk, std::uint64
 }
 
 std::uint64_t DiskBytes(Machine& machine, int disk) { return Image(machine, disk).size; }
+
+bool CopyDiskImage(Machine& machine, int disk, const std::filesystem::path& to) {
+  DiskImage& image = Image(machine, disk);
+  // What may hold data: the original's data and every block written since.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+  if (!image.base.empty()) ranges = DataExtents(image.base, image.size);
+  for (const std::uint64_t b : image.dirty) {
+    ranges.emplace_back(b * kBlock, std::min<std::uint64_t>((b + 1) * kBlock, image.size));
+  }
+  std::fstream out;
+  if (!OpenSparse(to, image.size, &out)) return false;
+  std::vector<char> buffer(kBlock);
+  const std::vector<char> zeros(kBlock, 0);
+  for (const auto& [from, end] : ranges) {
+    for (std::uint64_t at = from / kBlock * kBlock; at < end; at += kBlock) {
+      const std::size_t got = image.Read(at, buffer.data(), kBlock);
+      if (std::memcmp(buffer.data(), zeros.data(), got) == 0) continue;  // stays a hole
+      out.seekp(static_cast<std::streamoff>(at));
+      out.write(buffer.data(), static_cast<std::streamsize>(got));
+    }
+  }
+  out.flush();
+  return static_cast<bool>(out);
+}
 
 }  // namespace sim

@@ -36,5 +36,9 @@ std::vector<std::uint8_t> ReadImageBytes(Machine& machine, int disk, std::uint64
 std::filesystem::path DiskImagePath(Machine& machine, int disk);
 // The size of the disk in bytes.
 std::uint64_t DiskBytes(Machine& machine, int disk);
+// Writes the disk's bytes as they are now to the host file `to`, an image of its own: holes stay
+// holes (a sparse file where the host allows), an overlay is folded in, the original is left as
+// it is.
+bool CopyDiskImage(Machine& machine, int disk, const std::filesystem::path& to);
 
 }  // namespace sim
