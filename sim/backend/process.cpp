@@ -29,6 +29,7 @@ bool ShellExecuteExW(const std::wstring& file, const std::wstring& parameters,
   if (error != 0) {
     m.transcript().push_back(sim::TranscriptEntry{"run", file, parameters, error});
     m.last_error = error;
+    if (m.child_ended) m.child_ended(m);
     return false;
   }
   // The transcript line goes in before the child runs, so that children's own events follow it.
@@ -38,6 +39,7 @@ bool ShellExecuteExW(const std::wstring& file, const std::wstring& parameters,
   auto child = std::make_unique<sim::ProcessObject>();
   child->exit_code = handler(m, parameters, directory);
   m.transcript()[line].value = child->exit_code;
+  if (m.child_ended) m.child_ended(m);
   *process = m.AddObject(std::move(child));
   return true;
 }

@@ -60,6 +60,9 @@ Machine::Machine(Profile profile, std::filesystem::path root)
   std::filesystem::create_directories(HostPath(profile_.windows_dir), ec);
   if (profile_.temp_folder) {
     std::filesystem::create_directories(HostPath(profile_.windows_dir + L"\\Temp"), ec);
+    for (const TempFile& file : profile_.temp_files) {
+      WriteFile(profile_.windows_dir + L"\\Temp\\" + file.name, file.bytes, false);
+    }
   }
   g_current = this;
 }

@@ -113,6 +113,10 @@ class Machine {
   int com_refs_acquired = 0;
   std::vector<std::wstring> folder_queries_after_redirect;  // for ordering tests
 
+  // Called once the transcript line of a child process is complete: the child has ended, or
+  // failed to start. The harness may throw from it to stop the product there.
+  std::function<void(Machine&)> child_ended;
+
   // Extension slots for subsystems of the simulation (WMI, drives, storage tool, ...): one per
   // state type, made on first use and owned here.
   struct State {

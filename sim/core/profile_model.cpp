@@ -15,4 +15,15 @@ std::string WmiText(const Disk& disk, const wchar_t* name, WmiNumbers numbers) {
   return std::string();
 }
 
+std::optional<std::size_t> PowerCutFault(const std::string& fault) {
+  static const std::string kPrefix = "PowerCut:";
+  if (fault.compare(0, kPrefix.size(), kPrefix) != 0) return std::nullopt;
+  const std::string number = fault.substr(kPrefix.size());
+  if (number.empty() || number.size() > 9 ||
+      number.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
+  const std::size_t n = std::stoul(number);
+  return n >= 1 ? std::optional<std::size_t>(n) : std::nullopt;
+}
+
 }  // namespace sim

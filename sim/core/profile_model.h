@@ -47,6 +47,21 @@ struct Disk {
   std::optional<RstView> rst;      // nullopt: the storage tool does not list this disk
 };
 
+// A file laid into the Temp folder before the run, as an earlier run left it.
+struct TempFile {
+  std::wstring name;  // a plain file name
+  std::string bytes;
+};
+
+// The cache configuration the storage controller holds before the run (the storage tool's
+// state); all empty: none.
+struct StorageConfig {
+  std::string cache_device;      // tool id of the cache device
+  std::string cache_size;        // text given to --cache-size; empty: the whole device
+  std::string accelerated_disk;  // tool id of the accelerated disk
+  std::string mode;              // "maximized" or "enhanced"; empty: not set
+};
+
 struct Firmware {
   bool IFFS = false, RAID0 = false, ISRT = false, Diskeeper = false;
 };
@@ -63,10 +78,16 @@ struct Profile {
   bool installer = false;
   bool storage_tool = true;
   std::filesystem::path storage_report;  // empty: the report is built from disks[].rst
+  StorageConfig storage_config;
   std::vector<Disk> disks;
+  std::vector<TempFile> temp_files;    // laid into <windows_dir>\Temp when it exists
   std::vector<std::string> faults;     // "Op" or "Op:target"
   std::vector<std::string> arguments;  // the product's command line when none is given
 };
+
+// N of a fault "PowerCut:N" (N >= 1: the power fails once the N-th child process has ended);
+// nullopt for any other fault.
+std::optional<std::size_t> PowerCutFault(const std::string& fault);
 
 // The text of the disk's WMI property `name` (as the profile spells it), in UTF-8; empty when the
 // disk has none. The drive's own strings (SMART) take text properties only; a person reading the

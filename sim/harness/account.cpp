@@ -7,6 +7,7 @@
 
 #include "sim/core/text.h"
 #include "sim/harness/disk_views.h"
+#include "sim/harness/run.h"
 #include "sim/programs/diskpart.h"
 #include "sim/programs/storage_tool.h"
 
@@ -364,9 +365,19 @@ void PrintAccount(Machine& machine, int exitCode, std::ostream& out) {
   PrintFile(machine, temp + L"TScriptCreate2ndHDD.txt", out);
   PrintDisks(machine, out);
   PrintStorageTool(machine, out);
-  out << "\nExit code: " << exitCode << "; virtual time " << machine.elapsed_ms() / 1000.0
-      << " s\n";
-  out << "Files (transcript.tsv, after.json, C/Windows/Temp, disks) are in\n  "
+  if (const auto cut = PowerCutAfter(machine)) {
+    out << "\nTHE POWER WAS CUT after child process " << *cut << " ended";
+    std::size_t children = 0;
+    for (const TranscriptEntry& e : machine.transcript()) {
+      if (e.kind == "run" && ++children == *cut) out << " (" << ToUtf8(e.program) << ")";
+    }
+    out << ": the product stopped there; what it had written stays.\n";
+    out << "Exit code: " << exitCode << " (the power was cut)";
+  } else {
+    out << "\nExit code: " << exitCode;
+  }
+  out << "; virtual time " << machine.elapsed_ms() / 1000.0 << " s\n";
+  out << "Files (transcript.tsv, after.json, after-machine.json, C/Windows/Temp, disks) are in\n  "
       << machine.root().string() << "\n";
 }
 

@@ -1,5 +1,7 @@
 // cachesetup-sim: runs the product against a simulated notebook.
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -58,6 +60,14 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  // Emptying the output folder would take the profile's own files away before the run.
+  if (!machinePath.empty()) {
+    std::error_code ec;
+    const auto out = std::filesystem::weakly_canonical(outDir, ec);
+    const auto profileDir = std::filesystem::weakly_canonical(machinePath, ec).parent_path();
+    const auto [o, p] = std::mismatch(out.begin(), out.end(), profileDir.begin(), profileDir.end());
+    if (o == out.end()) return UsageError("--out must not hold the --machine file");
+  }
   const std::string prepared = sim::PrepareRunFolder(outDir);
   if (!prepared.empty()) {
     std::cerr << "cachesetup-sim: " << prepared << "\n";
@@ -65,6 +75,7 @@ int main(int argc, char** argv) {
   }
 
   if (!argsGiven) productArgs = profile.arguments;
+  profile.arguments = productArgs;  // after-machine.json repeats the run's own arguments
   int exitCode = 0;
   try {
     sim::Notebook machine(std::move(profile), outDir);

@@ -7,6 +7,7 @@
 #include "app/entry.h"
 #include "environment/run_environment.h"
 #include "sim/core/text.h"
+#include "sim/harness/after_machine.h"
 #include "sim/harness/disk_views.h"
 #include "sim/programs/diskpart.h"
 #include "sim/programs/storage_tool.h"
@@ -94,7 +95,8 @@ bool WriteRunFiles(Machine& machine) {
   transcript << TranscriptText(machine);
   std::ofstream after(machine.root() / "after.json", std::ios::binary);
   after << AfterJson(machine);
-  return static_cast<bool>(transcript) && static_cast<bool>(after);
+  const bool afterMachine = WriteAfterMachine(machine);
+  return static_cast<bool>(transcript) && static_cast<bool>(after) && afterMachine;
 }
 
 }  // namespace sim

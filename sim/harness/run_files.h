@@ -1,4 +1,5 @@
-// The files a run leaves in the machine's root folder: transcript.tsv and after.json.
+// The files a run leaves in the machine's root folder: transcript.tsv, after.json and
+// after-machine.json (sim/harness/after_machine.h).
 #pragma once
 
 #include <string>
@@ -11,7 +12,8 @@ namespace sim {
 std::string TranscriptText(const Machine& machine);
 // after.json: the simulated machine after the run.
 std::string AfterJson(Machine& machine);
-// Writes transcript.tsv and after.json into the machine's root folder.
+// Writes transcript.tsv, after.json and after-machine.json with its files into the machine's
+// root folder.
 bool WriteRunFiles(Machine& machine);
 
 }  // namespace sim

@@ -1,6 +1,7 @@
 #include "sim/profile/profile.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -229,6 +230,59 @@ Disk ParseDisk(const Reader& r, const Json& object, const std::filesystem::path&
   return d;
 }
 
+StorageConfig ParseStorageConfig(const Reader& r, const Json& object, const Profile& p) {
+  const Reader c = r.Sub("storage_config");
+  c.Only(object, {"cache_device", "cache_size", "accelerated_disk", "mode"});
+  StorageConfig config;
+  auto take = [&](const char* key, std::string* field) {
+    if (object.contains(key)) *field = c.Text(object[key], key);
+  };
+  take("cache_device", &config.cache_device);
+  take("cache_size", &config.cache_size);
+  take("accelerated_disk", &config.accelerated_disk);
+  take("mode", &config.mode);
+  auto listed = [&](const std::string& id) {
+    for (const Disk& d : p.disks) {
+      if (d.rst && d.rst->id == id) return true;
+    }
+    return false;
+  };
+  if (!config.cache_device.empty() && !listed(config.cache_device))
+    c.Fail("cache_device", "must be the rst id of one of the disks");
+  if (config.cache_device.empty() &&
+      !(config.cache_size.empty() && config.accelerated_disk.empty() && config.mode.empty()))
+    c.Fail("cache_device", "is required for a cache size, an accelerated disk or a mode");
+  if (!config.cache_size.empty() && !(std::strtod(config.cache_size.c_str(), nullptr) > 0))
+    c.Fail("cache_size", "must be a size in GB above 0");
+  if (!config.accelerated_disk.empty() && !listed(config.accelerated_disk))
+    c.Fail("accelerated_disk", "must be the rst id of one of the disks");
+  if (config.accelerated_disk.empty() != config.mode.empty())
+    c.Fail(config.mode.empty() ? "mode" : "accelerated_disk", "goes with the other");
+  if (!config.mode.empty() && config.mode != "maximized" && config.mode != "enhanced")
+    c.Fail("mode", "must be \"maximized\" or \"enhanced\"");
+  return config;
+}
+
+std::vector<TempFile> ParseTempFiles(const Reader& r, const Json& object,
+                                     const std::filesystem::path& base) {
+  if (!object.is_object()) r.Fail("temp_files", "must be an object");
+  const Reader t = r.Sub("temp_files");
+  std::vector<TempFile> files;
+  for (auto it = object.begin(); it != object.end(); ++it) {
+    const std::string& name = it.key();
+    if (name.empty() || name == "." || name == ".." ||
+        name.find_first_of("\\/:") != std::string::npos)
+      t.Fail(name, "must be a plain file name");
+    const std::filesystem::path source = base / t.Text(it.value(), name);
+    std::ifstream in(source, std::ios::binary);
+    if (!in) t.Fail(name, "cannot read " + source.string());
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    files.push_back(TempFile{FromUtf8(name), bytes.str()});
+  }
+  return files;
+}
+
 }  // namespace
 
 Profile ParseProfile(const std::string& text, const std::string& file,
@@ -242,7 +296,8 @@ Profile ParseProfile(const std::string& text, const std::string& file,
   }
   const Reader r(file, "");
   r.Only(root, {"windows", "clock", "memory_kb", "firmware", "installer", "storage_tool",
-                "storage_report", "disks", "faults", "arguments", "comment"});
+                "storage_report", "storage_config", "disks", "temp_files", "faults", "arguments",
+                "comment"});
   Profile p;
   p.source = FromUtf8(file);
   if (root.contains("windows")) {
@@ -298,6 +353,12 @@ Profile ParseProfile(const std::string& text, const std::string& file,
       p.disks.push_back(ParseDisk(r.Sub("disks[" + std::to_string(i) + "]"), disks[i], base));
     }
   }
+  if (root.contains("storage_config"))
+    p.storage_config = ParseStorageConfig(r, root["storage_config"], p);
+  if (root.contains("temp_files")) {
+    if (!p.temp_folder) r.Fail("temp_files", "needs the Temp folder (windows.temp_folder)");
+    p.temp_files = ParseTempFiles(r, root["temp_files"], base);
+  }
   if (root.contains("arguments")) {
     const Json& args = root["arguments"];
     if (!args.is_array()) r.Fail("arguments", "must be a list of texts");
@@ -309,7 +370,10 @@ Profile ParseProfile(const std::string& text, const std::string& file,
     const Json& faults = root["faults"];
     if (!faults.is_array()) r.Fail("faults", "must be a list");
     for (std::size_t i = 0; i < faults.size(); ++i) {
-      p.faults.push_back(r.Text(faults[i], "faults[" + std::to_string(i) + "]"));
+      const std::string key = "faults[" + std::to_string(i) + "]";
+      p.faults.push_back(r.Text(faults[i], key));
+      if (p.faults.back().compare(0, 8, "PowerCut") == 0 && !PowerCutFault(p.faults.back()))
+        r.Fail(key, "must be PowerCut:N with N a whole number from 1");
     }
   }
   return p;

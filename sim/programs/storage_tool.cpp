@@ -252,6 +252,13 @@ std::uint32_t RunStorageTool(Machine& machine, const std::wstring& parameters,
 }  // namespace
 
 void SetUpStorageTool(Machine& machine) {
+  // The configuration lives on the controller, so it stands whether or not the tool is there.
+  StorageToolState& state = StorageTool(machine);
+  const StorageConfig& config = machine.profile().storage_config;
+  state.cache_device = config.cache_device;
+  state.cache_size = config.cache_size;
+  state.accelerated_disk = config.accelerated_disk;
+  state.mode = config.mode;
   // The tool lives in the Temp folder; without that folder there is no tool either.
   if (!machine.profile().storage_tool || !machine.profile().temp_folder) return;
   machine.RegisterProgram(StorageToolPath(machine), RunStorageTool);

@@ -58,6 +58,16 @@ INSTANTIATE_TEST_SUITE_P(
                 "disks[0].partitions"},
         BadCase{"{ \"disks\": [ { \"rst\": { \"id\": 5 } } ] }", "disks[0].rst.id"},
         BadCase{"{ \"faults\": [ 3 ] }", "faults[0]"}, BadCase{"{ \"disks\": [ ", "invalid JSON"},
+        BadCase{"{ \"faults\": [ \"PowerCut:0\" ] }", "faults[0]': must be PowerCut:N"},
+        BadCase{"{ \"storage_config\": { \"cache_device\": \"0-1-0-0\" } }",
+                "storage_config.cache_device': must be the rst id"},
+        BadCase{"{ \"disks\": [ { \"rst\": { \"id\": \"A\" } }, { \"rst\": { \"id\": \"B\" } } ],"
+                " \"storage_config\": { \"cache_device\": \"A\", \"accelerated_disk\": \"B\" } }",
+                "storage_config.mode"},
+        BadCase{"{ \"temp_files\": { \"..\\\\x.txt\": \"x.txt\" } }",
+                "temp_files...\\x.txt': must be a plain file name"},
+        BadCase{"{ \"temp_files\": { \"x.txt\": \"no-such-file.txt\" } }",
+                "temp_files.x.txt': cannot read"},
         BadCase{"[]", "must be an object"}));
 
 TEST(Profile, NumberBeyondTheRangeOfADoubleIsABadProfileNotACrash) {

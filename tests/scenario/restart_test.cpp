@@ -1,0 +1,111 @@
+// Re-runs and power cuts: a run's after-machine.json is the notebook it left, and a "PowerCut:N"
+// fault stops the product once its N-th child process has ended, leaving what was written.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "sim/profile/profile.h"
+#include "tests/support/folder_run.h"
+#include "tests/support/sim_fixture.h"
+#include "tests/support/text_lines.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::FolderRun;
+using testing_support::HostFileBytes;
+using testing_support::Lines;
+using testing_support::RunInFolder;
+using testing_support::TempDir;
+
+fs::path AfterMachine(const TempDir& dir) { return dir.path() / "after-machine.json"; }
+
+std::string LastLine(const std::string& log) {
+  std::vector<std::string> lines = Lines(log);
+  while (!lines.empty() && lines.back().empty()) lines.pop_back();
+  return lines.empty() ? std::string("<empty log>") : lines.back();
+}
+
+// transcript.tsv's lines up to and including the n-th child process.
+std::string TranscriptUpToChild(const std::string& transcript, std::size_t n) {
+  std::string out;
+  for (const std::string& line : Lines(transcript)) {
+    if (n == 0) break;
+    out += line + "\n";
+    if (line.compare(0, 4, "run\t") == 0) --n;
+  }
+  return out;
+}
+
+TEST(Rerun, TheAfterMachineIsTheNotebookTheRunLeftAndRunsAgain) {
+  TempDir first, second, third;
+  const FolderRun a = RunInFolder(sim::DefaultProfile(), first.path());
+  ASSERT_EQ(a.exit_code, 0);
+  ASSERT_TRUE(a.run_files_written);
+  const auto copyWritten = fs::last_write_time(first.path() / "after-machine" / "disk1.img");
+
+  const FolderRun b = RunInFolder(sim::LoadProfile(AfterMachine(first)), second.path());
+  // Windows, clock, WMI list, tool state and files as the first run left them: the second
+  // machine, as laid out, describes itself exactly as the first run's after-machine.json.
+  EXPECT_EQ(b.machine_before, HostFileBytes(AfterMachine(first)));
+  EXPECT_EQ(b.disks_before, a.disks_after);
+  EXPECT_EQ(b.temp_before, a.temp_files);
+  EXPECT_EQ(b.exit_code, 0) << b.log;
+  EXPECT_EQ(LastLine(b.log), "[2013/06/03 09:00:22]\tEnd process...");
+  EXPECT_EQ(b.disks_after, a.disks_after) << "the run provisions the same notebook again";
+  EXPECT_EQ(fs::last_write_time(first.path() / "after-machine" / "disk1.img"), copyWritten)
+      << "the run wrote to its overlay, never to the image it was given";
+
+  // The second run's copies fold its overlay into the first run's images.
+  ASSERT_TRUE(b.run_files_written);
+  sim::Notebook c(sim::LoadProfile(AfterMachine(second)), third.path());
+  EXPECT_EQ(sim::ViewDisks(c), b.disks_after);
+}
+
+TEST(PowerCut, StopsTheProductAfterTheChildAndTheAfterMachineRunsToTheEnd) {
+  // A healthy run, with the log and the disks as they stood when each child had ended.
+  TempDir healthyDir;
+  std::vector<std::string> logs;
+  std::vector<std::vector<sim::DiskView>> disks;
+  const FolderRun healthy =
+      RunInFolder(sim::DefaultProfile(), healthyDir.path(), [&](sim::Machine& m) {
+        logs.push_back(testing_support::FileBytes(m, L"C:\\Windows\\Temp\\TempProc.log"));
+        disks.push_back(sim::ViewDisks(m));
+      });
+  ASSERT_EQ(healthy.exit_code, 0);
+  ASSERT_GE(logs.size(), 2u);
+
+  for (const std::size_t n : {std::size_t{1}, logs.size()}) {
+    SCOPED_TRACE("PowerCut:" + std::to_string(n));
+    TempDir cutDir, rerunDir;
+    sim::Profile profile = sim::DefaultProfile();
+    profile.faults.push_back("PowerCut:" + std::to_string(n));
+    const FolderRun cut = RunInFolder(profile, cutDir.path());
+    EXPECT_EQ(cut.exit_code, sim::kPowerCutExitCode);
+    EXPECT_EQ(cut.cut_after, n);
+    EXPECT_EQ(cut.transcript, TranscriptUpToChild(healthy.transcript, n));
+    EXPECT_EQ(cut.log, logs[n - 1]) << "no log line after the cut";
+    EXPECT_NE(LastLine(cut.log), LastLine(healthy.log));
+    EXPECT_EQ(cut.disks_after, disks[n - 1]);
+    ASSERT_TRUE(cut.run_files_written);
+
+    const FolderRun rerun = RunInFolder(sim::LoadProfile(AfterMachine(cutDir)), rerunDir.path());
+    EXPECT_EQ(rerun.disks_before, cut.disks_after);
+    EXPECT_EQ(rerun.exit_code, 0) << rerun.log;
+    EXPECT_EQ(LastLine(rerun.log).substr(21), "\tEnd process...") << rerun.log;
+    EXPECT_EQ(rerun.disks_after, healthy.disks_after);
+  }
+
+  TempDir beyondDir;
+  sim::Profile beyond = sim::DefaultProfile();
+  beyond.faults.push_back("PowerCut:" + std::to_string(logs.size() + 1));
+  const FolderRun whole = RunInFolder(beyond, beyondDir.path());
+  EXPECT_EQ(whole.exit_code, 0);
+  EXPECT_EQ(whole.cut_after, std::nullopt);
+  EXPECT_EQ(whole.transcript, healthy.transcript);
+  EXPECT_EQ(whole.log, healthy.log);
+}
+
+}  // namespace

@@ -1,0 +1,77 @@
+// Whole runs in a folder of their own, as cachesetup-sim makes them (run files included), and
+// what tests of re-runs and power cuts compare between them.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/harness/after_machine.h"
+#include "sim/harness/disk_views.h"
+#include "sim/harness/notebook.h"
+#include "sim/harness/run.h"
+#include "sim/harness/run_files.h"
+#include "sim/programs/storage_tool.h"
+#include "tests/support/disk_view_printers.h"
+
+namespace testing_support {
+
+// What a run in a folder left, and what its machine held before the product started.
+struct FolderRun {
+  int exit_code = 0;
+  std::optional<std::size_t> cut_after;  // the power was cut after this child
+  std::string machine_before;            // after-machine.json's text for the machine as laid out
+  std::vector<sim::DiskView> disks_before, disks_after;
+  std::map<std::string, std::string> temp_before;  // the Temp folder's files by name
+  std::map<std::string, std::string> temp_files;   // the same, afterwards
+  std::string log;                                 // TempProc.log, empty when missing
+  std::string transcript;
+  bool run_files_written = false;
+};
+
+inline std::string HostFileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+// The files of the machine's Temp folder by name, as the host holds them.
+inline std::map<std::string, std::string> TempFolderFiles(sim::Machine& m) {
+  std::map<std::string, std::string> files;
+  std::error_code ec;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(m.HostPath(m.profile().windows_dir + L"\\Temp"), ec)) {
+    files[entry.path().filename().string()] = HostFileBytes(entry.path());
+  }
+  return files;
+}
+
+// Runs the product once on `profile` in `dir` with the profile's arguments, writes the run files
+// there, and takes the machine down again. `childEnded` (optional) is called after each child
+// process of a run without a power cut.
+inline FolderRun RunInFolder(sim::Profile profile, const std::filesystem::path& dir,
+                             std::function<void(sim::Machine&)> childEnded = {}) {
+  FolderRun r;
+  const std::wstring commandLine = sim::JoinCommandLine(profile.arguments);
+  sim::Notebook m(std::move(profile), dir);
+  m.child_ended = std::move(childEnded);
+  r.machine_before = sim::AfterMachineJson(m);
+  r.temp_before = TempFolderFiles(m);
+  r.exit_code = sim::RunProduct(m, commandLine);
+  r.cut_after = sim::PowerCutAfter(m);
+  r.disks_before = *sim::DisksBefore(m);
+  r.disks_after = sim::ViewDisks(m);
+  r.temp_files = TempFolderFiles(m);
+  r.log = r.temp_files.count("TempProc.log") != 0 ? r.temp_files["TempProc.log"] : "";
+  r.transcript = sim::TranscriptText(m);
+  r.run_files_written = sim::WriteRunFiles(m);
+  return r;
+}
+
+}  // namespace testing_support
