@@ -15,6 +15,19 @@ std::string WmiText(const Disk& disk, const wchar_t* name, WmiNumbers numbers) {
   return std::string();
 }
 
+std::vector<std::pair<const char*, std::string*>> RstFields(RstView& v) {
+  return {{"id", &v.id},
+          {"type", &v.type},
+          {"disk_type", &v.disk_type},
+          {"state", &v.state},
+          {"size", &v.size},
+          {"free_size", &v.free_size},
+          {"system_disk", &v.system_disk},
+          {"usage", &v.usage},
+          {"serial", &v.serial},
+          {"model", &v.model}};
+}
+
 std::optional<std::size_t> PowerCutFault(const std::string& fault) {
   static const std::string kPrefix = "PowerCut:";
   if (fault.compare(0, kPrefix.size(), kPrefix) != 0) return std::nullopt;

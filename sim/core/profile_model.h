@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/os.h"
@@ -23,6 +24,9 @@ struct Partition {
 struct RstView {
   std::string id, type, disk_type, state, size, free_size, system_disk, usage, serial, model;
 };
+
+// The view's fields by their profile keys (disks[].rst), in the profile's order.
+std::vector<std::pair<const char*, std::string*>> RstFields(RstView& view);
 
 struct Rotation {
   enum class Kind { Rate, NoOpen, NoSmart, IdentifyFails };

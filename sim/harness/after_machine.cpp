@@ -78,7 +78,7 @@ Json RotationJson(const Rotation& rotation) {
 }
 
 // Texts by key, the empty ones left out (an absent key reads as empty).
-Json Texts(std::initializer_list<std::pair<const char*, const std::string*>> fields) {
+Json Texts(const std::vector<std::pair<const char*, std::string*>>& fields) {
   Json object = Json::object();
   for (const auto& [key, value] : fields) {
     if (!value->empty()) object[key] = *value;
@@ -107,17 +107,8 @@ Json DiskJson(const Machine& machine, std::size_t index) {
   }
   disk["letters"] = byLetter;
   if (d.rst) {
-    const RstView& v = *d.rst;
-    disk["rst"] = Texts({{"id", &v.id},
-                         {"type", &v.type},
-                         {"disk_type", &v.disk_type},
-                         {"state", &v.state},
-                         {"size", &v.size},
-                         {"free_size", &v.free_size},
-                         {"system_disk", &v.system_disk},
-                         {"usage", &v.usage},
-                         {"serial", &v.serial},
-                         {"model", &v.model}});
+    RstView v = *d.rst;
+    disk["rst"] = Texts(RstFields(v));
   }
   return disk;
 }
@@ -160,10 +151,11 @@ std::string AfterMachineJson(Machine& machine) {
   out["storage_tool"] = machine.FindProgram(StorageToolPath(machine)) != nullptr;
   if (!p.storage_report.empty()) out["storage_report"] = Relative(machine, ReportCopy(machine));
   const StorageToolState& tool = StorageTool(machine);
-  out["storage_config"] = Texts({{"cache_device", &tool.cache_device},
-                                 {"cache_size", &tool.cache_size},
-                                 {"accelerated_disk", &tool.accelerated_disk},
-                                 {"mode", &tool.mode}});
+  StorageConfig config{tool.cache_device, tool.cache_size, tool.accelerated_disk, tool.mode};
+  out["storage_config"] = Texts({{"cache_device", &config.cache_device},
+                                 {"cache_size", &config.cache_size},
+                                 {"accelerated_disk", &config.accelerated_disk},
+                                 {"mode", &config.mode}});
   out["disks"] = Json::array();
   for (std::size_t i = 0; i < p.disks.size(); ++i) out["disks"].push_back(DiskJson(machine, i));
   if (temp) {

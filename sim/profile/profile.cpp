@@ -119,6 +119,14 @@ std::vector<WmiProperty> ParseWmi(const Reader& r, const Json& object) {
   return out;
 }
 
+// Texts of an object's keys into their fields; an absent key leaves its field as it is.
+void TakeTexts(const Reader& r, const Json& object,
+               const std::vector<std::pair<const char*, std::string*>>& fields) {
+  for (const auto& [key, field] : fields) {
+    if (object.contains(key)) *field = r.Text(object[key], key);
+  }
+}
+
 Disk ParseDisk(const Reader& r, const Json& object, const std::filesystem::path& base) {
   r.Only(object, {"drive", "wmi", "rotation", "image", "size_mb", "style", "partitions", "letters",
                   "rst", "comment"});
@@ -212,19 +220,7 @@ Disk ParseDisk(const Reader& r, const Json& object, const std::filesystem::path&
     s.Only(rst, {"id", "type", "disk_type", "state", "size", "free_size", "system_disk", "usage",
                  "serial", "model"});
     RstView v;
-    auto take = [&](const char* key, std::string* field) {
-      if (rst.contains(key)) *field = s.Text(rst[key], key);
-    };
-    take("id", &v.id);
-    take("type", &v.type);
-    take("disk_type", &v.disk_type);
-    take("state", &v.state);
-    take("size", &v.size);
-    take("free_size", &v.free_size);
-    take("system_disk", &v.system_disk);
-    take("usage", &v.usage);
-    take("serial", &v.serial);
-    take("model", &v.model);
+    TakeTexts(s, rst, RstFields(v));
     d.rst = v;
   }
   return d;
@@ -234,13 +230,11 @@ StorageConfig ParseStorageConfig(const Reader& r, const Json& object, const Prof
   const Reader c = r.Sub("storage_config");
   c.Only(object, {"cache_device", "cache_size", "accelerated_disk", "mode"});
   StorageConfig config;
-  auto take = [&](const char* key, std::string* field) {
-    if (object.contains(key)) *field = c.Text(object[key], key);
-  };
-  take("cache_device", &config.cache_device);
-  take("cache_size", &config.cache_size);
-  take("accelerated_disk", &config.accelerated_disk);
-  take("mode", &config.mode);
+  TakeTexts(c, object,
+            {{"cache_device", &config.cache_device},
+             {"cache_size", &config.cache_size},
+             {"accelerated_disk", &config.accelerated_disk},
+             {"mode", &config.mode}});
   auto listed = [&](const std::string& id) {
     for (const Disk& d : p.disks) {
       if (d.rst && d.rst->id == id) return true;
