@@ -10,6 +10,7 @@
 #include "sim/programs/std_streams.h"
 #include "sim/programs/storage_tool.h"
 #include "tests/support/records.h"
+#include "tests/support/rst_report_text.h"
 #include "tests/support/run_environment_setup.h"
 #include "tests/support/sim_fixture.h"
 #include "tools/rst_report.h"
@@ -18,7 +19,13 @@ using testing::HasSubstr;
 
 namespace {
 
+using testing_support::Ascii;
+using testing_support::Block;
+using testing_support::Blocked;
 using testing_support::FileBytes;
+using testing_support::kMarker;
+using testing_support::L_;
+using testing_support::Show;
 using testing_support::SimMachine;
 
 const std::wstring kReport = L"C:\\Windows\\Temp\\TRSTCliLog.txt";
@@ -132,6 +139,47 @@ TEST(RstReportSim, CommandFailureIsNotLookedAt) {
   EXPECT_TRUE(ReadRstDeviceReport(devices));
   ASSERT_EQ(devices.size(), 1u);
   EXPECT_EQ(devices[0].ID, L"old");
+}
+
+// The report file read through the simulated file system.
+TEST(RstReportFile, ReadsAFileInChunksLikeTheBytesInMemory) {
+  testing_support::SimMachine m;
+  // Long enough to cross several read chunks, with CR LF split across chunk ends somewhere.
+  std::wstring report = L"--CONTROLLER INFORMATION--\n" + L_(L"ID:", L"0") + kMarker;
+  RstDeviceList expected;
+  for (int i = 0; i < 2000; ++i) {
+    const std::wstring id = std::to_wstring(i);
+    report += Block(id, std::to_wstring(i) + L".5 GB", L"Model " + id);
+    expected.push_back(Blocked(id, i, L"Model " + id));
+  }
+  std::string crlf;
+  for (char ch : Ascii(report)) {
+    if (ch == '\n') crlf += '\r';
+    crlf += ch;
+  }
+  ASSERT_GT(crlf.size(), 3u * 65536u);
+  ASSERT_TRUE(m->WriteFile(L"C:\\Windows\\Temp\\r.txt", crlf, false));
+  RstDeviceList list;
+  EXPECT_TRUE(ReadRstReportFile(L"C:\\Windows\\Temp\\r.txt", list));
+  EXPECT_EQ(list.size(), expected.size());
+  EXPECT_EQ(Show(list), Show(expected));
+  EXPECT_EQ(m->open_handles(), 0u);
+}
+
+TEST(RstReportFile, MissingFileGivesFalseAndLeavesTheListAlone) {
+  testing_support::SimMachine m;
+  RstDeviceList list{Blocked(L"old", 1, L"Old")};
+  EXPECT_FALSE(ReadRstReportFile(L"C:\\Windows\\Temp\\TRSTCliLog.txt", list));
+  EXPECT_EQ(Show(list), Show({Blocked(L"old", 1, L"Old")}));
+  EXPECT_EQ(m->open_handles(), 0u);
+}
+
+TEST(RstReportFile, EmptyFileGivesTrueAndNoRecords) {
+  testing_support::SimMachine m;
+  ASSERT_TRUE(m->WriteFile(L"C:\\Windows\\Temp\\TRSTCliLog.txt", "", false));
+  RstDeviceList list;
+  EXPECT_TRUE(ReadRstReportFile(L"C:\\Windows\\Temp\\TRSTCliLog.txt", list));
+  EXPECT_TRUE(list.empty());
 }
 
 }  // namespace

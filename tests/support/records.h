@@ -85,4 +85,13 @@ inline auto IsDefaultNotebookSystemDisk() {
                               L"TE85113Q0V8K3R", L"HGST HTS545050A7E380");
 }
 
+// A disk record with an index, a media type and a model named after the index.
+inline DiskRecord Disk(std::uint32_t index, const std::wstring& mediaType) {
+  DiskRecord d;
+  d.Index = index;
+  d.MediaType = mediaType;
+  d.Model = L"Model " + std::to_wstring(index);
+  return d;
+}
+
 }  // namespace testing_support

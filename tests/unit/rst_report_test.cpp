@@ -5,51 +5,18 @@
 #include <climits>
 #include <sstream>
 
-#include "sim/core/text.h"
 #include "tests/support/records.h"
-#include "tests/support/sim_fixture.h"
+#include "tests/support/rst_report_text.h"
 
 namespace {
 
-// "Key:" padded with blanks to the value column, then the value.
-std::wstring L_(const std::wstring& key, const std::wstring& value) {
-  std::wstring line = key;
-  if (line.size() < 19) line.append(19 - line.size(), L' ');
-  return line + value + L"\n";
-}
-
-const std::wstring kMarker = L"--END DEVICE INFORMATION--\n";
-
-std::wstring Block(const std::wstring& id, const std::wstring& size, const std::wstring& model) {
-  return L_(L"ID:", id) + L_(L"Type:", L"Disk") + L_(L"Disk Type:", L"SATA") +
-         L_(L"State:", L"Normal") + L_(L"Size:", size) + L_(L"Free Size:", L"0 GB") +
-         L_(L"System Disk:", L"False") + L_(L"Usage:", L"Available") +
-         L_(L"Serial Number:", L"SN-" + id) + L_(L"Model:", model);
-}
-
-RstDeviceRecord Rec(std::wstring id, std::wstring type, std::wstring diskType, std::wstring state,
-                    std::int32_t size, std::int32_t freeSize, std::int32_t systemDisk,
-                    std::wstring usage, std::wstring serial, std::wstring model) {
-  return RstDeviceRecord{id,       type,       diskType, state,  size,
-                         freeSize, systemDisk, usage,    serial, model};
-}
-
-RstDeviceRecord Blocked(const std::wstring& id, std::int32_t size, const std::wstring& model) {
-  return Rec(id, L"Disk", L"SATA", L"Normal", size, 0, 0, L"Available", L"SN-" + id, model);
-}
-
-// One printed record per line.
-std::string Show(const RstDeviceList& list) {
-  std::string out;
-  for (const RstDeviceRecord& r : list) out += ::testing::PrintToString(r) + "\n";
-  return out;
-}
-
-std::string Ascii(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out.push_back(static_cast<char>(c));
-  return out;
-}
+using testing_support::Ascii;
+using testing_support::Block;
+using testing_support::Blocked;
+using testing_support::kMarker;
+using testing_support::L_;
+using testing_support::Rec;
+using testing_support::Show;
 
 struct ParserCase {
   const char* name;
@@ -164,7 +131,7 @@ TEST(RstReportParser, NumbersFromSizeValues) {
       {L"", 0},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(sim::ToUtf8(c.value));
+    SCOPED_TRACE(testing_support::Printable(c.value));
     RstDeviceList list;
     ParseRstReportText(kMarker + L_(L"ID:", L"x") + L_(L"Size:", c.value) +
                            L_(L"Free Size:", c.value) + L_(L"Model:", L"m"),
@@ -187,7 +154,7 @@ TEST(RstReportParser, SystemDiskFlagFromTheLinesLastWord) {
       {L"System Disk: True False", 0},    {L"System Disk:", 0},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(sim::ToUtf8(c.line));
+    SCOPED_TRACE(testing_support::Printable(c.line));
     RstDeviceList list;
     ParseRstReportText(kMarker + L_(L"ID:", L"x") + c.line + L"\n" + L_(L"Model:", L"m"), list);
     ASSERT_EQ(list.size(), 1u);
@@ -214,46 +181,6 @@ TEST(RstReportParser, FileBytesInTextModeAndTheAnsiCodePage) {
   EXPECT_EQ(list[0].ID, L"a\rb\r");
   EXPECT_EQ(list[0].Usage, L"caf\u00e9");
   EXPECT_EQ(list[0].Model, std::wstring(L"AB\0CD", 5));
-}
-
-TEST(RstReportFile, ReadsAFileInChunksLikeTheBytesInMemory) {
-  testing_support::SimMachine m;
-  // Long enough to cross several read chunks, with CR LF split across chunk ends somewhere.
-  std::wstring report = L"--CONTROLLER INFORMATION--\n" + L_(L"ID:", L"0") + kMarker;
-  RstDeviceList expected;
-  for (int i = 0; i < 2000; ++i) {
-    const std::wstring id = std::to_wstring(i);
-    report += Block(id, std::to_wstring(i) + L".5 GB", L"Model " + id);
-    expected.push_back(Blocked(id, i, L"Model " + id));
-  }
-  std::string crlf;
-  for (char ch : Ascii(report)) {
-    if (ch == '\n') crlf += '\r';
-    crlf += ch;
-  }
-  ASSERT_GT(crlf.size(), 3u * 65536u);
-  ASSERT_TRUE(m->WriteFile(L"C:\\Windows\\Temp\\r.txt", crlf, false));
-  RstDeviceList list;
-  EXPECT_TRUE(ReadRstReportFile(L"C:\\Windows\\Temp\\r.txt", list));
-  EXPECT_EQ(list.size(), expected.size());
-  EXPECT_EQ(Show(list), Show(expected));
-  EXPECT_EQ(m->open_handles(), 0u);
-}
-
-TEST(RstReportFile, MissingFileGivesFalseAndLeavesTheListAlone) {
-  testing_support::SimMachine m;
-  RstDeviceList list{Blocked(L"old", 1, L"Old")};
-  EXPECT_FALSE(ReadRstReportFile(L"C:\\Windows\\Temp\\TRSTCliLog.txt", list));
-  EXPECT_EQ(Show(list), Show({Blocked(L"old", 1, L"Old")}));
-  EXPECT_EQ(m->open_handles(), 0u);
-}
-
-TEST(RstReportFile, EmptyFileGivesTrueAndNoRecords) {
-  testing_support::SimMachine m;
-  ASSERT_TRUE(m->WriteFile(L"C:\\Windows\\Temp\\TRSTCliLog.txt", "", false));
-  RstDeviceList list;
-  EXPECT_TRUE(ReadRstReportFile(L"C:\\Windows\\Temp\\TRSTCliLog.txt", list));
-  EXPECT_TRUE(list.empty());
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // Windows backend of the seam: handles, errors, modules, folders, COM start-up, files,
 // devices, volumes, code pages, time, memory, pauses, console and the lock.
-#include <shlobj.h>
 #include <windows.h>
+// After windows.h, which it builds on.
+#include <shlobj.h>
 
 #include <cstdio>
 #include <cwchar>

@@ -1,6 +1,7 @@
 // Windows backend of the seam: starting a program through the shell and waiting for it.
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which they build on.
+#include <shellapi.h>
 
 #include "platform/os.h"
 
