@@ -73,9 +73,11 @@ inline sim::Profile WithPowerCut(sim::Profile profile, std::size_t n) {
 
 // Runs the product once on `profile` in `dir` with the profile's arguments, writes the run files
 // there, and takes the machine down again. `childEnded` (optional) is called after each child
-// process of a run without a power cut.
+// process of a run without a power cut, `runEnded` (optional) once the product has returned, with
+// its exit code, before the run files are written.
 inline FolderRun RunInFolder(sim::Profile profile, const std::filesystem::path& dir,
-                             std::function<void(sim::Machine&)> childEnded = {}) {
+                             std::function<void(sim::Machine&)> childEnded = {},
+                             std::function<void(sim::Machine&, int)> runEnded = {}) {
   FolderRun r;
   const std::wstring commandLine = sim::JoinCommandLine(profile.arguments);
   sim::Notebook m(std::move(profile), dir);
@@ -84,6 +86,7 @@ inline FolderRun RunInFolder(sim::Profile profile, const std::filesystem::path& 
   r.temp_before = TempFolderFiles(m);
   r.exit_code = sim::RunProduct(m, commandLine);
   r.cut_after = sim::PowerCutAfter(m);
+  if (runEnded) runEnded(m, r.exit_code);
   r.disks_before = *sim::DisksBefore(m);
   r.disks_after = sim::ViewDisks(m);
   r.storage_after = StorageConfigText(m);
