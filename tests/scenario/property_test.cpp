@@ -7,16 +7,22 @@
 //   other than the recovery disk (and, when all of that holds, the whole provisioning);
 // - no script selects the disk the locator finds "Recovery" on;
 // - every command line and script line is one the sequence can produce;
-// - the exit code matches the end of the run log.
+// - the exit code matches the end of the run log;
+// - no disk changes but the second disk, and that one only when the gate holds.
+// Every second machine the gate opens (by seed), and every 16th machine, then runs a second time
+// on the notebook the first run left (its after-machine.json, healthy hardware), under the same
+// checks; the run prints how many.
 //
 // CS_PROPERTY_SEED=N sets the first machine's seed, CS_PROPERTY_COUNT=K the number of machines
 // (machine i has seed N + i, so one failing machine reruns alone with its own seed and K=1).
 // The host run checks 2,000 machines; the Windows builds, which run under Wine, 200.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <optional>
 #include <random>
 #include <regex>
@@ -27,13 +33,18 @@
 #include "sim/core/machine.h"
 #include "sim/core/text.h"
 #include "sim/harness/run.h"
+#include "sim/profile/profile.h"
+#include "tests/support/folder_run.h"
 #include "tests/support/sim_fixture.h"
 #include "tests/support/text_lines.h"
 #include "tests/support/wmi_values.h"
 
 namespace {
 
+using testing_support::AfterMachinePath;
+using testing_support::FolderRun;
 using testing_support::Lines;
+using testing_support::RunInFolder;
 using testing_support::TempDir;
 using testing_support::WmiInt;
 using testing_support::WmiText;
@@ -157,8 +168,10 @@ Machine RandomMachine(std::uint64_t seed) {
   if (chance(3)) p.faults.push_back("ExecQuery");
   if (chance(3)) p.faults.push_back("GetPhysicallyInstalledSystemMemory");
   if (chance(3)) p.faults.push_back("GetLogicalDriveStringsW");
-  const wchar_t* const lines[] = {L"", L"", L"ENHANCED", L"maximized", L"/x Enhanced"};
-  m.commandLine = lines[pick(5)];
+  const std::vector<std::string> lines[] = {
+      {}, {}, {"ENHANCED"}, {"maximized"}, {"/x", "Enhanced"}};
+  p.arguments = lines[pick(5)];
+  m.commandLine = sim::JoinCommandLine(p.arguments);
   return m;
 }
 
@@ -252,8 +265,10 @@ std::string Escape(const std::string& text) {
   return std::regex_replace(text, special, R"(\$&)");
 }
 
-// Checks one run; returns the faults found, one per line.
-std::string CheckRun(const Machine& m, sim::Machine& machine, int exitCode) {
+// Checks one run; `tempBefore` holds the Temp folder's files by name as the run found them. Returns
+// the faults found, one per line.
+std::string CheckRun(const Machine& m, sim::Machine& machine, int exitCode,
+                     const std::map<std::string, std::string>& tempBefore) {
   std::ostringstream faults;
   const sim::Profile& p = m.profile;
   const Expected e = Expect(m);
@@ -372,6 +387,9 @@ std::string CheckRun(const Machine& m, sim::Machine& machine, int exitCode) {
       if (e.gate) faults << "no script " << path << "\n";
       continue;
     }
+    // A script an earlier run left, untouched, is not this run's.
+    const auto left = tempBefore.find(path.substr(temp.size()));
+    if (!e.gate && left != tempBefore.end() && left->second == *bytes) continue;
     if (!e.gate) faults << "a script written although the gate is closed: " << path << "\n";
     const std::vector<std::string> got = Lines(*bytes);
     for (const std::string& line : got) {
@@ -381,6 +399,20 @@ std::string CheckRun(const Machine& m, sim::Machine& machine, int exitCode) {
       }
     }
     if (got != lines) faults << "script lines no step writes in " << path << "\n";
+  }
+
+  // The disks: only the second disk may change, and only when the gate holds; the recovery disk
+  // and whatever disk holds Windows stay as they were.
+  const std::vector<sim::DiskView> after = sim::ViewDisks(machine);
+  const std::vector<sim::DiskView>& before = *sim::DisksBefore(machine);
+  for (std::size_t i = 0; i < after.size() && i < before.size(); ++i) {
+    const bool second = e.gate && after[i].drive == static_cast<int>(e.secondIndex);
+    if (!second && after[i] != before[i]) {
+      faults << "disk " << i << " (drive " << (after[i].drive ? *after[i].drive : -1)
+             << ") changed: " << before[i].style << " with " << before[i].partitions.size()
+             << " partitions before, " << after[i].style << " with " << after[i].partitions.size()
+             << " after\n";
+    }
   }
 
   // The exit code and the end of the run log.
@@ -431,6 +463,42 @@ std::string Describe(const Machine& m) {
   return out.str();
 }
 
+// The machine a first run left, as the expectations read it: no faults (the next run starts on
+// healthy hardware), each disk's partitions as the run left them.
+Machine LeftMachine(const Machine& first, const std::vector<sim::DiskView>& disks) {
+  Machine m = first;
+  m.profile.faults.clear();
+  m.layoutFaults.clear();
+  for (const sim::DiskView& view : disks) {
+    std::vector<sim::Partition>& parts =
+        m.profile.disks.at(static_cast<std::size_t>(view.disk)).partitions;
+    parts.clear();
+    for (const sim::PartitionView& pv : view.partitions) {
+      sim::Partition part;
+      part.fs.clear();
+      for (char c : pv.fs)
+        part.fs.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+      part.label = sim::FromUtf8(pv.label.value_or(""));
+      parts.push_back(part);
+    }
+  }
+  return m;
+}
+
+// Runs `profile` in the folder `root` (emptied first) and checks the run against `m`; the run
+// files, after-machine.json among them, are written.
+FolderRun RunChecked(const Machine& m, sim::Profile profile, const std::filesystem::path& root,
+                     const std::map<std::string, std::string>& tempBefore, std::string& faults) {
+  const std::string prepared = sim::PrepareRunFolder(root);
+  if (!prepared.empty()) {
+    faults += "run folder: " + prepared + "\n";
+    return {};
+  }
+  return RunInFolder(std::move(profile), root, {}, [&](sim::Machine& machine, int exitCode) {
+    faults += CheckRun(m, machine, exitCode, tempBefore);
+  });
+}
+
 TEST(DiskSafetyProperty, RandomMachinesNeverCleanOrChangeOutsideTheGate) {
   const std::uint64_t base = EnvNumber(
       "CS_PROPERTY_SEED",
@@ -448,21 +516,34 @@ TEST(DiskSafetyProperty, RandomMachinesNeverCleanOrChangeOutsideTheGate) {
   RecordProperty("seed", std::to_string(base));
 
   TempDir dir;
-  std::uint64_t gated = 0, failed = 0;
+  std::uint64_t gated = 0, again = 0, failed = 0;
   const auto start = std::chrono::steady_clock::now();
   for (std::uint64_t i = 0; i < count; ++i) {
     const std::uint64_t seed = base + i;
     const Machine m = RandomMachine(seed);
-    const std::filesystem::path root = dir.path() / "run";
-    ASSERT_EQ(sim::PrepareRunFolder(root), "");
-    int exitCode = -1;
+    const bool gate = Expect(m).gate;
+    gated += gate ? 1 : 0;
+    // Every second machine the first run provisions, and every 16th machine, runs a second time
+    // on the notebook the first run left, as the line runs the tool again; the run files that
+    // needs cost twice a run, so not every machine gets one.
+    const bool twice = (gate && i % 2 == 0) || i % 16 == 0;
+    const std::filesystem::path firstRoot = dir.path() / "first";
     std::string faults;
-    {
-      sim::Notebook machine(m.profile, root);
-      exitCode = sim::RunProduct(machine, m.commandLine);
-      faults = CheckRun(m, machine, exitCode);
+    if (!twice) {
+      ASSERT_EQ(sim::PrepareRunFolder(firstRoot), "");
+      sim::Notebook machine(m.profile, firstRoot);
+      faults = CheckRun(m, machine, sim::RunProduct(machine, m.commandLine), {});
+    } else {
+      const FolderRun first = RunChecked(m, m.profile, firstRoot, {}, faults);
+      if (faults.empty() && !first.run_files_written) faults = "the run files were not written\n";
+      if (faults.empty()) {
+        ++again;
+        std::string second;
+        RunChecked(LeftMachine(m, first.disks_after), sim::LoadProfile(AfterMachinePath(firstRoot)),
+                   dir.path() / "second", first.temp_files, second);
+        if (!second.empty()) faults = "second run:\n" + second;
+      }
     }
-    gated += Expect(m).gate ? 1 : 0;
     if (!faults.empty()) {
       ADD_FAILURE() << "machine with seed " << seed << " (rerun alone: CS_PROPERTY_SEED=" << seed
                     << " CS_PROPERTY_COUNT=1 build/host/tests/unit_tests"
@@ -473,9 +554,9 @@ TEST(DiskSafetyProperty, RandomMachinesNeverCleanOrChangeOutsideTheGate) {
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("property: %llu machines checked, %llu with the gate open, %.1f s\n",
+  std::printf("property: %llu machines checked, %llu with the gate open, %llu run twice, %.1f s\n",
               static_cast<unsigned long long>(count), static_cast<unsigned long long>(gated),
-              seconds);
+              static_cast<unsigned long long>(again), seconds);
 }
 
 }  // namespace

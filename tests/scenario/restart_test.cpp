@@ -17,10 +17,12 @@ namespace fs = std::filesystem;
 using testing_support::FolderRun;
 using testing_support::HostFileBytes;
 using testing_support::Lines;
+using testing_support::RunAgain;
 using testing_support::RunInFolder;
 using testing_support::TempDir;
+using testing_support::WithPowerCut;
 
-fs::path AfterMachine(const TempDir& dir) { return dir.path() / "after-machine.json"; }
+fs::path AfterMachine(const TempDir& dir) { return testing_support::AfterMachinePath(dir.path()); }
 
 std::string LastLine(const std::string& log) {
   std::vector<std::string> lines = Lines(log);
@@ -80,9 +82,7 @@ TEST(PowerCut, StopsTheProductAfterTheChildAndTheAfterMachineRunsToTheEnd) {
   for (const std::size_t n : {std::size_t{1}, logs.size()}) {
     SCOPED_TRACE("PowerCut:" + std::to_string(n));
     TempDir cutDir, rerunDir;
-    sim::Profile profile = sim::DefaultProfile();
-    profile.faults.push_back("PowerCut:" + std::to_string(n));
-    const FolderRun cut = RunInFolder(profile, cutDir.path());
+    const FolderRun cut = RunInFolder(WithPowerCut(sim::DefaultProfile(), n), cutDir.path());
     EXPECT_EQ(cut.exit_code, sim::kPowerCutExitCode);
     EXPECT_EQ(cut.cut_after, n);
     EXPECT_EQ(cut.transcript, TranscriptUpToChild(healthy.transcript, n));
@@ -91,7 +91,7 @@ TEST(PowerCut, StopsTheProductAfterTheChildAndTheAfterMachineRunsToTheEnd) {
     EXPECT_EQ(cut.disks_after, disks[n - 1]);
     ASSERT_TRUE(cut.run_files_written);
 
-    const FolderRun rerun = RunInFolder(sim::LoadProfile(AfterMachine(cutDir)), rerunDir.path());
+    const FolderRun rerun = RunAgain(cutDir.path(), rerunDir.path());
     EXPECT_EQ(rerun.disks_before, cut.disks_after);
     EXPECT_EQ(rerun.exit_code, 0) << rerun.log;
     EXPECT_EQ(LastLine(rerun.log).substr(21), "\tEnd process...") << rerun.log;
@@ -99,13 +99,70 @@ TEST(PowerCut, StopsTheProductAfterTheChildAndTheAfterMachineRunsToTheEnd) {
   }
 
   TempDir beyondDir;
-  sim::Profile beyond = sim::DefaultProfile();
-  beyond.faults.push_back("PowerCut:" + std::to_string(logs.size() + 1));
-  const FolderRun whole = RunInFolder(beyond, beyondDir.path());
+  const FolderRun whole =
+      RunInFolder(WithPowerCut(sim::DefaultProfile(), logs.size() + 1), beyondDir.path());
   EXPECT_EQ(whole.exit_code, 0);
   EXPECT_EQ(whole.cut_after, std::nullopt);
   EXPECT_EQ(whole.transcript, healthy.transcript);
   EXPECT_EQ(whole.log, healthy.log);
+}
+
+// The notebooks of the production line.
+struct LineNotebook {
+  std::string name;
+  sim::Profile profile;
+};
+
+std::vector<LineNotebook> LineNotebooks() {
+  sim::Profile iffsOff = sim::DefaultProfile();
+  iffsOff.firmware->IFFS = false;
+  return {{"default notebook", sim::DefaultProfile()},
+          {"32-bit notebook",
+           sim::LoadProfile(fs::path(CS_SOURCE_DIR) / "examples" / "windows-32bit.json")},
+          {"IFFS-off notebook", iffsOff}};
+}
+
+// transcript.tsv's child processes, one line each.
+std::vector<std::string> Children(const std::string& transcript) {
+  std::vector<std::string> children;
+  for (const std::string& line : Lines(transcript)) {
+    if (line.compare(0, 4, "run\t") == 0) children.push_back(line.substr(4));
+  }
+  return children;
+}
+
+// The line runs the tool again after a power failure, or on a notebook it already provisioned.
+// Every cut ends, after a second run, exactly as an uninterrupted run: the second run deletes the
+// tool's metadata and cleans the solid-state disk before it builds anything, so whatever a cut
+// left there is redone, and the hard disk is never written. No cut is expected to differ.
+TEST(LineRestart, ASecondRunAfterAnyCutEndsAsAnUninterruptedRun) {
+  for (const LineNotebook& notebook : LineNotebooks()) {
+    TempDir healthyDir, againDir;
+    const FolderRun healthy = RunInFolder(notebook.profile, healthyDir.path());
+    ASSERT_EQ(healthy.exit_code, 0) << notebook.name << "\n" << healthy.log;
+    // The hard disk (the system volume and "Recovery") is never written, so no end state below,
+    // equal to this one, has it touched.
+    EXPECT_EQ(healthy.disks_after.front(), healthy.disks_before.front()) << notebook.name;
+    const std::vector<std::string> children = Children(healthy.transcript);
+    ASSERT_GE(children.size(), 10u) << notebook.name << "\n" << healthy.transcript;
+
+    const FolderRun again = RunAgain(healthyDir.path(), againDir.path());
+    EXPECT_EQ(again.exit_code, 0) << notebook.name << ", second run\n" << again.log;
+    EXPECT_EQ(again.disks_after, healthy.disks_after) << notebook.name << ", second run";
+    EXPECT_EQ(again.storage_after, healthy.storage_after) << notebook.name << ", second run";
+
+    for (std::size_t n = 1; n <= children.size(); ++n) {
+      const std::string where =
+          notebook.name + ", cut after " + std::to_string(n) + " (" + children[n - 1] + ")";
+      TempDir cutDir, rerunDir;
+      const FolderRun cut = RunInFolder(WithPowerCut(notebook.profile, n), cutDir.path());
+      ASSERT_EQ(cut.cut_after, n) << where;
+      const FolderRun rerun = RunAgain(cutDir.path(), rerunDir.path());
+      EXPECT_EQ(rerun.exit_code, 0) << where << "\n" << rerun.log;
+      EXPECT_EQ(rerun.disks_after, healthy.disks_after) << where;
+      EXPECT_EQ(rerun.storage_after, healthy.storage_after) << where;
+    }
+  }
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "sim/harness/notebook.h"
 #include "sim/harness/run.h"
 #include "sim/harness/run_files.h"
+#include "sim/profile/profile.h"
 #include "sim/programs/storage_tool.h"
 #include "tests/support/disk_view_printers.h"
 
@@ -27,6 +28,7 @@ struct FolderRun {
   std::optional<std::size_t> cut_after;  // the power was cut after this child
   std::string machine_before;            // after-machine.json's text for the machine as laid out
   std::vector<sim::DiskView> disks_before, disks_after;
+  std::string storage_after;  // the storage tool's cache configuration at the end
   std::map<std::string, std::string> temp_before;  // the Temp folder's files by name
   std::map<std::string, std::string> temp_files;   // the same, afterwards
   std::string log;                                 // TempProc.log, empty when missing
@@ -52,11 +54,30 @@ inline std::map<std::string, std::string> TempFolderFiles(sim::Machine& m) {
   return files;
 }
 
+// The storage tool's cache configuration, one "key=value" per field as storage_config names them.
+inline std::string StorageConfigText(sim::Machine& m) {
+  const sim::StorageToolState& tool = sim::StorageTool(m);
+  return "cache_device=" + tool.cache_device + " cache_size=" + tool.cache_size +
+         " accelerated_disk=" + tool.accelerated_disk + " mode=" + tool.mode;
+}
+
+inline std::filesystem::path AfterMachinePath(const std::filesystem::path& dir) {
+  return dir / "after-machine.json";
+}
+
+// `profile` with the power cut after its n-th child process.
+inline sim::Profile WithPowerCut(sim::Profile profile, std::size_t n) {
+  profile.faults.push_back("PowerCut:" + std::to_string(n));
+  return profile;
+}
+
 // Runs the product once on `profile` in `dir` with the profile's arguments, writes the run files
 // there, and takes the machine down again. `childEnded` (optional) is called after each child
-// process of a run without a power cut.
+// process of a run without a power cut, `runEnded` (optional) once the product has returned, with
+// its exit code, before the run files are written.
 inline FolderRun RunInFolder(sim::Profile profile, const std::filesystem::path& dir,
-                             std::function<void(sim::Machine&)> childEnded = {}) {
+                             std::function<void(sim::Machine&)> childEnded = {},
+                             std::function<void(sim::Machine&, int)> runEnded = {}) {
   FolderRun r;
   const std::wstring commandLine = sim::JoinCommandLine(profile.arguments);
   sim::Notebook m(std::move(profile), dir);
@@ -65,13 +86,20 @@ inline FolderRun RunInFolder(sim::Profile profile, const std::filesystem::path& 
   r.temp_before = TempFolderFiles(m);
   r.exit_code = sim::RunProduct(m, commandLine);
   r.cut_after = sim::PowerCutAfter(m);
+  if (runEnded) runEnded(m, r.exit_code);
   r.disks_before = *sim::DisksBefore(m);
   r.disks_after = sim::ViewDisks(m);
+  r.storage_after = StorageConfigText(m);
   r.temp_files = TempFolderFiles(m);
   r.log = r.temp_files.count("TempProc.log") != 0 ? r.temp_files["TempProc.log"] : "";
   r.transcript = sim::TranscriptText(m);
   r.run_files_written = sim::WriteRunFiles(m);
   return r;
+}
+
+// Runs the product again, in `dir`, on the notebook the run in `first` left.
+inline FolderRun RunAgain(const std::filesystem::path& first, const std::filesystem::path& dir) {
+  return RunInFolder(sim::LoadProfile(AfterMachinePath(first)), dir);
 }
 
 }  // namespace testing_support
