@@ -507,8 +507,13 @@ TEST(DiskSafetyProperty, RandomMachinesNeverCleanOrChangeOutsideTheGate) {
 #ifdef _WIN32
   // Under Wine every file call of the simulator costs far more; the host run checks 2,000.
   constexpr std::uint64_t kDefaultCount = 200;
+  // A second run starts from copies of whole disks, and copying them again at its end reads
+  // every byte where the C runtime cannot find a sparse file's holes: second runs are the
+  // host's (they check the simulator's re-runs, not Windows).
+  constexpr bool kSecondRuns = false;
 #else
   constexpr std::uint64_t kDefaultCount = 2000;
+  constexpr bool kSecondRuns = true;
 #endif
   const std::uint64_t count = EnvNumber("CS_PROPERTY_COUNT", kDefaultCount);
   std::printf("property: %llu machines from seed %llu\n", static_cast<unsigned long long>(count),
@@ -526,7 +531,7 @@ TEST(DiskSafetyProperty, RandomMachinesNeverCleanOrChangeOutsideTheGate) {
     // Every second machine the first run provisions, and every 16th machine, runs a second time
     // on the notebook the first run left, as the line runs the tool again; the run files that
     // needs cost twice a run, so not every machine gets one.
-    const bool twice = (gate && i % 2 == 0) || i % 16 == 0;
+    const bool twice = kSecondRuns && ((gate && i % 2 == 0) || i % 16 == 0);
     const std::filesystem::path firstRoot = dir.path() / "first";
     std::string faults;
     if (!twice) {
