@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <system_error>
 #include <type_traits>
 
+#include "sim/core/host_file.h"
 #include "sim/core/text.h"
 
 namespace sim {
@@ -108,11 +108,7 @@ std::filesystem::path Machine::HostPath(const std::wstring& windowsPath) const {
 }
 
 std::optional<std::string> Machine::ReadFile(const std::wstring& windowsPath) const {
-  std::ifstream in(HostPath(windowsPath), std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream data;
-  data << in.rdbuf();
-  return data.str();
+  return ReadHostFile(HostPath(windowsPath));
 }
 
 bool Machine::WriteFile(const std::wstring& windowsPath, const std::string& bytes, bool append) {

@@ -2,11 +2,10 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
 
+#include "sim/core/host_file.h"
 #include "sim/core/text.h"
 #include "sim/profile/default_profile.h"
 
@@ -268,11 +267,9 @@ std::vector<TempFile> ParseTempFiles(const Reader& r, const Json& object,
         name.find_first_of("\\/:") != std::string::npos)
       t.Fail(name, "must be a plain file name");
     const std::filesystem::path source = base / t.Text(it.value(), name);
-    std::ifstream in(source, std::ios::binary);
-    if (!in) t.Fail(name, "cannot read " + source.string());
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    files.push_back(TempFile{FromUtf8(name), bytes.str()});
+    const std::optional<std::string> bytes = ReadHostFile(source);
+    if (!bytes) t.Fail(name, "cannot read " + source.string());
+    files.push_back(TempFile{FromUtf8(name), *bytes});
   }
   return files;
 }
@@ -374,11 +371,9 @@ Profile ParseProfile(const std::string& text, const std::string& file,
 }
 
 Profile LoadProfile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw ProfileError(path.string() + ": cannot be read");
-  std::ostringstream text;
-  text << in.rdbuf();
-  return ParseProfile(text.str(), path.string(), path.parent_path());
+  const std::optional<std::string> text = ReadHostFile(path);
+  if (!text) throw ProfileError(path.string() + ": cannot be read");
+  return ParseProfile(*text, path.string(), path.parent_path());
 }
 
 Profile DefaultProfile() {

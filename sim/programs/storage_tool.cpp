@@ -4,12 +4,12 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
 
 #include "sim/core/codepages.h"
+#include "sim/core/host_file.h"
 #include "sim/core/text.h"
 #include "sim/programs/std_streams.h"
 
@@ -142,11 +142,9 @@ std::uint32_t PrintReport(Machine& machine) {
     WriteStdout(machine, BuildStorageReport(machine));
     return 0;
   }
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return Fail(machine, "cannot read " + file.string());
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  WriteStdout(machine, bytes.str());
+  const std::optional<std::string> bytes = ReadHostFile(file);
+  if (!bytes) return Fail(machine, "cannot read " + file.string());
+  WriteStdout(machine, *bytes);
   return 0;
 }
 

@@ -10,9 +10,9 @@
 #include <functional>
 #include <map>
 #include <optional>
-#include <sstream>
 
 #include "environment/run_environment.h"
+#include "sim/core/host_file.h"
 #include "sim/core/text.h"
 #include "sim/harness/run.h"
 #include "sim/harness/run_files.h"
@@ -248,13 +248,7 @@ fs::path GoldenDir(const std::string& name) {
   return fs::path(CS_SOURCE_DIR) / "tests" / "data" / "scenarios" / name;
 }
 
-std::optional<std::string> ReadHostFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream data;
-  data << in.rdbuf();
-  return data.str();
-}
+using sim::ReadHostFile;
 
 RunFiles RunScenario(const Scenario& scenario) {
   sim::Profile profile = sim::DefaultProfile();

@@ -3,14 +3,13 @@
 #pragma once
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "sim/core/host_file.h"
 #include "sim/harness/after_machine.h"
 #include "sim/harness/disk_views.h"
 #include "sim/harness/notebook.h"
@@ -36,11 +35,9 @@ struct FolderRun {
   bool run_files_written = false;
 };
 
+// The file's bytes, empty when it cannot be read.
 inline std::string HostFileBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
+  return sim::ReadHostFile(path).value_or(std::string());
 }
 
 // The files of the machine's Temp folder by name, as the host holds them.
