@@ -214,9 +214,15 @@ HResult EnumNext(const ComRef& enumerator, std::int32_t timeout, ComRef* object,
   const std::size_t position = e->index;
   // "Next:N": fetching the N-th object (counted from 1) fails, as a lost connection does.
   if (m.Faulted("Next", std::to_string(position + 1))) return sim::kRpcEDisconnected;
-  if (position >= m.profile().disks.size()) return kWbemSFalse;
+  // The list holds the disks Windows sees, in profile order.
+  std::size_t disk = 0;
+  for (std::size_t seen = 0; disk < m.profile().disks.size(); ++disk) {
+    if (!sim::SeenByWindows(m.profile().disks[disk])) continue;
+    if (seen++ == position) break;
+  }
+  if (disk >= m.profile().disks.size()) return kWbemSFalse;
   e->index = position + 1;
-  sim::HandOut(m, DiskProbeState::Interface::Object, position, object->put());
+  sim::HandOut(m, DiskProbeState::Interface::Object, disk, object->put());
   *returned = 1;
   return kSOk;
 }

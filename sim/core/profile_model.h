@@ -18,6 +18,9 @@ struct Partition {
   std::wstring label;
   std::uint64_t size_mb = 0;
   wchar_t letter = 0;  // 0: no drive letter
+  // Its partition type as the table holds it: a GPT type GUID text on a GPT disk, an MBR type
+  // byte ("0x27") on an MBR disk; empty: basic data (a raw partition: Microsoft reserved).
+  std::string type;
 };
 
 // The storage tool's view of a disk, texts as the tool prints them.
@@ -39,13 +42,24 @@ struct WmiProperty {
   os::WmiValue value;
 };
 
+// How Windows sees a disk. The storage controller hides a device it makes a cache and exposes
+// the device's space beyond the cache as a disk of its own (a data volume), which goes again
+// when the cache is deleted.
+enum class DiskRole {
+  kDevice,         // a plain disk: in WMI's list, a physical drive, listed by the storage tool
+  kCacheDevice,    // taken by the cache: listed by the storage tool only
+  kDataVolume,     // the cache device's remainder: in WMI's list and a physical drive
+  kDeletedVolume,  // a data volume the storage tool has deleted: gone
+};
+
 struct Disk {
+  DiskRole role = DiskRole::kDevice;
   std::optional<int> drive;      // n of \\.\PHYSICALDRIVEn; nullopt: no such drive
   std::vector<WmiProperty> wmi;  // Win32_DiskDrive properties, typed as WMI types them
   Rotation rotation;
   std::filesystem::path image;  // a raw disk image; empty: laid out from the fields below
   std::uint64_t size_mb = 0;
-  std::string style = "gpt";  // "mbr" or "gpt"
+  std::string style = "gpt";  // "mbr" or "gpt"; "" (made by the simulator only): blank
   std::vector<Partition> partitions;
   std::map<wchar_t, int> letters;  // for an image disk: letter -> partition number
   std::optional<RstView> rst;      // nullopt: the storage tool does not list this disk
@@ -64,6 +78,9 @@ struct StorageConfig {
   std::string cache_size;        // text given to --cache-size; empty: the whole device
   std::string accelerated_disk;  // tool id of the accelerated disk
   std::string mode;              // "maximized" or "enhanced"; empty: not set
+  // The disk number Windows gives the data volume --createCache exposes; nullopt: the number the
+  // cache device had. Which number a real controller gives is not published.
+  std::optional<int> volume_number;
 };
 
 struct Firmware {
@@ -88,6 +105,11 @@ struct Profile {
   std::vector<std::string> faults;     // "Op" or "Op:target"
   std::vector<std::string> arguments;  // the product's command line when none is given
 };
+
+// Whether Windows sees the disk (WMI's list, the physical drives, the drive letters).
+inline bool SeenByWindows(const Disk& disk) {
+  return disk.role == DiskRole::kDevice || disk.role == DiskRole::kDataVolume;
+}
 
 // N of a fault "PowerCut:N" (N >= 1: the power fails once the N-th child process has ended);
 // nullopt for any other fault.

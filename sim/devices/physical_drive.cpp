@@ -56,7 +56,8 @@ int ParseDriveNumber(const std::wstring& name) {
 int FindDriveDisk(const Machine& machine, int drive) {
   const auto& disks = machine.profile().disks;
   for (std::size_t i = 0; i < disks.size(); ++i) {
-    if (disks[i].drive && *disks[i].drive == drive) return static_cast<int>(i);
+    if (SeenByWindows(disks[i]) && disks[i].drive && *disks[i].drive == drive)
+      return static_cast<int>(i);
   }
   return -1;
 }

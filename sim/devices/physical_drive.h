@@ -1,4 +1,4 @@
-// The simulated physical drives "\\.\PHYSICALDRIVEn": one per profile disk whose `drive` is n.
+// The simulated physical drives "\\.\PHYSICALDRIVEn": one per disk Windows sees whose `drive` is n.
 // The drive object reads the disk image (sim/disks/disk_image.h) and hands SMART requests to
 // sim/devices/smart.h and disk requests to sim/devices/disk_control.h.
 #pragma once
@@ -9,7 +9,7 @@
 
 namespace sim {
 
-// Index into profile().disks of the disk behind physical drive n, or -1.
+// Index into profile().disks of the disk Windows sees as physical drive n, or -1.
 int FindDriveDisk(const Machine& machine, int drive);
 
 // A raw read of the disk's bytes at an absolute offset, as the product's reads through the

@@ -19,7 +19,7 @@ std::vector<Volume> Collect(Machine& machine) {
   const auto& disks = machine.profile().disks;
   for (std::size_t d = 0; d < disks.size(); ++d) {
     const Disk& disk = disks[d];
-    if (!disk.drive) continue;
+    if (!disk.drive || !SeenByWindows(disk)) continue;
     std::map<wchar_t, int> letters = disk.letters;
     if (disk.image.empty()) {
       // A laid-out disk numbers its partitions 1, 2, ... in profile order.

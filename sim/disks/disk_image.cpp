@@ -2,6 +2,7 @@
 #include "sim/disks/disk_image.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -9,6 +10,7 @@
 #include <set>
 #include <system_error>
 
+#include "sim/disks/guid.h"
 #include "sim/disks/partition_table.h"
 
 #ifndef _WIN32
@@ -155,6 +157,10 @@ std::vector<PartitionSpec> SpecsFromProfile(const Disk& d) {
     s.fs = p.fs;
     s.label = p.label;
     s.bytes = p.size_mb * kMiB;
+    // The loader has checked the type against the disk's style.
+    if (!p.type.empty() && d.style == "gpt") s.gpt_type = ParseGuid(p.type);
+    if (!p.type.empty() && d.style == "mbr")
+      s.mbr_type = static_cast<std::uint8_t>(std::strtoul(p.type.c_str(), nullptr, 16));
     wanted.push_back(s);
   }
   return wanted;

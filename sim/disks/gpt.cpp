@@ -13,6 +13,13 @@ namespace sim {
 
 namespace {
 
+// The name Windows' tools give a new partition of this type.
+std::string PartitionName(const Guid& type) {
+  if (type == ParseGuid(kGptEfiSystem)) return "EFI system partition";
+  if (type == ParseGuid(kGptMicrosoftReserved)) return "Microsoft reserved partition";
+  return "Basic data partition";
+}
+
 bool WriteGptCopy(Machine& machine, int disk, std::uint64_t headerLba, std::uint64_t otherLba,
                   std::uint64_t entriesLba, std::uint64_t firstUsable, std::uint64_t lastUsable,
                   const Guid& diskId, const std::vector<std::uint8_t>& entries) {
@@ -106,8 +113,7 @@ bool WriteGptTable(Machine& machine, int disk, std::uint64_t sectors,
     bytes::WriteU64(t, at + 32, placed[i].lba);
     bytes::WriteU64(t, at + 40, placed[i].lba + placed[i].count - 1);
     bytes::WriteU64(t, at + 48, p.gpt_attributes);
-    const std::string name =
-        p.fs == "raw" && !p.gpt_type ? "Microsoft reserved partition" : "Basic data partition";
+    const std::string name = PartitionName(type);
     for (std::size_t c = 0; c < name.size(); ++c) {
       bytes::WriteU16(t, at + 56 + 2 * c, static_cast<std::uint8_t>(name[c]));
     }

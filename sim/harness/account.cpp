@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "sim/core/text.h"
+#include "sim/disks/disk_image.h"
 #include "sim/harness/disk_views.h"
 #include "sim/harness/run.h"
 #include "sim/programs/diskpart.h"
@@ -175,22 +176,28 @@ void PrintDisks(Machine& machine, std::ostream& out) {
   out << "\nDisks before and after the run:\n";
   if (after.empty()) out << "  (none)\n";
   for (const DiskView& d : after) {
-    const DiskView* was = before != nullptr && d.disk < static_cast<int>(before->size())
-                              ? &(*before)[static_cast<std::size_t>(d.disk)]
-                              : nullptr;
+    const DiskView* was = nullptr;
+    for (std::size_t i = 0; before != nullptr && i < before->size(); ++i) {
+      if ((*before)[i].disk == d.disk) was = &(*before)[i];
+    }
     const Disk& profile = machine.profile().disks[static_cast<std::size_t>(d.disk)];
-    std::string title = "  disk " + std::to_string(d.disk) + ", " +
-                        (d.drive ? "drive " + std::to_string(*d.drive) : "no physical drive") +
-                        ", " + Size(d.bytes);
+    // What Windows sees of the disk: a cache device is hidden from it.
+    const std::string seen = d.role == "cache device" ? "hidden from Windows (cache device)"
+                             : d.drive                ? "drive " + std::to_string(*d.drive)
+                                                      : "no physical drive";
+    std::string title = "  disk " + std::to_string(d.disk) + ", " + seen + ", " + Size(d.bytes);
+    if (d.role == "data volume") title += ", the cache's data volume";
+    const bool made = was == nullptr && d.role == "data volume" && before != nullptr;
     const std::string model = WmiText(profile, L"Model", WmiNumbers::kShown);
     if (!model.empty()) title += ", " + model;
     const StorageToolState& tool = StorageTool(machine);
     if (profile.rst && !profile.rst->id.empty()) {
-      if (profile.rst->id == tool.cache_device) title += ", the tool's cache device";
       if (profile.rst->id == tool.accelerated_disk) title += ", accelerated";
     }
     const bool changed = was != nullptr && !(*was == d);
-    if (was == nullptr) {
+    if (made) {
+      title += ": new";
+    } else if (was == nullptr) {
       title += ": (no picture from before the run)";
     } else if (!changed) {
       title += ": unchanged";
@@ -231,6 +238,14 @@ void PrintStorageTool(Machine& machine, std::ostream& out) {
     out << "  cache volume on " << DeviceName(machine, tool.cache_device) << ", size "
         << (tool.cache_size.empty() ? std::string("the whole device") : tool.cache_size + " GB")
         << "\n";
+    if (tool.data_volume < 0) {
+      out << "  no data volume: the cache takes the whole device\n";
+    } else {
+      const Disk& volume = machine.profile().disks[static_cast<std::size_t>(tool.data_volume)];
+      out << "  data volume: disk " << tool.data_volume << ", "
+          << (volume.drive ? "drive " + std::to_string(*volume.drive) : std::string("no drive"))
+          << ", " << Size(DiskBytes(machine, tool.data_volume)) << "\n";
+    }
   }
   if (tool.accelerated_disk.empty()) {
     out << "  no disk accelerated\n";

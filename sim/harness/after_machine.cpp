@@ -89,6 +89,8 @@ Json Texts(const std::vector<std::pair<const char*, std::string*>>& fields) {
 Json DiskJson(const Machine& machine, std::size_t index) {
   const Disk& d = machine.profile().disks[index];
   Json disk;
+  // A cache device's role follows from storage_config.
+  if (d.role == DiskRole::kDataVolume) disk["role"] = "data-volume";
   disk["wmi"] = WmiJson(d.wmi);
   disk["drive"] = d.drive ? Json(*d.drive) : Json();
   disk["rotation"] = RotationJson(d.rotation);
@@ -151,13 +153,17 @@ std::string AfterMachineJson(Machine& machine) {
   out["storage_tool"] = machine.FindProgram(StorageToolPath(machine)) != nullptr;
   if (!p.storage_report.empty()) out["storage_report"] = Relative(machine, ReportCopy(machine));
   const StorageToolState& tool = StorageTool(machine);
-  StorageConfig config{tool.cache_device, tool.cache_size, tool.accelerated_disk, tool.mode};
+  StorageConfig config{tool.cache_device, tool.cache_size, tool.accelerated_disk, tool.mode,
+                       p.storage_config.volume_number};
   out["storage_config"] = Texts({{"cache_device", &config.cache_device},
                                  {"cache_size", &config.cache_size},
                                  {"accelerated_disk", &config.accelerated_disk},
                                  {"mode", &config.mode}});
+  if (config.volume_number) out["storage_config"]["volume_number"] = *config.volume_number;
   out["disks"] = Json::array();
-  for (std::size_t i = 0; i < p.disks.size(); ++i) out["disks"].push_back(DiskJson(machine, i));
+  for (std::size_t i = 0; i < p.disks.size(); ++i) {
+    if (p.disks[i].role != DiskRole::kDeletedVolume) out["disks"].push_back(DiskJson(machine, i));
+  }
   if (temp) {
     Json files = Json::object();
     for (const fs::path& file : TempFiles(machine)) {
@@ -174,6 +180,7 @@ bool WriteAfterMachine(Machine& machine) {
   const Profile& p = machine.profile();
   bool ok = true;
   for (std::size_t i = 0; i < p.disks.size(); ++i) {
+    if (p.disks[i].role == DiskRole::kDeletedVolume) continue;
     ok = CopyDiskImage(machine, static_cast<int>(i), DiskCopy(machine, i)) && ok;
   }
   std::error_code ec;

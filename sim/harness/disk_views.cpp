@@ -41,9 +41,14 @@ std::vector<DiskView> ViewDisks(Machine& machine) {
   std::vector<DiskView> views;
   for (std::size_t i = 0; i < machine.profile().disks.size(); ++i) {
     const int disk = static_cast<int>(i);
+    const DiskRole role = machine.profile().disks[i].role;
+    if (role == DiskRole::kDeletedVolume) continue;
     DiskView v;
     v.disk = disk;
     v.drive = machine.profile().disks[i].drive;
+    v.role = role == DiskRole::kCacheDevice  ? "cache device"
+             : role == DiskRole::kDataVolume ? "data volume"
+                                             : "device";
     v.bytes = DiskBytes(machine, disk);
     const DiskLayout layout = ReadDiskLayout(machine, disk);
     v.style = layout.style == DiskLayout::kGpt   ? "gpt"

@@ -25,13 +25,16 @@ struct PartitionView {
 struct DiskView {
   int disk = 0;              // profile index
   std::optional<int> drive;  // physical drive number
-  std::string style;         // "mbr", "gpt" or "raw" (no partition table)
+  // "device"; "cache device" (hidden from Windows by the storage controller); "data volume" (what
+  // the cache leaves of its device, a disk of its own to Windows)
+  std::string role;
+  std::string style;  // "mbr", "gpt" or "raw" (no partition table)
   std::uint64_t bytes = 0;
   std::vector<PartitionView> partitions;
   bool operator==(const DiskView&) const = default;
 };
 
-// Every profile disk as its image holds it now.
+// Every disk of the machine as its image holds it now (a deleted data volume is no disk).
 std::vector<DiskView> ViewDisks(Machine& machine);
 // Keeps the disks as they are now as the "before" picture (RunProduct does it at its start).
 void SnapshotDisks(Machine& machine);

@@ -47,6 +47,7 @@ std::string AfterJson(Machine& machine) {
     Json disk;
     disk["disk"] = d.disk;
     disk["drive"] = d.drive ? Json(*d.drive) : Json();
+    disk["role"] = d.role;
     disk["style"] = d.style;
     disk["size"] = d.bytes;
     disk["partitions"] = Json::array();

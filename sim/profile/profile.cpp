@@ -1,5 +1,6 @@
 #include "sim/profile/profile.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
@@ -126,10 +127,44 @@ void TakeTexts(const Reader& r, const Json& object,
   }
 }
 
+bool IsHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+
+// A partition type as the disk's table style takes it: a GUID text on GPT, one type byte on MBR
+// (not 0, which marks an empty slot, nor an extended container). Returned in one spelling.
+std::string PartitionType(const Reader& r, std::string text, const std::string& style) {
+  if (style == "gpt") {
+    bool ok = text.size() == 36;
+    for (std::size_t i = 0; ok && i < text.size(); ++i) {
+      const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+      ok = dash ? text[i] == '-' : IsHex(text[i]);
+    }
+    if (!ok)
+      r.Fail("type", "must be a GPT partition type GUID XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX");
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+  }
+  const bool form = text.size() >= 3 && text.size() <= 4 && text[0] == '0' &&
+                    (text[1] == 'x' || text[1] == 'X') && IsHex(text[2]) &&
+                    (text.size() == 3 || IsHex(text[3]));
+  const unsigned long byte = form ? std::strtoul(text.c_str() + 2, nullptr, 16) : 0;
+  if (byte == 0 || byte == 0x05 || byte == 0x0F || byte == 0x85)
+    r.Fail("type", "must be an MBR partition type byte 0x01-0xFF, not an extended one");
+  char out[16];
+  std::snprintf(out, sizeof(out), "0x%02X", static_cast<unsigned>(byte & 0xFF));
+  return out;
+}
+
 Disk ParseDisk(const Reader& r, const Json& object, const std::filesystem::path& base) {
-  r.Only(object, {"drive", "wmi", "rotation", "image", "size_mb", "style", "partitions", "letters",
-                  "rst", "comment"});
+  r.Only(object, {"role", "drive", "wmi", "rotation", "image", "size_mb", "style", "partitions",
+                  "letters", "rst", "comment"});
   Disk d;
+  if (object.contains("role")) {
+    const std::string role = r.Text(object["role"], "role");
+    if (role == "data-volume")
+      d.role = DiskRole::kDataVolume;
+    else if (role != "device")
+      r.Fail("role", "must be \"device\" or \"data-volume\"");
+  }
   if (object.contains("wmi")) d.wmi = ParseWmi(r, object["wmi"]);
   // The drive number defaults to the WMI Index.
   for (const WmiProperty& p : d.wmi) {
@@ -177,7 +212,7 @@ Disk ParseDisk(const Reader& r, const Json& object, const std::filesystem::path&
     std::uint64_t total = 0;
     for (std::size_t i = 0; i < list.size(); ++i) {
       const Reader p = r.Sub("partitions[" + std::to_string(i) + "]");
-      p.Only(list[i], {"fs", "label", "size_mb", "letter", "comment"});
+      p.Only(list[i], {"fs", "label", "size_mb", "letter", "type", "comment"});
       Partition part;
       if (list[i].contains("fs")) {
         part.fs = p.Text(list[i]["fs"], "fs");
@@ -195,6 +230,8 @@ Disk ParseDisk(const Reader& r, const Json& object, const std::filesystem::path&
           p.Fail("letter", "must be one letter A-Z");
         part.letter = static_cast<wchar_t>(letter[0]);
       }
+      if (list[i].contains("type"))
+        part.type = PartitionType(p, p.Text(list[i]["type"], "type"), d.style);
       total += part.size_mb;
       d.partitions.push_back(part);
     }
@@ -227,7 +264,7 @@ Disk ParseDisk(const Reader& r, const Json& object, const std::filesystem::path&
 
 StorageConfig ParseStorageConfig(const Reader& r, const Json& object, const Profile& p) {
   const Reader c = r.Sub("storage_config");
-  c.Only(object, {"cache_device", "cache_size", "accelerated_disk", "mode"});
+  c.Only(object, {"cache_device", "cache_size", "accelerated_disk", "mode", "volume_number"});
   StorageConfig config;
   TakeTexts(c, object,
             {{"cache_device", &config.cache_device},
@@ -253,7 +290,28 @@ StorageConfig ParseStorageConfig(const Reader& r, const Json& object, const Prof
     c.Fail(config.mode.empty() ? "mode" : "accelerated_disk", "goes with the other");
   if (!config.mode.empty() && config.mode != "maximized" && config.mode != "enhanced")
     c.Fail("mode", "must be \"maximized\" or \"enhanced\"");
+  if (object.contains("volume_number"))
+    config.volume_number =
+        static_cast<int>(c.Integer(object["volume_number"], "volume_number", 0, 1000));
   return config;
+}
+
+// The cache device is hidden from Windows; a data volume stands only beside a cache that
+// leaves a remainder, and there is one such remainder.
+void CheckCacheRoles(const Reader& r, Profile& p) {
+  std::size_t volumes = 0;
+  for (std::size_t i = 0; i < p.disks.size(); ++i) {
+    Disk& d = p.disks[i];
+    if (d.role == DiskRole::kDataVolume) {
+      if (p.storage_config.cache_device.empty() || p.storage_config.cache_size.empty())
+        r.Fail("disks[" + std::to_string(i) + "].role",
+               "a data volume needs a cache with a cache_size (storage_config)");
+      if (++volumes > 1) r.Fail("disks[" + std::to_string(i) + "].role", "only one data volume");
+    } else if (d.rst && !p.storage_config.cache_device.empty() &&
+               d.rst->id == p.storage_config.cache_device) {
+      d.role = DiskRole::kCacheDevice;
+    }
+  }
 }
 
 std::vector<TempFile> ParseTempFiles(const Reader& r, const Json& object,
@@ -346,6 +404,7 @@ Profile ParseProfile(const std::string& text, const std::string& file,
   }
   if (root.contains("storage_config"))
     p.storage_config = ParseStorageConfig(r, root["storage_config"], p);
+  CheckCacheRoles(r, p);
   if (root.contains("temp_files")) {
     if (!p.temp_folder) r.Fail("temp_files", "needs the Temp folder (windows.temp_folder)");
     p.temp_files = ParseTempFiles(r, root["temp_files"], base);

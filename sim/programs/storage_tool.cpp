@@ -2,6 +2,7 @@
 // and the cache configuration requests, kept in the "storage_tool" state slot.
 #include "sim/programs/storage_tool.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -11,6 +12,8 @@
 #include "sim/core/codepages.h"
 #include "sim/core/host_file.h"
 #include "sim/core/text.h"
+#include "sim/disks/disk_image.h"
+#include "sim/disks/partition_table.h"
 #include "sim/programs/std_streams.h"
 
 namespace sim {
@@ -45,18 +48,106 @@ std::string Field(const std::string& key, const std::string& value) {
   return line + EncodeAnsi(value) + "\r\n";
 }
 
-const RstView* FindDevice(const Machine& machine, const std::string& id) {
-  for (const Disk& disk : machine.profile().disks) {
-    if (disk.rst && disk.rst->id == id) return &*disk.rst;
+// Profile index of the disk the tool lists as `id`, or -1.
+int FindDevice(const Machine& machine, const std::string& id) {
+  const auto& disks = machine.profile().disks;
+  for (std::size_t i = 0; i < disks.size(); ++i) {
+    if (disks[i].rst && disks[i].rst->id == id) return static_cast<int>(i);
   }
-  return nullptr;
+  return -1;
 }
 
-// Sizes as the tool prints them: two decimals and the unit.
+constexpr double kMiBPerGiB = 1024.0;
+
+// Sizes as the tool prints them: binary gigabytes, two decimals and the unit.
 std::string Gigabytes(double gb) {
   char text[32];
   std::snprintf(text, sizeof(text), "%.2f GB", gb);
   return text;
+}
+
+std::string GigabytesOfMiB(std::uint64_t mib) {
+  return Gigabytes(static_cast<double>(mib) / kMiBPerGiB);
+}
+
+std::uint64_t DeviceMiB(Machine& machine, int disk) { return DiskBytes(machine, disk) / kMiB; }
+
+// What the cache takes of its device: the size asked for in GiB, rounded up to whole MiB, or the
+// whole device.
+std::uint64_t CacheMiB(Machine& machine, int device, const std::string& cacheSize) {
+  if (cacheSize.empty()) return DeviceMiB(machine, device);
+  return static_cast<std::uint64_t>(
+      std::ceil(std::strtod(cacheSize.c_str(), nullptr) * kMiBPerGiB));
+}
+
+// The data volume's Win32_DiskDrive properties: the device's, with the number, model, size and
+// partition count of the volume. Geometry follows WMI's rule (255 heads, 63 sectors a track,
+// whole cylinders), so Size is a little below the volume's bytes, as on a real disk.
+std::vector<WmiProperty> VolumeWmi(const std::vector<WmiProperty>& device,
+                                   std::optional<int> number, std::uint64_t bytes) {
+  constexpr std::uint64_t kHeads = 255, kSectorsPerTrack = 63;
+  const std::uint64_t cylinders = bytes / (kHeads * kSectorsPerTrack * kSectorBytes);
+  const std::uint64_t sectors = cylinders * kHeads * kSectorsPerTrack;
+  auto integer = [](std::uint64_t v) {
+    os::WmiValue value;
+    value.kind = os::WmiValue::Kind::Int32;
+    value.i32 = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+    return value;
+  };
+  auto text = [](const std::string& v) {
+    os::WmiValue value;
+    value.kind = os::WmiValue::Kind::Text;
+    value.text = FromUtf8(v);
+    return value;
+  };
+  const std::string n = number ? std::to_string(*number) : std::string();
+  const std::map<std::wstring, os::WmiValue> changed = {
+      {L"Index", number ? integer(static_cast<std::uint64_t>(*number)) : os::WmiValue{}},
+      {L"DeviceID", number ? text("\\\\.\\PHYSICALDRIVE" + n) : os::WmiValue{}},
+      {L"Model", text(kDataVolumeModel)},
+      {L"MediaType", text("Fixed hard disk media")},
+      {L"Partitions", integer(0)},
+      {L"PNPDeviceID", text("SCSI\\DISK&VEN_INTEL&PROD_RAID_0_VOLUME\\" + n)},
+      {L"SerialNumber", os::WmiValue{}},
+      {L"Size", text(std::to_string(sectors * kSectorBytes))},
+      {L"TotalCylinders", integer(cylinders)},
+      {L"TotalHeads", integer(kHeads)},
+      {L"TracksPerCylinder", integer(kHeads)},
+      {L"SectorsPerTrack", integer(kSectorsPerTrack)},
+      {L"TotalTracks", integer(cylinders * kHeads)},
+      {L"TotalSectors", integer(sectors)},
+      {L"BytesPerSector", integer(kSectorBytes)},
+  };
+  std::vector<WmiProperty> out;
+  for (const WmiProperty& p : device) {
+    const auto it = changed.find(p.name);
+    // Geometry the device did not report, the volume does not report either.
+    out.push_back(it == changed.end() ? p : WmiProperty{p.name, it->second});
+  }
+  for (const wchar_t* name : {L"Index", L"DeviceID", L"Model", L"MediaType", L"Size"}) {
+    bool present = false;
+    for (const WmiProperty& p : out) present |= p.name == name;
+    if (!present) out.push_back(WmiProperty{name, changed.at(name)});
+  }
+  return out;
+}
+
+// Exposes what the cache leaves of `device` as a new blank disk and returns its index.
+int AddDataVolume(Machine& machine, int device, std::uint64_t mib) {
+  const Disk& from = machine.profile().disks[static_cast<std::size_t>(device)];
+  Disk volume;
+  volume.role = DiskRole::kDataVolume;
+  const std::optional<int> number = machine.profile().storage_config.volume_number
+                                        ? machine.profile().storage_config.volume_number
+                                        : from.drive;
+  volume.drive = number;
+  volume.wmi = VolumeWmi(from.wmi, number, mib * kMiB);
+  // The controller answers no SMART request for a volume.
+  volume.rotation.kind = Rotation::Kind::NoSmart;
+  volume.size_mb = mib;
+  volume.style.clear();
+  machine.profile().disks.push_back(std::move(volume));
+  return static_cast<int>(machine.profile().disks.size() - 1);
 }
 
 std::string VersionBlock() {
@@ -84,28 +175,28 @@ std::string BuildStorageReport(Machine& machine) {
            "\r\n";
   }
   out += "--VOLUME INFORMATION--\r\n\r\n";
-  const RstView* ssd =
-      state.cache_device.empty() ? nullptr : FindDevice(machine, state.cache_device);
-  // The cache takes the size asked for, or the whole device; the rest of the device stays free.
-  const double deviceGb = ssd ? std::strtod(ssd->size.c_str(), nullptr) : 0.0;
-  const double cacheGb =
-      state.cache_size.empty() ? deviceGb : std::strtod(state.cache_size.c_str(), nullptr);
-  if (ssd != nullptr) {
+  const int device = state.cache_device.empty() ? -1 : FindDevice(machine, state.cache_device);
+  if (device >= 0) {
     out += Field("ID:", "0") + Field("Name:", "Volume_0000") + Field("Type:", "Cache") +
-           Field("Size:", Gigabytes(cacheGb)) + Field("State:", "Normal") +
-           Field("Accelerated Disk:", state.accelerated_disk) + Field("Accel Mode:", state.mode) +
-           "\r\n";
+           Field("Size:", GigabytesOfMiB(CacheMiB(machine, device, state.cache_size))) +
+           Field("State:", "Normal") + Field("Accelerated Disk:", state.accelerated_disk) +
+           Field("Accel Mode:", state.mode) + "\r\n";
+  }
+  if (device >= 0 && state.data_volume >= 0) {
+    out += Field("ID:", "1") + Field("Name:", "Volume_0001") + Field("Type:", "Data") +
+           Field("Size:", GigabytesOfMiB(DeviceMiB(machine, state.data_volume))) +
+           Field("State:", "Normal") + Field("Disks:", state.cache_device) + "\r\n";
   }
   out += "--END DEVICE INFORMATION--\r\n\r\n";
-  for (const Disk& disk : machine.profile().disks) {
+  for (std::size_t i = 0; i < machine.profile().disks.size(); ++i) {
+    const Disk& disk = machine.profile().disks[i];
     if (!disk.rst) continue;
     const RstView& v = *disk.rst;
-    const bool member = ssd == &v;
-    const std::string freeSize =
-        member ? (deviceGb - cacheGb < 0.005 ? std::string("0 GB") : Gigabytes(deviceGb - cacheGb))
-               : v.free_size;
+    // The cache and its data volume take the whole member.
+    const bool member = static_cast<int>(i) == device;
     out += Field("ID:", v.id) + Field("Type:", v.type) + Field("Disk Type:", v.disk_type) +
-           Field("State:", v.state) + Field("Size:", v.size) + Field("Free Size:", freeSize) +
+           Field("State:", v.state) + Field("Size:", v.size) +
+           Field("Free Size:", member ? std::string("0 GB") : v.free_size) +
            Field("System Disk:", v.system_disk) +
            Field("Usage:", member ? std::string("Array member") : v.usage) +
            Field("Serial Number:", v.serial) + Field("Model:", v.model) + "\r\n";
@@ -151,9 +242,15 @@ std::uint32_t PrintReport(Machine& machine) {
 std::uint32_t CreateCache(Machine& machine, const std::map<std::string, std::string>& values) {
   StorageToolState& state = StorageTool(machine);
   const std::string& id = values.at("--SSD");
-  const RstView* ssd = FindDevice(machine, id);
-  if (ssd == nullptr) return Fail(machine, "device " + id + " not found");
+  const int device = FindDevice(machine, id);
+  if (device < 0) return Fail(machine, "device " + id + " not found");
   if (!state.cache_device.empty()) return Fail(machine, "a cache volume already exists");
+  // The controller caches on a solid-state device that holds no system.
+  const Disk& candidate = machine.profile().disks[static_cast<std::size_t>(device)];
+  if (candidate.rst->system_disk == "True")
+    return Fail(machine, "device " + id + " is a system disk");
+  if (candidate.rotation.kind != Rotation::Kind::Rate || candidate.rotation.rate != 1)
+    return Fail(machine, "device " + id + " is not a solid-state disk");
   std::string size;
   if (auto it = values.find("--cache-size"); it != values.end()) {
     char* end = nullptr;
@@ -161,15 +258,35 @@ std::uint32_t CreateCache(Machine& machine, const std::map<std::string, std::str
     if (end == it->second.c_str() || *end != '\0' || !(wanted > 0)) {
       return Fail(machine, "invalid cache size " + it->second);
     }
-    if (wanted > std::strtod(ssd->size.c_str(), nullptr)) {
+    if (CacheMiB(machine, device, it->second) > DeviceMiB(machine, device)) {
       return Fail(machine, "cache size " + it->second + " exceeds device " + id);
     }
     size = it->second;
   }
+  const std::uint64_t remainder = DeviceMiB(machine, device) - CacheMiB(machine, device, size);
+  // The cache's data takes the device: the partition tables it held are gone.
+  LayOutDisk(machine, device, std::string(), {});
+  machine.profile().disks[static_cast<std::size_t>(device)].role = DiskRole::kCacheDevice;
+  if (remainder != 0) state.data_volume = AddDataVolume(machine, device, remainder);
   state.cache_device = id;
   state.cache_size = size;
   WriteStdout(machine, "Cache volume created on device " + id + ".\r\n");
   return 0;
+}
+
+// The cache and its data volume go; their member is a plain disk again.
+void DeleteAllMetadata(Machine& machine) {
+  StorageToolState& state = StorageTool(machine);
+  for (Disk& disk : machine.profile().disks) {
+    if (disk.role == DiskRole::kCacheDevice) disk.role = DiskRole::kDevice;
+    if (disk.role == DiskRole::kDataVolume) disk.role = DiskRole::kDeletedVolume;
+  }
+  state.metadata_deleted = true;
+  state.cache_device.clear();
+  state.cache_size.clear();
+  state.accelerated_disk.clear();
+  state.mode.clear();
+  state.data_volume = -1;
 }
 
 std::uint32_t SetAccelConfig(Machine& machine, const std::map<std::string, std::string>& values) {
@@ -177,7 +294,7 @@ std::uint32_t SetAccelConfig(Machine& machine, const std::map<std::string, std::
   const std::string& id = values.at("--disk-to-accel");
   const std::string& mode = values.at("--mode");
   if (mode != "maximized" && mode != "enhanced") return Usage(machine, "invalid mode " + mode);
-  if (FindDevice(machine, id) == nullptr) return Fail(machine, "device " + id + " not found");
+  if (FindDevice(machine, id) < 0) return Fail(machine, "device " + id + " not found");
   if (state.cache_device.empty()) return Fail(machine, "no cache volume exists");
   if (id == state.cache_device) return Fail(machine, "device " + id + " is the cache device");
   state.accelerated_disk = id;
@@ -230,11 +347,7 @@ std::uint32_t RunStorageTool(Machine& machine, const std::wstring& parameters,
   }
   if (only({"-I"}, {}, {})) return PrintReport(machine);
   if (only({"-M", "--delete-all-metadata"}, {}, {})) {
-    state.metadata_deleted = true;
-    state.cache_device.clear();
-    state.cache_size.clear();
-    state.accelerated_disk.clear();
-    state.mode.clear();
+    DeleteAllMetadata(machine);
     WriteStdout(machine, "Metadata deleted on all disks.\r\n");
     return 0;
   }
@@ -257,6 +370,10 @@ void SetUpStorageTool(Machine& machine) {
   state.cache_size = config.cache_size;
   state.accelerated_disk = config.accelerated_disk;
   state.mode = config.mode;
+  for (std::size_t i = 0; i < machine.profile().disks.size(); ++i) {
+    if (machine.profile().disks[i].role == DiskRole::kDataVolume)
+      state.data_volume = static_cast<int>(i);
+  }
   // The tool lives in the Temp folder; without that folder there is no tool either.
   if (!machine.profile().storage_tool || !machine.profile().temp_folder) return;
   machine.RegisterProgram(StorageToolPath(machine), RunStorageTool);

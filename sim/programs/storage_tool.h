@@ -4,12 +4,18 @@
 //   -V                                                   version block
 //   -I                                                   the profile's storage_report verbatim,
 //                                                        else a report built from disks[].rst
-//   -M --delete-all-metadata                             forgets the cache configuration
-//   --accelerate --createCache --SSD ID [--cache-size N] makes device ID the cache volume
+//   -M --delete-all-metadata                             deletes the cache and its data
+//                                                        volume; the device is a disk again
+//   --accelerate --createCache --SSD ID [--cache-size N] makes device ID the cache volume: the
+//                                                        device leaves Windows' view, and what
+//                                                        the cache leaves of it (N GiB, rounded
+//                                                        up to whole MiB) is a new blank disk
+//                                                        Windows sees, the data volume
 //   --accelerate --setAccelConfig --disk-to-accel ID --mode maximized|enhanced
 //
-// Anything else prints a usage error and exits with kRstUsageError; an unknown device id or a
-// step out of order prints a message and exits with kRstRequestFailed.
+// Sizes are binary gigabytes (GiB), as the tool prints them. Anything else prints a usage error
+// and exits with kRstUsageError; an unknown device id or a step out of order prints a message and exits with kRstRequestFailed. A cache is made only on a
+// solid-state device (IDENTIFY word 217 is 1) that the report does not list as a system disk.
 #pragma once
 
 #include <string>
@@ -21,6 +27,9 @@ namespace sim {
 inline constexpr std::uint32_t kRstUsageError = 1;
 inline constexpr std::uint32_t kRstRequestFailed = 3;
 
+// The model Windows shows for the data volume, as it shows the controller's volumes.
+inline constexpr const char* kDataVolumeModel = "Intel Raid 0 Volume";
+
 // What the tool has been asked to configure, for after.json and the tests.
 struct StorageToolState : Machine::State {
   bool metadata_deleted = false;
@@ -28,6 +37,7 @@ struct StorageToolState : Machine::State {
   std::string cache_size;             // text given to --cache-size; empty: the whole device
   std::string accelerated_disk;       // id given to --disk-to-accel; empty: none
   std::string mode;                   // "maximized" or "enhanced"; empty: not set
+  int data_volume = -1;               // profile index of the cache's data volume; -1: none
   std::vector<std::string> commands;  // every command line the tool received, in order
 };
 

@@ -81,7 +81,7 @@ TEST_F(Inventory, DefaultNotebookGivesEveryMemberAndTheMediaKinds) {
             "SystemCreationClassName=Win32_ComputerSystem\nSystemName=NOTEBOOK\nMediaKind=0\n");
   EXPECT_EQ(list[1].Index, 1u);
   EXPECT_EQ(list[1].SCSIPort, 1u);
-  EXPECT_EQ(list[1].Size, L"32017104896");
+  EXPECT_EQ(list[1].Size, L"34357094400");
   EXPECT_EQ(list[1].MediaKind, 1);
   EXPECT_EQ(sim::ToUtf8(m->console()), "5400 RPM\nHDD Device\n1 RPM\nSSD Device\n");
   EXPECT_EQ(m->com_initialized, 1);

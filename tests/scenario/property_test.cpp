@@ -142,6 +142,8 @@ Machine RandomMachine(std::uint64_t seed) {
       d.partitions.push_back(part);
       d.size_mb += part.size_mb;
     }
+    // Now and then a disk as large as the notebook's SSD, so that a cache leaves a data volume.
+    if (chance(30)) d.size_mb = 32768;
     if (chance(85)) {
       sim::RstView v;
       v.id = "0-" + std::to_string(i) + "-0-0";
@@ -152,7 +154,11 @@ Machine RandomMachine(std::uint64_t seed) {
                                    "0 GB",      "999999 GB", "-5 GB",    "garbage"};
       v.size = sizes[pick(8)];
       v.free_size = "0 GB";
-      v.system_disk = chance(50) ? "True" : "False";
+      // The tool lists the disk holding Windows as the system disk, and the disk Windows came
+      // with holds Recovery; any other disk may say either.
+      bool system = recovery;
+      for (const sim::Partition& part : d.partitions) system |= part.label == L"Windows";
+      v.system_disk = system || chance(50) ? "True" : "False";
       v.usage = "Available";
       v.serial = "SN" + std::to_string(i);
       v.model = "Model " + std::to_string(i);
@@ -213,12 +219,17 @@ Expected Expect(const Machine& m) {
   Expected e;
   bool execQueryFails = false;
   for (const std::string& f : p.faults) execQueryFails |= f == "ExecQuery";
-  e.inventory = !execQueryFails && !p.disks.empty();
+  // Windows sees neither a cache device nor a deleted data volume.
+  std::vector<sim::Disk> seen;
+  for (const sim::Disk& d : p.disks) {
+    if (sim::SeenByWindows(d)) seen.push_back(d);
+  }
+  e.inventory = !execQueryFails && !seen.empty();
 
   // The locator walks drive numbers from 0 until one does not exist.
   for (int n = 0; n <= 10 && e.locator == 4; ++n) {
     const sim::Disk* disk = nullptr;
-    for (const sim::Disk& d : p.disks) {
+    for (const sim::Disk& d : seen) {
       if (d.drive && *d.drive == n) {
         disk = &d;
         break;
@@ -244,7 +255,7 @@ Expected Expect(const Machine& m) {
   int fixed = 0;
   bool master = false;
   bool second = false;
-  for (const sim::Disk& d : p.disks) {
+  for (const sim::Disk& d : seen) {
     if (!IsFixed(d)) continue;
     ++fixed;
     if (!master && static_cast<std::int64_t>(WmiIndex(d)) == e.recoveryDrive) {
@@ -407,7 +418,15 @@ std::string CheckRun(const Machine& m, sim::Machine& machine, int exitCode,
   const std::vector<sim::DiskView>& before = *sim::DisksBefore(machine);
   for (std::size_t i = 0; i < after.size() && i < before.size(); ++i) {
     const bool second = e.gate && after[i].drive == static_cast<int>(e.secondIndex);
-    if (!second && after[i] != before[i]) {
+    // The tool takes the device the product names from its report as the cache, whichever disk
+    // that is; it refuses a system disk, so no disk holding Windows or Recovery.
+    bool systemOrRecovery = false;
+    for (const sim::PartitionView& part : before[i].partitions) {
+      const std::wstring label = sim::FromUtf8(part.label.value_or(""));
+      systemOrRecovery |= label == L"Windows" || IsRecoveryLabel(label);
+    }
+    const bool cache = e.gate && after[i].role == "cache device" && !systemOrRecovery;
+    if (!second && !cache && after[i] != before[i]) {
       faults << "disk " << i << " (drive " << (after[i].drive ? *after[i].drive : -1)
              << ") changed: " << before[i].style << " with " << before[i].partitions.size()
              << " partitions before, " << after[i].style << " with " << after[i].partitions.size()
@@ -463,17 +482,18 @@ std::string Describe(const Machine& m) {
   return out.str();
 }
 
-// The machine a first run left, as the expectations read it: no faults (the next run starts on
-// healthy hardware), each disk's partitions as the run left them.
-Machine LeftMachine(const Machine& first, const std::vector<sim::DiskView>& disks) {
+// The machine a first run left, as the expectations read it: its after-machine profile (the
+// disks Windows sees, no faults) with each disk's partitions as the run left them. Both list the
+// disks in the same order, a deleted data volume left out.
+Machine LeftMachine(const Machine& first, sim::Profile left,
+                    const std::vector<sim::DiskView>& disks) {
   Machine m = first;
-  m.profile.faults.clear();
+  m.profile = std::move(left);
   m.layoutFaults.clear();
-  for (const sim::DiskView& view : disks) {
-    std::vector<sim::Partition>& parts =
-        m.profile.disks.at(static_cast<std::size_t>(view.disk)).partitions;
+  for (std::size_t i = 0; i < disks.size() && i < m.profile.disks.size(); ++i) {
+    std::vector<sim::Partition>& parts = m.profile.disks[i].partitions;
     parts.clear();
-    for (const sim::PartitionView& pv : view.partitions) {
+    for (const sim::PartitionView& pv : disks[i].partitions) {
       sim::Partition part;
       part.fs.clear();
       for (char c : pv.fs)
@@ -544,8 +564,9 @@ TEST(DiskSafetyProperty, RandomMachinesNeverCleanOrChangeOutsideTheGate) {
       if (faults.empty()) {
         ++again;
         std::string second;
-        RunChecked(LeftMachine(m, first.disks_after), sim::LoadProfile(AfterMachinePath(firstRoot)),
-                   dir.path() / "second", first.temp_files, second);
+        const sim::Profile left = sim::LoadProfile(AfterMachinePath(firstRoot));
+        RunChecked(LeftMachine(m, left, first.disks_after), left, dir.path() / "second",
+                   first.temp_files, second);
         if (!second.empty()) faults = "second run:\n" + second;
       }
     }

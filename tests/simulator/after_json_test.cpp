@@ -14,6 +14,7 @@
 #include "tests/support/sim_fixture.h"
 #include "tests/support/text_lines.h"
 
+using testing::AllOf;
 using testing::HasSubstr;
 using testing::Not;
 
@@ -30,8 +31,9 @@ TEST(SimAfterJson, DefaultNotebookEndsWithTheCacheAndTheRapidStartPartition) {
   const Json after = Json::parse(sim::AfterJson(*m));
 
   EXPECT_EQ(after["elapsed_ms"], 11000) << "the four pauses";
-  ASSERT_EQ(after["disks"].size(), 2u);
+  ASSERT_EQ(after["disks"].size(), 3u);
   const Json& hdd = after["disks"][0];
+  EXPECT_EQ(hdd["role"], "device");
   EXPECT_EQ(hdd["drive"], 0);
   EXPECT_EQ(hdd["style"], "gpt");
   ASSERT_EQ(hdd["partitions"].size(), 4u);
@@ -40,17 +42,28 @@ TEST(SimAfterJson, DefaultNotebookEndsWithTheCacheAndTheRapidStartPartition) {
   EXPECT_EQ(hdd["partitions"][3]["size"], 20000ull << 20);
   EXPECT_EQ(hdd["partitions"][1]["label"], nullptr) << "the reserved partition holds no volume";
 
+  // The SSD is the cache, hidden from Windows; what the 23.5 GiB cache leaves of its 32 GiB is
+  // the data volume, which Windows calls disk 1 as it called the SSD, and which holds the Rapid
+  // Start partition.
   const Json& ssd = after["disks"][1];
-  EXPECT_EQ(ssd["style"], "gpt");
-  ASSERT_EQ(ssd["partitions"].size(), 1u);
-  const Json& rst = ssd["partitions"][0];
+  EXPECT_EQ(ssd["role"], "cache device");
+  EXPECT_EQ(ssd["drive"], 1);
+  EXPECT_EQ(ssd["style"], "raw");
+  EXPECT_TRUE(ssd["partitions"].empty());
+  const Json& volume = after["disks"][2];
+  EXPECT_EQ(volume["role"], "data volume");
+  EXPECT_EQ(volume["drive"], 1);
+  EXPECT_EQ(volume["size"], (32768ull - 24064ull) << 20);
+  EXPECT_EQ(volume["style"], "gpt");
+  ASSERT_EQ(volume["partitions"].size(), 1u);
+  const Json& rst = volume["partitions"][0];
   EXPECT_EQ(rst["type"], kRapidStart);
   EXPECT_EQ(rst["type_name"], "Intel Rapid Start");
   EXPECT_EQ(rst["fs"], "FAT32");
   EXPECT_EQ(rst["label"], "IntelRST");
   EXPECT_EQ(rst["attributes"], "0x8000000000000001");
   EXPECT_EQ(rst["offset"], 1u << 20);
-  EXPECT_GT(rst["size"].get<std::uint64_t>(), ssd["size"].get<std::uint64_t>() - (2u << 20));
+  EXPECT_GT(rst["size"].get<std::uint64_t>(), volume["size"].get<std::uint64_t>() - (2u << 20));
 
   const Json& tool = after["storage_tool"];
   EXPECT_EQ(tool["present"], true);
@@ -72,6 +85,7 @@ TEST(SimAfterJson, DefaultNotebookEndsWithTheCacheAndTheRapidStartPartition) {
   ASSERT_NE(before, nullptr);
   EXPECT_EQ((*before)[0], sim::ViewDisks(*m)[0]);
   EXPECT_NE((*before)[1], sim::ViewDisks(*m)[1]);
+  EXPECT_EQ(before->size(), 2u) << "the data volume came with the cache";
 }
 
 TEST(SimAfterJson, SameMachineSameBytes) {
@@ -130,14 +144,13 @@ TEST(SimAccount, WipedDiskIsDrawnBeforeAndAfter) {
   const std::vector<std::string> lines = testing_support::Lines(out.str());
 
   EXPECT_THAT(LineAfter(lines, "Disks before and after", "  disk 0,"), HasSubstr(": unchanged"));
-  EXPECT_THAT(LineAfter(lines, "Disks before and after", "  disk 1,"), HasSubstr(": CHANGED"));
+  EXPECT_THAT(LineAfter(lines, "Disks before and after", "  disk 1,"),
+              AllOf(HasSubstr("hidden from Windows (cache device)"), HasSubstr(": CHANGED")));
   const std::string before = LineAfter(lines, "  disk 1,", "  before  [");
   const std::string after = LineAfter(lines, "  disk 1,", "  after   [");
   ASSERT_NE(before, "<none>") << out.str();
   ASSERT_NE(after, "<none>") << out.str();
-  EXPECT_THAT(before, Not(HasSubstr("IntelRST")));
-  EXPECT_THAT(after, Not(HasSubstr("OldData")));
-  // Proportional: 10000 of the SSD's 30534 MB is about a third of the bar, then free space.
+  // Proportional: 10000 of the SSD's 32768 MB is about a third of the bar, then free space.
   const std::size_t open = before.find('[');
   const std::size_t split = before.find('|');
   const std::size_t close = before.find(']');
@@ -145,13 +158,17 @@ TEST(SimAccount, WipedDiskIsDrawnBeforeAndAfter) {
   EXPECT_EQ(before.substr(open + 1, 7), "OldData");
   const double share =
       static_cast<double>(split - open - 1) / static_cast<double>(close - open - 2);
-  EXPECT_NEAR(share, 10000.0 / 30534.0, 0.03) << before;
-  EXPECT_EQ(after.substr(open + 1, 8), "IntelRST");
-  EXPECT_THAT(after, Not(HasSubstr("|"))) << "one partition over the whole disk";
+  EXPECT_NEAR(share, 10000.0 / 32768.0, 0.03) << before;
+  EXPECT_EQ(after.substr(open + 1, 20), "(no partition table)") << "the cache took the SSD";
   EXPECT_EQ(before.size(), after.size());
 
-  // The partition rows under the "after" bar show the Rapid Start partition.
-  const std::string row = LineAfter(lines, "  after   [", "           1  ");
+  // The data volume is new: drawn once, the Rapid Start partition over all of it.
+  EXPECT_THAT(LineAfter(lines, "Disks before and after", "  disk 2,"),
+              AllOf(HasSubstr("drive 1"), HasSubstr("data volume"), HasSubstr(": new")));
+  const std::string volume = LineAfter(lines, "  disk 2,", "          [");
+  EXPECT_EQ(volume.substr(open + 1, 8), "IntelRST") << volume;
+  EXPECT_THAT(volume, Not(HasSubstr("|"))) << "one partition over the whole disk";
+  const std::string row = LineAfter(lines, "  disk 2,", "           1  ");
   EXPECT_THAT(row, HasSubstr("\"IntelRST\""));
   EXPECT_THAT(row, HasSubstr("Intel Rapid Start"));
   EXPECT_THAT(row, HasSubstr("0x8000000000000001"));
@@ -161,7 +178,8 @@ TEST(SimAccount, WipedDiskIsDrawnBeforeAndAfter) {
   for (const char* part :
        {"Child processes and pauses", "diskpart applied all 7 lines", "sleep 5000 ms",
         "TempProc.log", "TScriptClean2ndHDD.txt", "TScriptCreate2ndHDD.txt",
-        "cache volume on 0-1-0-0", "size 23.5 GB", "mode maximized", "Exit code: 0"}) {
+        "cache volume on 0-1-0-0", "size 23.5 GB", "data volume: disk 2, drive 1, 8.5 GB",
+        "mode maximized", "Exit code: 0"}) {
     EXPECT_THAT(out.str(), HasSubstr(part)) << part;
   }
   for (const std::string& line : lines) {

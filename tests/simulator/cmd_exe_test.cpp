@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "sim/core/text.h"
+#include "sim/devices/physical_drive.h"
+#include "sim/disks/disk_image.h"
+#include "sim/disks/partition_table.h"
 #include "sim/profile/profile.h"
 #include "sim/programs/std_streams.h"
 #include "sim/programs/storage_tool.h"
@@ -203,7 +206,11 @@ TEST_F(SimStorageToolRun, CacheConfiguration) {
             sim::kRstRequestFailed);  // larger than the device
   EXPECT_EQ(Tool(L"--accelerate --setAccelConfig --disk-to-accel 0-0-0-0 --mode maximized").first,
             sim::kRstRequestFailed);  // no cache volume yet
+  auto [system, systemText] = Tool(L"--accelerate --createCache --SSD 0-0-0-0");
+  EXPECT_EQ(system, sim::kRstRequestFailed);
+  EXPECT_THAT(systemText, HasSubstr("system disk"));
   EXPECT_EQ(sim::StorageTool(*m_).cache_device, "");
+  EXPECT_EQ(sim::FindDriveDisk(*m_, 1), 1) << "the SSD is physical drive 1";
 
   EXPECT_EQ(Tool(L"--accelerate --createCache --SSD 0-1-0-0 --cache-size 23.5").first, 0u);
   EXPECT_EQ(Tool(L"--accelerate --setAccelConfig --disk-to-accel 0-0-0-0 --mode enhanced").first,
@@ -221,10 +228,16 @@ TEST_F(SimStorageToolRun, CacheConfiguration) {
       report.find("Type:              Cache\r\nSize:              23.50 GB\r\n");
   EXPECT_LT(volumes, cache);
   EXPECT_LT(cache, marker);
-  // The SSD is now the cache's member; what the cache does not take stays free on it.
+  // The SSD is now the cache's member, taken whole by the cache and the data volume, which holds
+  // what the cache leaves: 32 - 23.5 GiB. Windows' drive 1 is that volume now.
   EXPECT_THAT(report, HasSubstr("ID:                0-1-0-0\r\n"));
-  EXPECT_THAT(report.substr(marker), HasSubstr("Free Size:         8.50 GB\r\n"));
+  EXPECT_THAT(report.substr(volumes, marker - volumes),
+              HasSubstr("Type:              Data\r\nSize:              8.50 GB\r\n"));
   EXPECT_THAT(report.substr(marker), HasSubstr("Usage:             Array member\r\n"));
+  const int volume = sim::FindDriveDisk(*m_, 1);
+  ASSERT_EQ(volume, 2);
+  EXPECT_EQ(sim::DiskBytes(*m_, volume), 8704ull << 20);
+  EXPECT_EQ(sim::ReadDiskLayout(*m_, volume).style, sim::DiskLayout::kRaw) << "a blank disk";
   EXPECT_THAT(report, HasSubstr("Accelerated Disk:  0-0-0-0\r\nAccel Mode:        enhanced\r\n"));
   // The product's parser still reads both devices from it, with their sizes.
   RstDeviceList devices;
@@ -232,13 +245,15 @@ TEST_F(SimStorageToolRun, CacheConfiguration) {
   ASSERT_EQ(devices.size(), 2u);
   EXPECT_EQ(devices[0].Size, 465);
   EXPECT_EQ(devices[1].Size, 32);
-  EXPECT_EQ(devices[1].FreeSize, 8);
+  EXPECT_EQ(devices[1].FreeSize, 0);
 
   EXPECT_EQ(Tool(L"--accelerate --createCache --SSD 0-1-0-0").first, sim::kRstRequestFailed);
   EXPECT_EQ(Tool(L"-M --delete-all-metadata").first, 0u);
   EXPECT_EQ(sim::StorageTool(*m_).cache_device, "");
+  EXPECT_EQ(sim::FindDriveDisk(*m_, 1), 1) << "the data volume is gone, the SSD is back";
   EXPECT_EQ(Tool(L"--accelerate --createCache --SSD 0-1-0-0").first, 0u);
   EXPECT_EQ(sim::StorageTool(*m_).cache_size, "");
+  EXPECT_EQ(sim::FindDriveDisk(*m_, 1), -1) << "the whole SSD is cache: no drive 1";
   const std::string whole = Tool(L"-I").second;
   EXPECT_THAT(whole, HasSubstr("Type:              Cache\r\nSize:              32.00 GB\r\n"));
   EXPECT_THAT(whole, HasSubstr("Free Size:         0 GB\r\nSystem Disk:       False\r\n"));

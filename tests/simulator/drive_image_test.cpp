@@ -97,7 +97,10 @@ TEST(SimDrives, GptLayoutListsEveryUsedEntryWithTypesAndNames) {
   sim::Guid type;
   std::copy(b.begin() + 48 + 144 + 0x20, b.begin() + 48 + 144 + 0x30, type.begin());
   EXPECT_EQ(sim::GuidText(type), sim::kGptMicrosoftReserved);
-  EXPECT_EQ(bytes::U16(b, 48 + 0x48), 'B') << "Basic data partition";
+  std::copy(b.begin() + 48 + 0x20, b.begin() + 48 + 0x30, type.begin());
+  EXPECT_EQ(sim::GuidText(type), sim::kGptEfiSystem);
+  EXPECT_EQ(bytes::U16(b, 48 + 0x48), 'E') << "EFI system partition";
+  EXPECT_EQ(bytes::U16(b, 48 + 2 * 144 + 0x48), 'B') << "Basic data partition";
   // The empty second disk: GPT without entries.
   const auto empty = LayoutBytes(L"\\\\.\\PHYSICALDRIVE1", &ok);
   ASSERT_TRUE(ok);

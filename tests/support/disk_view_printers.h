@@ -21,8 +21,9 @@ inline void PrintTo(const PartitionView& p, std::ostream* out) {
 }
 
 inline void PrintTo(const DiskView& d, std::ostream* out) {
-  *out << "{disk " << d.disk << ", drive " << (d.drive ? std::to_string(*d.drive) : "none") << ", "
-       << d.style << ", " << d.bytes << " bytes, partitions [";
+  *out << "{disk " << d.disk << ", " << d.role << ", drive "
+       << (d.drive ? std::to_string(*d.drive) : "none") << ", " << d.style << ", " << d.bytes
+       << " bytes, partitions [";
   for (std::size_t i = 0; i < d.partitions.size(); ++i) {
     *out << (i == 0 ? "" : ", ");
     PrintTo(d.partitions[i], out);

@@ -58,6 +58,13 @@ inline std::string StorageConfigText(sim::Machine& m) {
          " accelerated_disk=" + tool.accelerated_disk + " mode=" + tool.mode;
 }
 
+// The views numbered by their place: runs on the same notebook compare equal although a data
+// volume the storage tool deleted and made again took a new index in one of them.
+inline std::vector<sim::DiskView> Positional(std::vector<sim::DiskView> views) {
+  for (std::size_t i = 0; i < views.size(); ++i) views[i].disk = static_cast<int>(i);
+  return views;
+}
+
 inline std::filesystem::path AfterMachinePath(const std::filesystem::path& dir) {
   return dir / "after-machine.json";
 }
@@ -84,8 +91,8 @@ inline FolderRun RunInFolder(sim::Profile profile, const std::filesystem::path& 
   r.exit_code = sim::RunProduct(m, commandLine);
   r.cut_after = sim::PowerCutAfter(m);
   if (runEnded) runEnded(m, r.exit_code);
-  r.disks_before = *sim::DisksBefore(m);
-  r.disks_after = sim::ViewDisks(m);
+  r.disks_before = Positional(*sim::DisksBefore(m));
+  r.disks_after = Positional(sim::ViewDisks(m));
   r.storage_after = StorageConfigText(m);
   r.temp_files = TempFolderFiles(m);
   r.log = r.temp_files.count("TempProc.log") != 0 ? r.temp_files["TempProc.log"] : "";
