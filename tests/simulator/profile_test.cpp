@@ -6,6 +6,8 @@
 
 #include <fstream>
 
+#include "sim/devices/physical_drive.h"
+#include "sim/disks/partition_table.h"
 #include "tests/support/sim_fixture.h"
 
 using testing::HasSubstr;
@@ -68,6 +70,18 @@ INSTANTIATE_TEST_SUITE_P(
                 "temp_files...\\x.txt': must be a plain file name"},
         BadCase{"{ \"temp_files\": { \"x.txt\": \"no-such-file.txt\" } }",
                 "temp_files.x.txt': cannot read"},
+        BadCase{"{ \"disks\": [ { \"size_mb\": 10, \"partitions\": [ { \"size_mb\": 1, "
+                "\"type\": \"0x07\" } ] } ] }",
+                "disks[0].partitions[0].type': must be a GPT partition type GUID"},
+        BadCase{"{ \"disks\": [ { \"size_mb\": 10, \"style\": \"mbr\", \"partitions\": [ "
+                "{ \"size_mb\": 1, \"type\": \"0x0F\" } ] } ] }",
+                "disks[0].partitions[0].type': must be an MBR partition type byte"},
+        BadCase{"{ \"disks\": [ { \"role\": \"data-volume\" } ] }",
+                "disks[0].role': a data volume needs a cache with a cache_size"},
+        BadCase{"{ \"disks\": [ { \"role\": \"cache\" } ] }", "disks[0].role': must be"},
+        BadCase{"{ \"disks\": [ { \"rst\": { \"id\": \"A\" } } ],"
+                " \"storage_config\": { \"cache_device\": \"A\", \"volume_number\": -1 } }",
+                "storage_config.volume_number"},
         BadCase{"[]", "must be an object"}));
 
 TEST(Profile, NumberBeyondTheRangeOfADoubleIsABadProfileNotACrash) {
@@ -132,6 +146,27 @@ TEST(Profile, WmiPropertiesAreTypedAsWmiTypesThem) {
   // The drive number follows Index when not given.
   ASSERT_TRUE(p.disks[0].drive.has_value());
   EXPECT_EQ(*p.disks[0].drive, -1);
+}
+
+TEST(Profile, ACacheHidesItsDeviceAndTheDataVolumeTakesItsNumber) {
+  // A hard disk with a Windows recovery partition by MBR type, the cache's SSD, and the data
+  // volume: Windows sees drives 0 and 1, the latter the volume; the tool lists both devices.
+  const sim::Profile p = sim::ParseProfile(R"({
+    "disks": [
+      { "wmi": { "Index": 0 }, "size_mb": 64, "style": "mbr",
+        "partitions": [ { "label": "Recovery", "size_mb": 8, "type": "0x27" } ],
+        "rst": { "id": "A", "system_disk": "True" } },
+      { "wmi": { "Index": 1 }, "rotation": 1, "size_mb": 64, "rst": { "id": "B" } },
+      { "role": "data-volume", "wmi": { "Index": 1 }, "size_mb": 16 }
+    ],
+    "storage_config": { "cache_device": "B", "cache_size": "0.05" } })",
+                                           "p.json", ".");
+  ASSERT_EQ(p.disks.size(), 3u);
+  EXPECT_EQ(p.disks[1].role, sim::DiskRole::kCacheDevice);
+  EXPECT_EQ(p.disks[2].role, sim::DiskRole::kDataVolume);
+  testing_support::SimMachine m(p);
+  EXPECT_EQ(sim::FindDriveDisk(*m, 1), 2);
+  EXPECT_EQ(sim::ListPartitions(*m, 0).at(0).type, "0x27");
 }
 
 TEST(Profile, DefaultNotebookParses) {
