@@ -3,6 +3,7 @@
 #include "sim/programs/storage_tool.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -76,8 +77,10 @@ std::uint64_t DeviceMiB(Machine& machine, int disk) { return DiskBytes(machine, 
 // whole device.
 std::uint64_t CacheMiB(Machine& machine, int device, const std::string& cacheSize) {
   if (cacheSize.empty()) return DeviceMiB(machine, device);
-  return static_cast<std::uint64_t>(
-      std::ceil(std::strtod(cacheSize.c_str(), nullptr) * kMiBPerGiB));
+  const double mib = std::ceil(std::strtod(cacheSize.c_str(), nullptr) * kMiBPerGiB);
+  // A size beyond any disk (or not a number) is more than the device holds, not a wrapped value.
+  if (!(mib < 9.0e18)) return UINT64_MAX;
+  return mib > 0 ? static_cast<std::uint64_t>(mib) : 0;
 }
 
 // The data volume's Win32_DiskDrive properties: the device's, with the number, model, size and

@@ -202,8 +202,12 @@ TEST_F(SimStorageToolRun, CacheConfiguration) {
   auto [badId, badIdText] = Tool(L"--accelerate --createCache --SSD 9-9-9-9 --cache-size 23.5");
   EXPECT_EQ(badId, sim::kRstRequestFailed);
   EXPECT_THAT(badIdText, HasSubstr("9-9-9-9"));
-  EXPECT_EQ(Tool(L"--accelerate --createCache --SSD 0-1-0-0 --cache-size 99.0").first,
-            sim::kRstRequestFailed);  // larger than the device
+  for (const wchar_t* size : {L"32.001", L"1e300"}) {  // larger than the device
+    EXPECT_EQ(
+        Tool(std::wstring(L"--accelerate --createCache --SSD 0-1-0-0 --cache-size ") + size).first,
+        sim::kRstRequestFailed)
+        << sim::ToUtf8(size);
+  }
   EXPECT_EQ(Tool(L"--accelerate --setAccelConfig --disk-to-accel 0-0-0-0 --mode maximized").first,
             sim::kRstRequestFailed);  // no cache volume yet
   auto [system, systemText] = Tool(L"--accelerate --createCache --SSD 0-0-0-0");
