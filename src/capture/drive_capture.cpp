@@ -138,25 +138,25 @@ std::optional<CapturedDrive> CaptureDrive(int number, std::vector<std::string>* 
   record.number = number;
   std::uint8_t length[8] = {};
   std::uint32_t returned = 0;
-  if (!os::DeviceIoControl(drive.get(), kIoctlDiskGetLengthInfo, nullptr, 0, length, sizeof(length),
-                           &returned) ||
-      returned < sizeof(length)) {
-    return std::nullopt;  // a drive of unknown size cannot be replayed
+  // A length the drive does not give stays 0 here; the caller takes it from elsewhere.
+  if (os::DeviceIoControl(drive.get(), kIoctlDiskGetLengthInfo, nullptr, 0, length, sizeof(length),
+                          &returned) &&
+      returned >= sizeof(length)) {
+    record.bytes = bytes::U64(length, 0);
   }
-  record.bytes = bytes::U64(length, 0);
-  const std::string drive_name = std::to_string(number);
+  const std::string driveName = std::to_string(number);
   std::uint8_t first[kSector] = {};
   std::uint32_t read = 0;
   if (!os::SetFilePointerEx(drive.get(), 0, os::kFileBegin) ||
       !os::ReadFile(drive.get(), first, kSector, &read)) {
     record.readsFail = true;
-    faults->push_back("ReadFile:" + drive_name);
+    faults->push_back("ReadFile:" + driveName);
   } else {
     ReadTableSectors(drive.get(), &record);
   }
   record.layout = ReadLayout(drive.get());
   if (!record.layout) {
-    faults->push_back("DriveLayout:" + drive_name);
+    faults->push_back("DriveLayout:" + driveName);
   } else if (!record.readsFail) {
     // Every partition the locator would read a label from.
     for (const CapturedLayoutEntry& e : record.layout->entries) {

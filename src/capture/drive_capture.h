@@ -8,7 +8,8 @@
 
 #include "capture/machine_record.h"
 
-// Opens each drive number of `numbers` for reading and records those that open, in order.
+// Opens each drive number of `numbers` for reading and records those that open, in order. A
+// drive that does not tell its length has `bytes` 0.
 // Failing steps are added to *faults by their fault names.
 std::vector<CapturedDrive> CaptureDrives(const std::set<int>& numbers,
                                          std::vector<std::string>* faults);

@@ -1,5 +1,7 @@
 #include "capture/machine_capture.h"
 
+#include <algorithm>
+#include <cwchar>
 #include <iterator>
 #include <set>
 
@@ -151,6 +153,29 @@ std::set<int> DriveNumbers(const MachineRecord& record) {
   return numbers;
 }
 
+// For a drive that does not tell its length: the WMI Size of the disk whose Index names it,
+// else 1 MiB, and at least up to the last byte read from it.
+std::uint64_t FallbackLength(const MachineRecord& record, const CapturedDrive& drive) {
+  constexpr std::uint64_t kSmallest = 1024 * 1024;
+  std::uint64_t length = 0;
+  for (const CapturedWmiDisk& disk : record.wmiDisks) {
+    bool named = false;
+    std::wstring size;
+    for (const CapturedProperty& p : disk) {
+      if (p.name == L"Index" && p.value.kind == os::WmiValue::Kind::Int32) {
+        named = p.value.i32 == drive.number;
+      }
+      if (p.name == L"Size" && p.value.kind == os::WmiValue::Kind::Text) size = p.value.text;
+    }
+    if (named && length == 0) length = std::wcstoull(size.c_str(), nullptr, 10);
+  }
+  if (!drive.sectors.empty()) {
+    const auto& last = *drive.sectors.rbegin();
+    length = std::max<std::uint64_t>(length, last.first + last.second.size());
+  }
+  return std::max((length + 511) / 512 * 512, kSmallest);
+}
+
 }  // namespace
 
 MachineRecord CaptureMachine(const std::wstring& outDir, bool runStorageTool) {
@@ -192,6 +217,9 @@ MachineRecord CaptureMachine(const std::wstring& outDir, bool runStorageTool) {
   record.letters = CaptureLetters(&record.faults);
   record.drives = CaptureDrives(DriveNumbers(record), &record.faults);
   CaptureLetterVolumes(record.letters, &record.drives);
+  for (CapturedDrive& drive : record.drives) {
+    if (drive.bytes == 0) drive.bytes = FallbackLength(record, drive);
+  }
 
   const wchar_t* tool = env.bIs64BitOS != 0 ? L"RSTCLI64.exe" : L"RSTCLI.exe";
   record.storageTool = os::FindFirstFileW(temp + L"\\" + tool);

@@ -1,6 +1,7 @@
-// The machine capture against the simulator: a run on a random machine and a run on the
-// profile captured from it must leave byte-identical run logs, scripts and transcripts, and a
-// captured folder edited by hand must be refused with the file and the key named.
+// The machine capture against the simulator: the capture changes nothing on the machine, a run
+// on a random machine and a run on the profile captured from it leave byte-identical run logs,
+// scripts and transcripts, and a captured folder edited by hand is refused with the file and
+// the key named.
 //
 // CS_CAPTURE_SEED=N sets the first machine's seed, CS_CAPTURE_COUNT=K the number of machines.
 #include <gtest/gtest.h>
@@ -11,7 +12,9 @@
 #include <functional>
 #include <string>
 
+#include "sim/core/text.h"
 #include "sim/harness/capture_run.h"
+#include "sim/harness/disk_views.h"
 #include "sim/harness/notebook.h"
 #include "sim/harness/run.h"
 #include "sim/harness/run_files.h"
@@ -43,14 +46,30 @@ RunOutput RunProductIn(sim::Profile profile, const std::wstring& commandLine,
   return out;
 }
 
-// Captures `profile` on a simulated machine into `dir`; returns the capture's exit code.
-int Capture(sim::Profile profile, const std::filesystem::path& root,
-            const std::filesystem::path& dir) {
+// Captures `profile` on a simulated machine into `dir`. Returns what went wrong: a failing
+// exit code, or any change the capture made to the machine (its disks, its Temp folder) or a
+// child process other than the installer's check and the storage tool's "-I"; empty if none.
+std::string Capture(sim::Profile profile, const std::filesystem::path& root,
+                    const std::filesystem::path& dir) {
   std::filesystem::remove_all(root);
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(root);
   sim::Notebook machine(std::move(profile), root);
-  return sim::RunCapture(machine, {}, dir);
+  const std::vector<sim::DiskView> disks = sim::ViewDisks(machine);
+  const std::map<std::string, std::string> temp = testing_support::TempFolderFiles(machine);
+  const int exitCode = sim::RunCapture(machine, {}, dir);
+  std::string faults;
+  if (exitCode != 0) faults += "the capture exited with " + std::to_string(exitCode) + "\n";
+  if (sim::ViewDisks(machine) != disks) faults += "the capture changed a disk\n";
+  if (testing_support::TempFolderFiles(machine) != temp) faults += "the capture wrote to Temp\n";
+  for (const sim::TranscriptEntry& e : machine.transcript()) {
+    const std::string started = sim::ToUtf8(e.program + L" " + e.parameters);
+    if (e.kind == "run" && started.find(" -i check") == std::string::npos &&
+        started.find(" -I > ") == std::string::npos) {
+      faults += "the capture started " + started + "\n";
+    }
+  }
+  return faults;
 }
 
 // The differences between two runs in the files that must agree, empty when none.
@@ -90,11 +109,8 @@ TEST(MachineCapture, ReplaysEveryRandomMachineExactly) {
     const testing_support::Machine m = testing_support::RandomMachine(seed);
     const RunOutput first = RunProductIn(m.profile, m.commandLine, dir.path() / "machine");
     const std::filesystem::path captured = dir.path() / "captured";
-    std::string faults;
-    const int captureExit = Capture(m.profile, dir.path() / "capture", captured);
-    if (captureExit != 0) {
-      faults = "the capture exited with " + std::to_string(captureExit) + "\n";
-    } else {
+    std::string faults = Capture(m.profile, dir.path() / "capture", captured);
+    if (faults.empty()) {
       try {
         const RunOutput replay = RunProductIn(sim::LoadProfile(captured / "machine.json"),
                                               m.commandLine, dir.path() / "replay");
@@ -132,7 +148,7 @@ bool Edit(const std::filesystem::path& file, const std::string& from, const std:
 TEST(MachineCapture, RefusesAnIncompleteOrEditedCaptureNamingTheFileAndTheKey) {
   TempDir dir;
   const std::filesystem::path original = dir.path() / "original";
-  ASSERT_EQ(Capture(sim::DefaultProfile(), dir.path() / "capture", original), 0);
+  ASSERT_EQ(Capture(sim::DefaultProfile(), dir.path() / "capture", original), "");
   struct Case {
     const char* edit;
     std::function<bool(const std::filesystem::path&)> apply;
