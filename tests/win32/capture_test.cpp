@@ -44,9 +44,11 @@ TEST(Win32Capture, ReplayOfTheCapturedPrefixEndsAsTheProductDoes) {
   std::printf("Wine: captured profile:\n%s", profile.c_str());
 
   // What the platform reports, as the capture must have recorded it in either build.
+  // A 32-bit build sees 64-bit Windows through WOW64; a 64-bit build runs only on it.
   BOOL wow64 = FALSE;
   ASSERT_TRUE(::IsWow64Process(::GetCurrentProcess(), &wow64));
-  EXPECT_TRUE(Contains(profile, wow64 ? "\"bits\": 64" : "\"bits\": 32")) << profile;
+  const bool windows64 = sizeof(void*) == 8 || wow64;
+  EXPECT_TRUE(Contains(profile, windows64 ? "\"bits\": 64" : "\"bits\": 32")) << profile;
   ULONGLONG kilobytes = 0;
   ASSERT_TRUE(::GetPhysicallyInstalledSystemMemory(&kilobytes)) << ::GetLastError();
   EXPECT_TRUE(Contains(profile, "\"memory_kb\": " + std::to_string(kilobytes))) << profile;
