@@ -54,58 +54,60 @@ std::string Narrow(const wchar_t* text) {
   return out;
 }
 
-// The WMI disk list in WMI order, with the COM set-up the product's entry point makes.
-void CaptureWmi(MachineRecord* record) {
-  std::vector<std::string>* faults = &record->faults;
+// The COM set-up the product's entry point makes; true when COM is up (to be ended).
+bool StartCom(std::vector<std::string>* faults) {
   if (os::Failed(os::CoInitializeEx(os::kCoinitMultithreaded))) {
     AddFault(faults, "CoInitializeEx");
-    return;
+    return false;
   }
   if (os::Failed(os::CoInitializeSecurity(os::kRpcCAuthnLevelDefault, os::kRpcCImpLevelImpersonate,
                                           os::kEoacNone))) {
     AddFault(faults, "CoInitializeSecurity");
     os::CoUninitialize();
-    return;
+    return false;
   }
-  {
-    os::ComRef locator, services, enumerator;
-    if (os::Failed(os::CoCreateWbemLocator(&locator))) {
-      AddFault(faults, "CoCreateInstance");
-    } else if (os::Failed(os::ConnectServer(locator, L"ROOT\\CIMV2", &services))) {
-      AddFault(faults, "ConnectServer");
-    } else if (os::Failed(os::CoSetProxyBlanket(services, os::kRpcCAuthnWinNT, os::kRpcCAuthzNone,
-                                                os::kRpcCAuthnLevelCall,
-                                                os::kRpcCImpLevelImpersonate, os::kEoacNone))) {
-      AddFault(faults, "CoSetProxyBlanket");
-    } else if (os::Failed(os::ExecQuery(services, L"WQL", L"SELECT * FROM Win32_DiskDrive",
-                                        kWbemFlagForwardOnly | kWbemFlagReturnImmediately,
-                                        &enumerator))) {
-      AddFault(faults, "ExecQuery");
-    } else {
-      for (;;) {
-        os::ComRef object;
-        std::uint32_t returned = 0;
-        const os::HResult hr = os::EnumNext(enumerator, kWbemInfinite, &object, &returned);
-        if (os::Failed(hr)) {
-          AddFault(faults, "Next:" + std::to_string(record->wmiDisks.size() + 1));
-          break;
-        }
-        if (returned == 0 || !object.valid()) break;
-        CapturedWmiDisk disk;
-        for (const wchar_t* name : kDiskProperties) {
-          CapturedProperty p;
-          p.name = name;
-          if (os::Failed(os::WmiGet(object, name, &p.value))) {
-            p.value = os::WmiValue{};
-            AddFault(faults, "Get:" + Narrow(name));
-          }
-          disk.push_back(std::move(p));
-        }
-        record->wmiDisks.push_back(std::move(disk));
+  return true;
+}
+
+// The WMI disk list in WMI order.
+void CaptureWmi(MachineRecord* record) {
+  std::vector<std::string>* faults = &record->faults;
+  os::ComRef locator, services, enumerator;
+  if (os::Failed(os::CoCreateWbemLocator(&locator))) {
+    AddFault(faults, "CoCreateInstance");
+  } else if (os::Failed(os::ConnectServer(locator, L"ROOT\\CIMV2", &services))) {
+    AddFault(faults, "ConnectServer");
+  } else if (os::Failed(os::CoSetProxyBlanket(services, os::kRpcCAuthnWinNT, os::kRpcCAuthzNone,
+                                              os::kRpcCAuthnLevelCall, os::kRpcCImpLevelImpersonate,
+                                              os::kEoacNone))) {
+    AddFault(faults, "CoSetProxyBlanket");
+  } else if (os::Failed(os::ExecQuery(services, L"WQL", L"SELECT * FROM Win32_DiskDrive",
+                                      kWbemFlagForwardOnly | kWbemFlagReturnImmediately,
+                                      &enumerator))) {
+    AddFault(faults, "ExecQuery");
+  } else {
+    for (;;) {
+      os::ComRef object;
+      std::uint32_t returned = 0;
+      const os::HResult hr = os::EnumNext(enumerator, kWbemInfinite, &object, &returned);
+      if (os::Failed(hr)) {
+        AddFault(faults, "Next:" + std::to_string(record->wmiDisks.size() + 1));
+        break;
       }
+      if (returned == 0 || !object.valid()) break;
+      CapturedWmiDisk disk;
+      for (const wchar_t* name : kDiskProperties) {
+        CapturedProperty p;
+        p.name = name;
+        if (os::Failed(os::WmiGet(object, name, &p.value))) {
+          p.value = os::WmiValue{};
+          AddFault(faults, "Get:" + Narrow(name));
+        }
+        disk.push_back(std::move(p));
+      }
+      record->wmiDisks.push_back(std::move(disk));
     }
   }
-  os::CoUninitialize();
 }
 
 // Whether `folder` exists, without creating or changing anything in it: opening a file that is
@@ -198,7 +200,9 @@ MachineRecord CaptureMachine(const std::wstring& outDir, bool runStorageTool) {
   record.tempFolder = FolderExists(temp);
   record.clock = os::GetLocalTime();
 
-  CaptureWmi(&record);
+  // COM stays up for the rest, as it does for the product's run.
+  const bool com = StartCom(&record.faults);
+  if (com) CaptureWmi(&record);
 
   const std::wstring installer =
       textout::Format(L"%ls\\InstQORWMIACPISrv64.exe", env.szSystemDir.c_str());
@@ -230,5 +234,6 @@ MachineRecord CaptureMachine(const std::wstring& outDir, bool runStorageTool) {
                                                  env.szWindowsDir.c_str(), tool, report.c_str()));
     record.storageReport = ReadWholeFile(report);
   }
+  if (com) os::CoUninitialize();
   return record;
 }
