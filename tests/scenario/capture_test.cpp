@@ -217,4 +217,28 @@ TEST(MachineCapture, RefusesAnIncompleteOrEditedCaptureNamingTheFileAndTheKey) {
   }
 }
 
+TEST(MachineCapture, WithoutTheStorageToolRunsNothingButTheInstallersCheck) {
+  TempDir dir;
+  sim::Profile profile = sim::DefaultProfile();
+  std::filesystem::create_directories(dir.path() / "machine");
+  sim::Notebook machine(std::move(profile), dir.path() / "machine");
+  ASSERT_EQ(sim::RunCapture(machine, {"--no-storage-tool"}, dir.path() / "captured"), 0);
+  int runs = 0;
+  for (const sim::TranscriptEntry& e : machine.transcript()) {
+    if (e.kind != "run") continue;
+    ++runs;
+    EXPECT_NE(sim::ToUtf8(e.parameters).find("-i check"), std::string::npos)
+        << sim::ToUtf8(e.program + L" " + e.parameters);
+  }
+  EXPECT_EQ(runs, 4);  // the installer's check before each of the four firmware queries
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "captured" / "storage_report.txt"));
+  const std::string profileText =
+      testing_support::HostFileBytes(dir.path() / "captured" / "machine.json");
+  EXPECT_NE(profileText.find("\"storage_tool\": true"), std::string::npos) << profileText;
+  EXPECT_EQ(profileText.find("\"storage_report\""), std::string::npos) << profileText;
+  EXPECT_NE(sim::ToUtf8(machine.console()).find("\"Recovery\" on disk 0 partition 4 D:\\"),
+            std::string::npos)
+      << sim::ToUtf8(machine.console());
+}
+
 }  // namespace
