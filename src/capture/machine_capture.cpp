@@ -7,6 +7,7 @@
 
 #include "capture/drive_capture.h"
 #include "environment/run_environment.h"
+#include "probes/disk_inventory.h"
 #include "textout/format.h"
 #include "tools/process_runner.h"
 
@@ -18,28 +19,6 @@ constexpr std::int32_t kWbemInfinite = -1;
 // The highest drive number the locator's walk reaches, and a few beyond for gaps.
 constexpr int kDriveNumbersWalked = 16;
 constexpr int kHighestDriveNumber = 1000;
-
-// The Win32_DiskDrive properties the inventory reads.
-const wchar_t* const kDiskProperties[] = {L"Description",
-                                          L"DeviceID",
-                                          L"Index",
-                                          L"InterfaceType",
-                                          L"Manufacturer",
-                                          L"MediaLoaded",
-                                          L"MediaType",
-                                          L"Model",
-                                          L"Partitions",
-                                          L"PNPDeviceID",
-                                          L"SCSIBus",
-                                          L"SCSILogicalUnit",
-                                          L"SCSIPort",
-                                          L"SCSITargetId",
-                                          L"SerialNumber",
-                                          L"Signature",
-                                          L"Size",
-                                          L"Status",
-                                          L"SystemCreationClassName",
-                                          L"SystemName"};
 
 void AddFault(std::vector<std::string>* faults, const std::string& fault) {
   for (const std::string& f : *faults) {
@@ -96,7 +75,7 @@ void CaptureWmi(MachineRecord* record) {
       }
       if (returned == 0 || !object.valid()) break;
       CapturedWmiDisk disk;
-      for (const wchar_t* name : kDiskProperties) {
+      for (const wchar_t* name : kDiskInventoryProperties) {
         CapturedProperty p;
         p.name = name;
         if (os::Failed(os::WmiGet(object, name, &p.value))) {

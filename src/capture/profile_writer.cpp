@@ -5,41 +5,10 @@
 
 #include "capture/machine_capture.h"
 #include "textout/format.h"
+#include "textout/utf8.h"
 #include "tools/rst_report.h"
 
 namespace {
-
-std::string Utf8(const std::wstring& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    std::uint32_t c = static_cast<std::uint32_t>(text[i]);
-    // UTF-16 (wchar_t on Windows): a surrogate pair is one character.
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
-      const std::uint32_t low = static_cast<std::uint32_t>(text[i + 1]);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-        ++i;
-      }
-    }
-    if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = 0xFFFD;
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-}
 
 std::string Quoted(const std::string& utf8) {
   std::string out = "\"";
@@ -59,7 +28,7 @@ std::string Quoted(const std::string& utf8) {
   return out + "\"";
 }
 
-std::string Quoted(const std::wstring& text) { return Quoted(Utf8(text)); }
+std::string Quoted(const std::wstring& text) { return Quoted(textout::ToUtf8(text)); }
 
 std::string Number(std::uint64_t n) { return std::to_string(n); }
 
@@ -214,7 +183,7 @@ std::string FirmwareJson(const MachineRecord& record) {
 std::string CommentJson(const MachineRecord& record) {
   std::vector<std::string> answers;
   for (std::size_t i = 0; i < record.features.size(); ++i) {
-    answers.push_back(Quoted(Utf8(kFirmwareFeatures[i].szLogName)) + ": " +
+    answers.push_back(Quoted(textout::ToUtf8(kFirmwareFeatures[i].szLogName)) + ": " +
                       Quoted(FeatureText(record.features[i])));
   }
   std::vector<std::string> letters;
@@ -340,9 +309,9 @@ std::string MachineJson(const MachineRecord& record, const std::vector<ProfileDi
   keys.push_back("\"windows\": " + windows +
                  ", \"temp_folder\": " + (record.tempFolder ? "true" : "false") + " }");
   const os::LocalTime& t = record.clock;
-  keys.push_back("\"clock\": " +
-                 Quoted(Utf8(textout::Format(L"%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month,
-                                             t.day, t.hour, t.minute, t.second))));
+  keys.push_back("\"clock\": " + Quoted(textout::ToUtf8(
+                                     textout::Format(L"%04d-%02d-%02d %02d:%02d:%02d", t.year,
+                                                     t.month, t.day, t.hour, t.minute, t.second))));
   keys.push_back("\"memory_kb\": " + (record.memoryKb ? Number(*record.memoryKb) : "null"));
   keys.push_back("\"firmware\": " + FirmwareJson(record));
   keys.push_back(std::string("\"installer\": ") + (record.installer ? "true" : "false"));
