@@ -63,6 +63,10 @@ void CheckCapturedLayouts(Machine& machine) {
   const auto& disks = machine.profile().disks;
   for (std::size_t d = 0; d < disks.size(); ++d) {
     if (!disks[d].captured || !disks[d].captured->layout) continue;
+    // A drive whose raw reads failed on capture gave no table sectors: it replays without
+    // its table, and the product, whose reads fail there too, reads no label from it anyway.
+    const std::optional<int> drive = disks[d].drive;
+    if (drive && machine.Faulted("ReadFile", std::to_string(*drive))) continue;
     const std::string difference =
         LayoutDifference(*disks[d].captured->layout, ReadDiskLayout(machine, static_cast<int>(d)));
     if (!difference.empty()) {

@@ -12,6 +12,7 @@ namespace sim {
 
 // Refuses (ProfileError, naming the profile and the key) a captured disk whose pieces give
 // another layout than the one recorded with it: the replay would not be the notebook captured.
+// A drive with a "ReadFile:N" fault is not checked: the capture could read none of its bytes.
 void CheckCapturedLayouts(Machine& machine);
 
 // Runs the capture program's entry logic on the machine with `arguments` (for example
