@@ -258,7 +258,9 @@ TEST(MachineCapture, WithoutTheStorageToolRunsNothingButTheInstallersCheck) {
       testing_support::HostFileBytes(dir.path() / "captured" / "machine.json");
   EXPECT_NE(profileText.find("\"storage_tool\": true"), std::string::npos) << profileText;
   EXPECT_EQ(profileText.find("\"storage_report\""), std::string::npos) << profileText;
-  EXPECT_NE(sim::ToUtf8(machine.console()).find("\"Recovery\" on disk 0 partition 4 D:\\"),
+  EXPECT_NE(sim::ToUtf8(machine.console())
+                .find("2 disks (2 in WMI, 2 drives); \"Recovery\" on disk 0 partition 4 D:\\; "
+                      "gate: 2 fixed disks, RAID0 off, ISRT on\n"),
             std::string::npos)
       << sim::ToUtf8(machine.console());
 }
