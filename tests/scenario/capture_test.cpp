@@ -157,6 +157,28 @@ TEST(MachineCapture, ReplaysEveryRandomMachineExactly) {
   EXPECT_EQ(replayed, count);
 }
 
+// The examples are the machines with drive letters, image disks and a recovery volume mounted.
+TEST(MachineCapture, ReplaysEveryExampleProfileExactly) {
+  TempDir dir;
+  int replayed = 0;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(std::filesystem::path(CS_SOURCE_DIR) / "examples")) {
+    if (entry.path().extension() != ".json") continue;
+    const sim::Profile profile = sim::LoadProfile(entry.path());
+    const std::wstring commandLine = sim::JoinCommandLine(profile.arguments);
+    const std::filesystem::path captured = dir.path() / "captured";
+    const RunOutput first = RunProductIn(profile, commandLine, dir.path() / "machine");
+    std::string faults = Capture(profile, dir.path() / "capture", captured);
+    if (faults.empty()) {
+      faults = Differences(first, RunProductIn(sim::LoadProfile(captured / "machine.json"),
+                                               commandLine, dir.path() / "replay"));
+    }
+    EXPECT_EQ(faults, "") << entry.path().filename().string();
+    ++replayed;
+  }
+  EXPECT_GE(replayed, 6);
+}
+
 // Replaces the first `from` in the file by `to`; false when the file has no `from`.
 bool Edit(const std::filesystem::path& file, const std::string& from, const std::string& to) {
   std::string text = testing_support::HostFileBytes(file);
