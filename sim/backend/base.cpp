@@ -290,7 +290,25 @@ bool DeviceIoControl(RawHandle device, std::uint32_t code, const void* in, std::
 
 bool FindFirstFileW(const std::wstring& path) {
   std::error_code ec;
-  return std::filesystem::is_regular_file(Current().HostPath(path), ec);
+  // A simulated program is a file where it is installed, whether or not its folder holds one.
+  return std::filesystem::is_regular_file(Current().HostPath(path), ec) ||
+         Current().FindProgram(path) != nullptr;
+}
+
+bool CreateDirectoryW(const std::wstring& path) {
+  sim::Machine& m = Current();
+  const std::filesystem::path host = m.HostPath(path);
+  std::error_code ec;
+  if (!std::filesystem::is_directory(host.parent_path(), ec)) {
+    m.last_error = os::kErrorPathNotFound;
+    return false;
+  }
+  std::filesystem::create_directory(host, ec);
+  if (!std::filesystem::is_directory(host, ec)) {
+    m.last_error = os::kErrorAccessDenied;
+    return false;
+  }
+  return true;
 }
 
 std::uint32_t GetLogicalDriveStringsW(std::uint32_t size, std::vector<wchar_t>* roots) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/os.h"
+#include "sim/core/captured_disk.h"
 
 namespace sim {
 
@@ -63,6 +64,9 @@ struct Disk {
   std::vector<Partition> partitions;
   std::map<wchar_t, int> letters;  // for an image disk: letter -> partition number
   std::optional<RstView> rst;      // nullopt: the storage tool does not list this disk
+
+  // A disk captured from a notebook, instead of image, size_mb, style and partitions.
+  std::optional<CapturedDisk> captured;
 };
 
 // A file laid into the Temp folder before the run, as an earlier run left it.

@@ -181,6 +181,12 @@ DiskImage& Image(Machine& machine, int disk) {
     ref.size = std::filesystem::file_size(d.image, ec);
     if (ec) ref.size = 0;
     ref.base_file.open(d.image, std::ios::binary);
+  } else if (d.captured) {
+    // The bytes that were read on capture, over zeros.
+    ref.size = d.captured->bytes;
+    for (const DiskPiece& piece : d.captured->pieces) {
+      ref.Write(piece.offset, piece.bytes.data(), piece.bytes.size());
+    }
   } else {
     ref.size = d.size_mb * kMiB;
     ref.OpenOverlay();

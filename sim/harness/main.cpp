@@ -1,13 +1,17 @@
 // cachesetup-sim: runs the product against a simulated notebook.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "sim/core/machine.h"
+#include "sim/core/text.h"
 #include "sim/harness/account.h"
+#include "sim/harness/capture_run.h"
 #include "sim/harness/notebook.h"
 #include "sim/harness/run.h"
 #include "sim/harness/run_files.h"
@@ -16,11 +20,36 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: cachesetup-sim [--machine PROFILE.json] [--out DIR] [--quiet] [-- PRODUCT-ARGS...]\n";
+    "usage: cachesetup-sim [--machine PROFILE.json] [--out DIR] [--quiet] [-- PRODUCT-ARGS...]\n"
+    "       cachesetup-sim [--machine PROFILE.json] --capture DIR [-- CAPTURE-ARGS...]\n";
 
 int UsageError(const std::string& message) {
   std::cerr << "cachesetup-sim: " << message << "\n" << kUsage;
   return 2;
+}
+
+// Runs the machine capture instead of the product on a machine laid out in a folder of its
+// own, which goes again afterwards: only the captured profile stays, in `dir`.
+int CaptureInto(sim::Profile profile, const std::string& dir,
+                const std::vector<std::string>& captureArgs) {
+  const std::filesystem::path root =
+      std::filesystem::temp_directory_path() /
+      ("cachesetup-sim-capture-" + std::to_string(std::hash<std::string>{}(dir)) + "-" +
+       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  std::error_code ec;
+  std::filesystem::create_directories(root, ec);
+  int exitCode = 2;
+  try {
+    sim::Notebook machine(std::move(profile), root);
+    exitCode = sim::RunCapture(machine, captureArgs, dir);
+    std::cout << sim::ToUtf8(machine.console());
+    if (exitCode == 0)
+      std::cout << "cachesetup-sim: the captured profile is " << dir << "/machine.json\n";
+  } catch (const sim::ProfileError& e) {
+    std::cerr << "cachesetup-sim: bad profile: " << e.what() << "\n";
+  }
+  std::filesystem::remove_all(root, ec);
+  return exitCode;
 }
 
 }  // namespace
@@ -28,6 +57,7 @@ int UsageError(const std::string& message) {
 int main(int argc, char** argv) {
   std::string machinePath;
   std::string outDir = "cachesetup-run";
+  std::string captureDir;
   bool quiet = false;
   std::vector<std::string> productArgs;
   bool argsGiven = false;
@@ -38,9 +68,9 @@ int main(int argc, char** argv) {
       argsGiven = true;
       break;
     }
-    if (arg == "--machine" || arg == "--out") {
+    if (arg == "--machine" || arg == "--out" || arg == "--capture") {
       if (i + 1 >= argc) return UsageError(arg + " needs a value");
-      (arg == "--machine" ? machinePath : outDir) = argv[++i];
+      (arg == "--machine" ? machinePath : arg == "--out" ? outDir : captureDir) = argv[++i];
     } else if (arg == "--quiet") {
       quiet = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -59,6 +89,8 @@ int main(int argc, char** argv) {
     std::cerr << "cachesetup-sim: bad profile: " << e.what() << "\n";
     return 2;
   }
+
+  if (!captureDir.empty()) return CaptureInto(std::move(profile), captureDir, productArgs);
 
   // Emptying the output folder would take the profile's own files away before the run.
   if (!machinePath.empty()) {

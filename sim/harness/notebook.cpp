@@ -5,6 +5,7 @@
 #include "sim/devices/firmware_device.h"
 #include "sim/devices/physical_drive.h"
 #include "sim/devices/volumes.h"
+#include "sim/harness/capture_run.h"
 #include "sim/programs/cmd_exe.h"
 #include "sim/programs/diskpart.h"
 #include "sim/programs/installer.h"
@@ -23,6 +24,7 @@ Notebook::Notebook(Profile profile, std::filesystem::path root)
   SetUpCommandInterpreter(*this);
   SetUpStorageTool(*this);
   SetUpDiskpart(*this);
+  CheckCapturedLayouts(*this);
 }
 
 }  // namespace sim

@@ -154,9 +154,58 @@ std::string PartitionType(const Reader& r, std::string text, const std::string& 
   return out;
 }
 
+std::optional<RecordedLayout> ParseRecordedLayout(const Reader& r, const Json& object) {
+  if (object.is_null()) return std::nullopt;
+  r.Only(object, {"style", "entries"});
+  RecordedLayout layout;
+  if (!object.contains("style")) r.Fail("style", "is required");
+  layout.style = r.Text(object["style"], "style");
+  if (layout.style != "mbr" && layout.style != "gpt" && layout.style != "raw")
+    r.Fail("style", "must be \"mbr\", \"gpt\" or \"raw\"");
+  if (!object.contains("entries") || !object["entries"].is_array())
+    r.Fail("entries", "must be a list");
+  const Json& list = object["entries"];
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const Reader e = r.Sub("entries[" + std::to_string(i) + "]");
+    e.Only(list[i], {"number", "start", "length", "type", "recognised"});
+    RecordedEntry entry;
+    for (const char* key : {"number", "start", "length", "type"}) {
+      if (!list[i].contains(key)) e.Fail(key, "is required");
+    }
+    entry.number =
+        static_cast<std::uint32_t>(e.Integer(list[i]["number"], "number", 0, 4294967295LL));
+    entry.start = static_cast<std::uint64_t>(e.Integer(list[i]["start"], "start", 0, 1LL << 62));
+    entry.length = static_cast<std::uint64_t>(e.Integer(list[i]["length"], "length", 0, 1LL << 62));
+    entry.type = e.Text(list[i]["type"], "type");
+    if (list[i].contains("recognised"))
+      entry.recognised = e.Bool(list[i]["recognised"], "recognised");
+    layout.entries.push_back(entry);
+  }
+  return layout;
+}
+
+CapturedDisk ParseCapturedDisk(const Reader& r, const Json& object,
+                               const std::filesystem::path& base) {
+  r.Only(object, {"bytes", "pieces", "layout"});
+  CapturedDisk c;
+  for (const char* key : {"bytes", "pieces", "layout"}) {
+    if (!object.contains(key)) r.Fail(key, "is required");
+  }
+  c.bytes = static_cast<std::uint64_t>(r.Integer(object["bytes"], "bytes", 512, 1LL << 62));
+  c.pieces_file = base / r.Text(object["pieces"], "pieces");
+  const std::optional<std::string> bytes = ReadHostFile(c.pieces_file);
+  if (!bytes) r.Fail("pieces", "cannot read " + c.pieces_file.string());
+  std::string error;
+  std::optional<std::vector<DiskPiece>> pieces = ParsePieces(*bytes, c.bytes, &error);
+  if (!pieces) r.Fail("pieces", c.pieces_file.string() + " " + error);
+  c.pieces = std::move(*pieces);
+  c.layout = ParseRecordedLayout(r.Sub("layout"), object["layout"]);
+  return c;
+}
+
 Disk ParseDisk(const Reader& r, const Json& object, const std::filesystem::path& base) {
   r.Only(object, {"role", "drive", "wmi", "rotation", "image", "size_mb", "style", "partitions",
-                  "letters", "rst", "comment"});
+                  "letters", "rst", "captured", "comment"});
   Disk d;
   if (object.contains("role")) {
     const std::string role = r.Text(object["role"], "role");
@@ -200,11 +249,23 @@ Disk ParseDisk(const Reader& r, const Json& object, const std::filesystem::path&
       r.Fail("image", "an image disk takes no size_mb, style or partitions");
     }
   }
+  if (object.contains("captured")) {
+    if (object.contains("image") || object.contains("size_mb") || object.contains("partitions") ||
+        object.contains("style")) {
+      r.Fail("captured", "a captured disk takes no image, size_mb, style or partitions");
+    }
+    d.captured = ParseCapturedDisk(r.Sub("captured"), object["captured"], base);
+  }
   if (object.contains("size_mb"))
     d.size_mb = static_cast<std::uint64_t>(r.Integer(object["size_mb"], "size_mb", 1, 1LL << 24));
   if (object.contains("style")) {
     d.style = r.Text(object["style"], "style");
-    if (d.style != "mbr" && d.style != "gpt") r.Fail("style", "must be \"mbr\" or \"gpt\"");
+    if (d.style != "mbr" && d.style != "gpt" && d.style != "raw")
+      r.Fail("style", "must be \"mbr\", \"gpt\" or \"raw\"");
+    if (d.style == "raw") {
+      if (object.contains("partitions")) r.Fail("partitions", "a raw disk has none");
+      d.style.clear();  // laid out blank, with no partition table
+    }
   }
   if (object.contains("partitions")) {
     const Json& list = object["partitions"];

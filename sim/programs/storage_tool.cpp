@@ -248,12 +248,9 @@ std::uint32_t CreateCache(Machine& machine, const std::map<std::string, std::str
   const int device = FindDevice(machine, id);
   if (device < 0) return Fail(machine, "device " + id + " not found");
   if (!state.cache_device.empty()) return Fail(machine, "a cache volume already exists");
-  // The controller caches on a solid-state device that holds no system.
-  const Disk& candidate = machine.profile().disks[static_cast<std::size_t>(device)];
-  if (candidate.rst->system_disk == "True")
+  // The controller does not make the disk that holds the system a cache.
+  if (machine.profile().disks[static_cast<std::size_t>(device)].rst->system_disk == "True")
     return Fail(machine, "device " + id + " is a system disk");
-  if (candidate.rotation.kind != Rotation::Kind::Rate || candidate.rotation.rate != 1)
-    return Fail(machine, "device " + id + " is not a solid-state disk");
   std::string size;
   if (auto it = values.find("--cache-size"); it != values.end()) {
     char* end = nullptr;

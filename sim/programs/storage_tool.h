@@ -15,8 +15,8 @@
 //
 // Sizes are binary gigabytes (GiB), as the tool prints them. Anything else prints a usage error
 // and exits with kRstUsageError; an unknown device id or a step out of order prints a message
-// and exits with kRstRequestFailed. A cache is made only on a solid-state device (IDENTIFY word
-// 217 is 1) that the report does not list as a system disk.
+// and exits with kRstRequestFailed. A cache is not made on a device the report lists as a
+// system disk.
 #pragma once
 
 #include <string>

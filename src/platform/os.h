@@ -213,6 +213,8 @@ bool DeviceIoControl(RawHandle device, std::uint32_t code, const void* in, std::
                      void* out, std::uint32_t outSize, std::uint32_t* returned);
 // FindFirstFileW on an exact path, the search closed again: whether the file exists.
 bool FindFirstFileW(const std::wstring& path);
+// CreateDirectoryW with no security attributes; an existing folder counts as made.
+bool CreateDirectoryW(const std::wstring& path);
 
 // GetLogicalDriveStringsW into a buffer of `size` characters. Returns what the platform returns
 // (the length, the size needed when the buffer is too small, or 0). *roots receives exactly

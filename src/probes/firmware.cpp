@@ -79,20 +79,24 @@ bool CallFirmwareMethod(std::uint32_t featureId, std::uint32_t* value) {
   return ok;
 }
 
-int QueryFirmwareFeature(std::uint32_t featureId) {
+FirmwareReading ReadFirmwareFeature(std::uint32_t featureId, std::uint32_t* value) {
   const std::wstring installer =
       textout::Format(L"%ls\\InstQORWMIACPISrv64.exe", g_RunEnvironment.szSystemDir.c_str());
   // The installer's exit code, and whether it started at all, change nothing.
   if (os::FindFirstFileW(installer)) RunProgram(installer, L"-i check");
 
-  if (!OpenFirmwareControlDevice()) return 0;
-  std::uint32_t value = 0;
-  const bool ok = CallFirmwareMethod(featureId, &value);
+  if (!OpenFirmwareControlDevice()) return FirmwareReading::kNoDevice;
+  const bool ok = CallFirmwareMethod(featureId, value);
   if (g_FirmwareControlDevice.state == FirmwareControlDevice::State::kOpen) {
     g_FirmwareControlDevice.handle.reset();
     g_FirmwareControlDevice.state = FirmwareControlDevice::State::kNone;
   }
+  return ok ? FirmwareReading::kAnswered : FirmwareReading::kCallFailed;
+}
+
+int QueryFirmwareFeature(std::uint32_t featureId) {
+  std::uint32_t value = 0;
   // A failed call holds nothing the device wrote: the feature counts as absent.
-  if (!ok) return 0;
+  if (ReadFirmwareFeature(featureId, &value) != FirmwareReading::kAnswered) return 0;
   return static_cast<int>((value >> 16) & 1u);
 }

@@ -69,8 +69,12 @@ bool OpenFirmwareControlDevice();
 bool CallFirmwareMethod(std::uint32_t featureId, std::uint32_t* value);
 
 // Runs the service installer when present, opens the device, calls the method, closes the
-// device again. 1 when bit 16 of the answer is set, else 0 (also when the device is missing
-// or the call fails).
+// device again. *value receives the answer's data word when the call succeeds.
+enum class FirmwareReading { kAnswered, kNoDevice, kCallFailed };
+FirmwareReading ReadFirmwareFeature(std::uint32_t featureId, std::uint32_t* value);
+
+// The same, as the feature's flag. 1 when bit 16 of the answer is set, else 0 (also when the device
+// is missing or the call fails).
 int QueryFirmwareFeature(std::uint32_t featureId);
 
 // ---- Byte layouts (used by the operations above; exposed so tests can check them)

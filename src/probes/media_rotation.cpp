@@ -36,34 +36,56 @@ std::array<std::uint8_t, kSendCmdInSize> IdentifyCommandBlock() {
 
 }  // namespace
 
-int ProbeMediaRotation(int driveNumber) {
+MediaRotationReading ReadMediaRotation(int driveNumber) {
+  MediaRotationReading reading;
   const std::wstring path = textout::Format(L"\\\\.\\PhysicalDrive%d", driveNumber);
   os::UniqueHandle drive(os::CreateFileW(path, os::kGenericRead | os::kGenericWrite,
                                          os::kFileShareRead | os::kFileShareWrite,
                                          os::kOpenExisting, 0));
   if (!drive) {
-    PrintError(L"CreateFile Error: %ld\n", os::GetLastError());
-    return 0;
+    reading.failedStep = MediaRotationReading::Step::kOpen;
+    reading.error = os::GetLastError();
+    return reading;
   }
 
   std::array<std::uint8_t, kGetVersionSize> version{};
   std::uint32_t returned = 0;
   if (!os::DeviceIoControl(drive.get(), kSmartGetVersion, nullptr, 0, version.data(),
                            kGetVersionSize, &returned)) {
-    PrintError(L"DeviceIoControl Error: %ld\n", os::GetLastError());
-    return 0;
+    reading.failedStep = MediaRotationReading::Step::kVersion;
+    reading.error = os::GetLastError();
+    return reading;
   }
 
   const std::array<std::uint8_t, kSendCmdInSize> command = IdentifyCommandBlock();
   std::array<std::uint8_t, kSendCmdOutSize> identify{};
   if (!os::DeviceIoControl(drive.get(), kSmartRcvDriveData, command.data(), kSendCmdInSize,
                            identify.data(), kSendCmdOutSize, &returned)) {
-    PrintError(L"SMART_RCV_DRIVE_DATA Error: %ld\n", os::GetLastError());
-    return -1;
+    reading.failedStep = MediaRotationReading::Step::kIdentify;
+    reading.error = os::GetLastError();
+    return reading;
   }
-  drive.reset();
+  reading.rate = bytes::U16(identify, kRotationRateOffset);
+  return reading;
+}
 
-  const std::uint16_t rate = bytes::U16(identify, kRotationRateOffset);
+int ProbeMediaRotation(int driveNumber) {
+  const MediaRotationReading reading = ReadMediaRotation(driveNumber);
+  switch (reading.failedStep) {
+    case MediaRotationReading::Step::kOpen:
+      PrintError(L"CreateFile Error: %ld\n", reading.error);
+      return 0;
+    case MediaRotationReading::Step::kVersion:
+      PrintError(L"DeviceIoControl Error: %ld\n", reading.error);
+      return 0;
+    case MediaRotationReading::Step::kIdentify:
+      PrintError(L"SMART_RCV_DRIVE_DATA Error: %ld\n", reading.error);
+      return -1;
+    case MediaRotationReading::Step::kNone:
+      break;
+  }
+
+  const std::uint16_t rate = reading.rate;
   os::PrintStdout(textout::Format(L"%d RPM\n", static_cast<int>(rate)));
   if (rate == 0) {
     os::PrintStdout(L"Rate not reported\n");

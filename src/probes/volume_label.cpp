@@ -85,13 +85,20 @@ bool Multiply(std::uint64_t a, std::uint64_t b, std::uint64_t* product) {
   return true;
 }
 
+VolumeReadObserver g_pfnVolumeReadObserver = nullptr;
+void* g_pVolumeReadObserverContext = nullptr;
+
 // Positions at an absolute byte offset of the drive and reads `size` bytes. *read receives
 // how many arrived.
 bool ReadAt(os::RawHandle hDrive, std::int64_t offset, std::uint8_t* buffer, std::uint32_t size,
             std::uint32_t* read) {
   *read = 0;
   if (!os::SetFilePointerEx(hDrive, offset, os::kFileBegin)) return false;
-  return os::ReadFile(hDrive, buffer, size, read);
+  const bool ok = os::ReadFile(hDrive, buffer, size, read);
+  if (ok && g_pfnVolumeReadObserver != nullptr) {
+    g_pfnVolumeReadObserver(g_pVolumeReadObserverContext, offset, buffer, *read);
+  }
+  return ok;
 }
 
 // The allocation table, read a piece at a time around the entries asked for. The pieces
@@ -177,6 +184,11 @@ void StoreLabel(std::wstring* szLabel, std::wstring label) {
 }
 
 }  // namespace
+
+void SetVolumeReadObserver(VolumeReadObserver observer, void* context) {
+  g_pfnVolumeReadObserver = observer;
+  g_pVolumeReadObserverContext = context;
+}
 
 bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b) {
   if (a.size() != b.size()) return false;

@@ -17,6 +17,13 @@ inline constexpr std::int32_t kLocatorFailed = 5;    // a read or a system query
 // cut to fit.
 inline constexpr std::size_t kLabelBufferChars = 1024;
 
+// Called after every raw read the label readers make that succeeds, with the drive offset and
+// the bytes that arrived; the machine capture keeps them so that a replay reads the same.
+using VolumeReadObserver = void (*)(void* context, std::int64_t offset, const std::uint8_t* bytes,
+                                    std::uint32_t length);
+// Installs the observer (nullptr: none, the default).
+void SetVolumeReadObserver(VolumeReadObserver observer, void* context);
+
 // Reads the boot sector at `llStartingOffset` of the drive and hands over to the NTFS or FAT32
 // reader. BitLocker volumes and other file systems give kLocatorNotFound.
 std::int32_t ReadVolumeLabel(os::RawHandle hDrive, std::wstring* szLabel,

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -233,6 +234,10 @@ TEST_F(Inventory, StepsRunInOrderAndEachDiskIsProbedBeforeTheNextIsFetched) {
   expected.push_back(L"Release IWbemLocator");
   expected.push_back(L"Release IEnumWbemClassObject");
   EXPECT_EQ(sim::DiskProbes(*m).trace, expected);
+  // The list the machine capture records is the one the inventory reads.
+  EXPECT_EQ(std::vector<std::wstring>(std::begin(kDiskInventoryProperties),
+                                      std::end(kDiskInventoryProperties)),
+            std::vector<std::wstring>(std::begin(kReadOrder), std::end(kReadOrder)));
 }
 
 TEST_F(Inventory, NoDisksGivesTrueAndAnEmptyList) {

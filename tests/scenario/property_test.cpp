@@ -35,6 +35,7 @@
 #include "sim/harness/run.h"
 #include "sim/profile/profile.h"
 #include "tests/support/folder_run.h"
+#include "tests/support/random_machine.h"
 #include "tests/support/sim_fixture.h"
 #include "tests/support/text_lines.h"
 #include "tests/support/wmi_values.h"
@@ -42,144 +43,17 @@
 namespace {
 
 using testing_support::AfterMachinePath;
+using testing_support::EnvNumber;
 using testing_support::FolderRun;
+using testing_support::kFixed;
 using testing_support::Lines;
+using testing_support::Machine;
+using testing_support::Positional;
+using testing_support::RandomMachine;
 using testing_support::RunInFolder;
 using testing_support::TempDir;
 using testing_support::WmiInt;
 using testing_support::WmiText;
-
-const wchar_t kFixed[] = L"Fixed hard disk media";
-
-std::uint64_t EnvNumber(const char* name, std::uint64_t fallback) {
-  const char* text = std::getenv(name);
-  if (text == nullptr || *text == '\0') return fallback;
-  return std::strtoull(text, nullptr, 10);
-}
-
-// What the generator decided, kept next to the profile so the expectations need no product code.
-struct Machine {
-  sim::Profile profile;
-  std::wstring commandLine;
-  std::vector<int> layoutFaults;  // drive numbers whose layout query fails
-};
-
-Machine RandomMachine(std::uint64_t seed) {
-  std::mt19937_64 rng(seed);
-  auto pick = [&rng](int n) { return static_cast<int>(rng() % static_cast<std::uint64_t>(n)); };
-  auto chance = [&rng](int percent) { return static_cast<int>(rng() % 100) < percent; };
-
-  Machine m;
-  sim::Profile& p = m.profile;
-  p.windows_bits = chance(70) ? 64 : 32;
-  p.installer = chance(30);
-  p.storage_tool = chance(90);
-  p.memory_kb.reset();
-  if (chance(90)) {
-    const std::uint64_t mb[] = {1024, 2048, 4095, 4096, 4097, 6144, 8192, 16384, 32768, 65536};
-    p.memory_kb = mb[pick(10)] * 1024 + (chance(20) ? static_cast<std::uint64_t>(pick(1024)) : 0);
-  }
-  if (chance(8)) {
-    p.firmware.reset();
-  } else {
-    // Mostly the flags that open the gate, so that the branch behind it is well exercised.
-    p.firmware = sim::Firmware{chance(70), chance(20), chance(80), chance(50)};
-  }
-
-  const wchar_t* const media[] = {kFixed,
-                                  kFixed,
-                                  kFixed,
-                                  L"Removable Media",
-                                  L"External hard disk media",
-                                  L"fixed hard disk media",
-                                  L"Fixed hard disk media "};
-  const char* const styles[] = {"gpt", "mbr"};
-  const char* const fileSystems[] = {"ntfs", "ntfs", "fat32", "bitlocker", "raw"};
-  const wchar_t* const otherLabels[] = {L"", L"Windows", L"Data", L"Recover", L"Recovery2"};
-  const wchar_t* const recoveryLabels[] = {L"Recovery", L"RECOVERY", L"recovery"};
-
-  // Half the machines are near the production notebook (two disks, fixed, numbered in order,
-  // the flags that open the gate), so that the branch behind the gate is well exercised; the
-  // other half are anything.
-  const bool notebook = chance(50);
-  if (notebook && p.firmware && chance(80)) {
-    p.firmware->RAID0 = false;
-    p.firmware->ISRT = true;
-  }
-  const int disks = notebook ? (chance(85) ? 2 : 1 + 2 * pick(2)) : pick(5);  // 0-4
-  // Which disks hold a "Recovery" partition: none, one, or now and then two.
-  const int recoveryOn = disks == 0 || chance(notebook ? 5 : 15) ? -1 : pick(disks);
-  const int secondRecovery = disks > 1 && chance(5) ? pick(disks) : -1;
-  for (int i = 0; i < disks; ++i) {
-    sim::Disk d;
-    // Indices follow the enumeration order mostly; sometimes they repeat or skip.
-    const int index = chance(notebook ? 95 : 75) ? i : pick(5);
-    d.wmi.push_back(WmiInt(L"Index", index));
-    if (!chance(notebook ? 1 : 5)) {
-      d.wmi.push_back(WmiText(L"MediaType", notebook && chance(90) ? kFixed : media[pick(7)]));
-    }
-    d.wmi.push_back(WmiText(L"Model", L"Disk " + std::to_wstring(i)));
-    if (chance(notebook ? 98 : 85)) {
-      d.drive = chance(notebook ? 98 : 90) ? index : pick(5);
-    }
-    d.rotation.rate = chance(50) ? 1 : 5400;
-    d.style = styles[pick(2)];
-    d.size_mb = 2;
-    const int partitions = pick(3);
-    const bool recovery = i == recoveryOn || i == secondRecovery;
-    const int recoveryAt = recovery ? pick(partitions + 1) : -1;
-    for (int k = 0; k <= partitions; ++k) {
-      if (k == partitions && k != recoveryAt) break;
-      sim::Partition part;
-      if (k == recoveryAt) {
-        part.fs = chance(80) ? "ntfs" : "fat32";
-        part.label = recoveryLabels[pick(3)];
-      } else {
-        part.fs = fileSystems[pick(5)];
-        part.label = otherLabels[pick(5)];
-      }
-      part.size_mb = 1;
-      d.partitions.push_back(part);
-      d.size_mb += part.size_mb;
-    }
-    // Now and then a disk as large as the notebook's SSD, so that a cache leaves a data volume.
-    if (chance(30)) d.size_mb = 32768;
-    if (chance(85)) {
-      sim::RstView v;
-      v.id = "0-" + std::to_string(i) + "-0-0";
-      v.type = "Disk";
-      v.disk_type = "SATA";
-      v.state = "Normal";
-      const char* const sizes[] = {"465.76 GB", "29.82 GB",  "32.00 GB", "14.91 GB",
-                                   "0 GB",      "999999 GB", "-5 GB",    "garbage"};
-      v.size = sizes[pick(8)];
-      v.free_size = "0 GB";
-      // The tool lists the disk holding Windows as the system disk, and the disk Windows came
-      // with holds Recovery; any other disk may say either.
-      bool system = recovery;
-      for (const sim::Partition& part : d.partitions) system |= part.label == L"Windows";
-      v.system_disk = system || chance(50) ? "True" : "False";
-      v.usage = "Available";
-      v.serial = "SN" + std::to_string(i);
-      v.model = "Model " + std::to_string(i);
-      d.rst = v;
-    }
-    p.disks.push_back(d);
-  }
-  if (chance(5) && disks > 0) {
-    const int drive = pick(disks);
-    p.faults.push_back("DriveLayout:" + std::to_string(drive));
-    m.layoutFaults.push_back(drive);
-  }
-  if (chance(3)) p.faults.push_back("ExecQuery");
-  if (chance(3)) p.faults.push_back("GetPhysicallyInstalledSystemMemory");
-  if (chance(3)) p.faults.push_back("GetLogicalDriveStringsW");
-  const std::vector<std::string> lines[] = {
-      {}, {}, {"ENHANCED"}, {"maximized"}, {"/x", "Enhanced"}};
-  p.arguments = lines[pick(5)];
-  m.commandLine = sim::JoinCommandLine(p.arguments);
-  return m;
-}
 
 bool IsRecoveryLabel(const std::wstring& label) {
   std::wstring lower;
@@ -414,8 +288,9 @@ std::string CheckRun(const Machine& m, sim::Machine& machine, int exitCode,
 
   // The disks: only the second disk may change, and only when the gate holds; the recovery disk
   // and whatever disk holds Windows stay as they were.
-  const std::vector<sim::DiskView> after = sim::ViewDisks(machine);
-  const std::vector<sim::DiskView>& before = *sim::DisksBefore(machine);
+  // By place: a data volume the tool deleted and made again has a new index, not new contents.
+  const std::vector<sim::DiskView> after = Positional(sim::ViewDisks(machine));
+  const std::vector<sim::DiskView> before = Positional(*sim::DisksBefore(machine));
   for (std::size_t i = 0; i < after.size() && i < before.size(); ++i) {
     const bool second = e.gate && after[i].drive == static_cast<int>(e.secondIndex);
     // The tool takes the device the product names from its report as the cache, whichever disk

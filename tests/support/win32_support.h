@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -68,6 +69,26 @@ inline std::string ReadBytes(const std::wstring& path) {
   while (::ReadFile(file, buffer, sizeof(buffer), &n, nullptr) && n > 0) out.append(buffer, n);
   ::CloseHandle(file);
   return out;
+}
+
+// The texts of the run log's lines after their stamps; a line without the stamp's exact shape,
+// or bytes after the last CR LF, come back marked so that the comparison shows them.
+inline std::vector<std::string> LogTexts(const std::string& bytes) {
+  static const std::regex stamped(R"(\[\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}\]\t([^\r\n]*))");
+  std::vector<std::string> texts;
+  std::size_t start = 0;
+  while (start < bytes.size()) {
+    const std::size_t end = bytes.find("\r\n", start);
+    if (end == std::string::npos) {
+      texts.push_back("<unterminated> " + bytes.substr(start));
+      break;
+    }
+    const std::string line = bytes.substr(start, end - start);
+    std::smatch m;
+    texts.push_back(std::regex_match(line, m, stamped) ? m[1].str() : "<no stamp> " + line);
+    start = end + 2;
+  }
+  return texts;
 }
 
 // One start of the recording helper (tests/win32/helpers/cs_record_child.cpp).

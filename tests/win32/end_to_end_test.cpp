@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -15,6 +14,7 @@
 
 namespace {
 
+using win32_support::LogTexts;
 using win32_support::Narrow;
 using win32_support::ReadBytes;
 
@@ -92,26 +92,6 @@ bool EndsWithNoCase(const std::wstring& text, const std::wstring& end) {
 std::wstring StripSlash(std::wstring folder) {
   if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
   return folder;
-}
-
-// The texts of the run log's lines after their stamps; a line without the stamp's exact shape,
-// or bytes after the last CR LF, come back marked so that the comparison shows them.
-std::vector<std::string> LogTexts(const std::string& bytes) {
-  static const std::regex stamped(R"(\[\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}\]\t([^\r\n]*))");
-  std::vector<std::string> texts;
-  std::size_t start = 0;
-  while (start < bytes.size()) {
-    const std::size_t end = bytes.find("\r\n", start);
-    if (end == std::string::npos) {
-      texts.push_back("<unterminated> " + bytes.substr(start));
-      break;
-    }
-    const std::string line = bytes.substr(start, end - start);
-    std::smatch m;
-    texts.push_back(std::regex_match(line, m, stamped) ? m[1].str() : "<no stamp> " + line);
-    start = end + 2;
-  }
-  return texts;
 }
 
 // The prefix's own program must come back whatever happens; this prefix has no diskpart.exe,

@@ -112,6 +112,10 @@ bool FindFirstFileW(const std::wstring& path) {
   return true;
 }
 
+bool CreateDirectoryW(const std::wstring& path) {
+  return ::CreateDirectoryW(path.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
 std::uint32_t GetLogicalDriveStringsW(std::uint32_t size, std::vector<wchar_t>* roots) {
   std::vector<wchar_t> buffer(size + 1, L'\0');
   const DWORD n = ::GetLogicalDriveStringsW(size, buffer.data());

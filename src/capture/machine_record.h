@@ -1,0 +1,79 @@
+// What the machine capture found on a notebook: each answer the product's probes would get
+// before its first decision, and the platform steps that failed, as plain records.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/os.h"
+#include "probes/firmware.h"
+#include "probes/media_rotation.h"
+
+// One Win32_DiskDrive property the inventory reads, as WMI handed it over.
+struct CapturedProperty {
+  std::wstring name;
+  os::WmiValue value;
+};
+using CapturedWmiDisk = std::vector<CapturedProperty>;
+
+// One PARTITION_INFORMATION_EX of a drive's layout.
+struct CapturedLayoutEntry {
+  std::uint64_t start = 0;
+  std::uint64_t length = 0;
+  std::uint32_t number = 0;
+  std::uint8_t mbrType = 0;
+  bool recognized = false;
+  std::array<std::uint8_t, 16> gptType{};
+};
+
+// The layout as the system reports it. Style: 0 MBR, 1 GPT, 2 RAW.
+struct CapturedLayout {
+  std::uint32_t style = 2;
+  std::vector<CapturedLayoutEntry> entries;
+};
+
+// One physical drive that opened for reading.
+struct CapturedDrive {
+  int number = 0;
+  std::uint64_t bytes = 0;                       // the drive's length
+  std::optional<CapturedLayout> layout;          // nullopt: the layout query failed
+  MediaRotationReading rotation;                 // the rotation probe's steps
+  bool readsFail = false;                        // a whole-sector read at its start failed
+  std::map<std::uint64_t, std::string> sectors;  // bytes read, by offset, in 512-byte pieces
+};
+
+// One drive root with the volume's label and its extents on the physical drives.
+struct CapturedExtent {
+  std::uint32_t disk = 0;
+  std::uint64_t start = 0;
+};
+struct CapturedLetter {
+  wchar_t letter = 0;
+  std::optional<std::wstring> label;                   // nullopt: the label query failed
+  std::optional<std::vector<CapturedExtent>> extents;  // nullopt: the extents query failed
+};
+
+struct CapturedFeature {
+  FirmwareReading reading = FirmwareReading::kNoDevice;
+  std::uint32_t value = 0;  // the answer's data word when answered
+};
+
+struct MachineRecord {
+  int bits = 32;
+  std::wstring windowsDir, systemDir;  // empty when the folder query failed
+  bool tempFolder = false;
+  os::LocalTime clock;
+  std::optional<std::uint64_t> memoryKb;  // nullopt: the memory query failed
+  bool installer = false;
+  std::array<CapturedFeature, 4> features;  // in kFirmwareFeatures order
+  std::vector<CapturedWmiDisk> wmiDisks;    // in WMI order
+  std::vector<CapturedDrive> drives;        // by drive number
+  std::vector<CapturedLetter> letters;
+  bool storageTool = false;
+  std::optional<std::string> storageReport;  // the tool's "-I" report, when it was run
+  std::vector<std::string> faults;           // the failing steps, by their fault names
+};

@@ -1,0 +1,290 @@
+// The machine capture against the simulator: the capture changes nothing on the machine, a run
+// on a random machine and a run on the profile captured from it leave byte-identical run logs,
+// scripts and transcripts, and a captured folder edited by hand is refused with the file and
+// the key named.
+//
+// CS_CAPTURE_SEED=N sets the first machine's seed, CS_CAPTURE_COUNT=K the number of machines.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+
+#include "sim/core/text.h"
+#include "sim/harness/capture_run.h"
+#include "sim/harness/disk_views.h"
+#include "sim/harness/notebook.h"
+#include "sim/harness/run.h"
+#include "sim/harness/run_files.h"
+#include "sim/profile/profile.h"
+#include "tests/support/folder_run.h"
+#include "tests/support/random_machine.h"
+#include "tests/support/sim_fixture.h"
+
+namespace {
+
+using testing_support::TempDir;
+
+// What a run leaves that the replay must match byte for byte.
+struct RunOutput {
+  int exit_code = 0;
+  std::map<std::string, std::string> temp_files;
+  std::string transcript;
+};
+
+RunOutput RunProductIn(sim::Profile profile, const std::wstring& commandLine,
+                       const std::filesystem::path& root) {
+  std::filesystem::remove_all(root);
+  std::filesystem::create_directories(root);
+  sim::Notebook machine(std::move(profile), root);
+  RunOutput out;
+  out.exit_code = sim::RunProduct(machine, commandLine);
+  out.temp_files = testing_support::TempFolderFiles(machine);
+  out.transcript = sim::TranscriptText(machine);
+  return out;
+}
+
+// Captures `profile` on a simulated machine into `dir`. Returns what went wrong: a failing
+// exit code, or any change the capture made to the machine (its disks, its Temp folder) or a
+// child process other than the installer's check and the storage tool's "-I"; empty if none.
+std::string Capture(sim::Profile profile, const std::filesystem::path& root,
+                    const std::filesystem::path& dir) {
+  std::filesystem::remove_all(root);
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(root);
+  sim::Notebook machine(std::move(profile), root);
+  const std::vector<sim::DiskView> disks = sim::ViewDisks(machine);
+  const std::map<std::string, std::string> temp = testing_support::TempFolderFiles(machine);
+  const int exitCode = sim::RunCapture(machine, {}, dir);
+  std::string faults;
+  if (exitCode != 0) faults += "the capture exited with " + std::to_string(exitCode) + "\n";
+  if (sim::ViewDisks(machine) != disks) faults += "the capture changed a disk\n";
+  if (testing_support::TempFolderFiles(machine) != temp) faults += "the capture wrote to Temp\n";
+  for (const sim::TranscriptEntry& e : machine.transcript()) {
+    const std::string started = sim::ToUtf8(e.program + L" " + e.parameters);
+    if (e.kind == "run" && started.find(" -i check") == std::string::npos &&
+        started.find(" -I > ") == std::string::npos) {
+      faults += "the capture started " + started + "\n";
+    }
+  }
+  return faults;
+}
+
+// The differences between two runs in the files that must agree, empty when none.
+std::string Differences(const RunOutput& a, const RunOutput& b) {
+  std::string out;
+  if (a.exit_code != b.exit_code) {
+    out += "exit code " + std::to_string(a.exit_code) + " / " + std::to_string(b.exit_code) + "\n";
+  }
+  for (const char* name : {"TempProc.log", "TScriptClean2ndHDD.txt", "TScriptCreate2ndHDD.txt"}) {
+    const auto ia = a.temp_files.find(name), ib = b.temp_files.find(name);
+    const std::string fa = ia == a.temp_files.end() ? "(none)" : ia->second;
+    const std::string fb = ib == b.temp_files.end() ? "(none)" : ib->second;
+    if (fa != fb) out += std::string(name) + " differs:\n--- machine\n" + fa + "--- replay\n" + fb;
+  }
+  if (a.transcript != b.transcript) {
+    out += "transcript.tsv differs:\n--- machine\n" + a.transcript + "--- replay\n" + b.transcript;
+  }
+  return out;
+}
+
+// Steps the random machines never fail at, so that each kind of failure the capture records is
+// replayed too.
+const char* const kExtraFaults[] = {"Next:1",
+                                    "Next:2",
+                                    "Get:MediaType",
+                                    "Get:Index",
+                                    "CoCreateInstance",
+                                    "ConnectServer",
+                                    "CoSetProxyBlanket",
+                                    "ReadFile:0",
+                                    "ReadFile:1",
+                                    "VolumeDiskExtents:C",
+                                    "DeviceIoControl:FirmwareMethod",
+                                    "CoInitializeEx",
+                                    "CoInitializeSecurity",
+                                    "SHGetSpecialFolderPathW"};
+
+TEST(MachineCapture, ReplaysEveryRandomMachineExactly) {
+  const std::uint64_t base = testing_support::EnvNumber(
+      "CS_CAPTURE_SEED",
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) %
+          1000000000u);
+#ifdef _WIN32
+  constexpr std::uint64_t kDefaultCount = 50;  // every file call costs far more under Wine
+#else
+  constexpr std::uint64_t kDefaultCount = 500;
+#endif
+  const std::uint64_t count = testing_support::EnvNumber("CS_CAPTURE_COUNT", kDefaultCount);
+  RecordProperty("seed", std::to_string(base));
+  TempDir dir;
+  std::uint64_t replayed = 0, failed = 0;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    const std::uint64_t seed = base + i;
+    testing_support::Machine m = testing_support::RandomMachine(seed);
+    // Every fourth machine also fails at a step the generator leaves alone.
+    if (seed % 4 == 0) {
+      m.profile.faults.push_back(kExtraFaults[(seed / 4) % std::size(kExtraFaults)]);
+    }
+    const RunOutput first = RunProductIn(m.profile, m.commandLine, dir.path() / "machine");
+    const std::filesystem::path captured = dir.path() / "captured";
+    std::string faults = Capture(m.profile, dir.path() / "capture", captured);
+    if (faults.empty()) {
+      try {
+        const RunOutput replay = RunProductIn(sim::LoadProfile(captured / "machine.json"),
+                                              m.commandLine, dir.path() / "replay");
+        faults = Differences(first, replay);
+      } catch (const sim::ProfileError& e) {
+        faults = std::string("the captured profile is refused: ") + e.what() + "\n";
+      }
+    }
+    if (faults.empty()) {
+      ++replayed;
+    } else {
+      ADD_FAILURE() << "machine with seed " << seed << " (alone: CS_CAPTURE_SEED=" << seed
+                    << " CS_CAPTURE_COUNT=1)\n"
+                    << faults << "captured profile:\n"
+                    << testing_support::HostFileBytes(captured / "machine.json");
+      if (++failed >= 3) break;
+    }
+  }
+  std::printf("capture: %llu of %llu random machines replayed exactly (seeds from %llu)\n",
+              static_cast<unsigned long long>(replayed), static_cast<unsigned long long>(count),
+              static_cast<unsigned long long>(base));
+  EXPECT_EQ(replayed, count);
+}
+
+// The examples are the machines with drive letters, image disks and a recovery volume mounted.
+TEST(MachineCapture, ReplaysEveryExampleProfileExactly) {
+  TempDir dir;
+  int replayed = 0;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(std::filesystem::path(CS_SOURCE_DIR) / "examples")) {
+    if (entry.path().extension() != ".json") continue;
+    const sim::Profile profile = sim::LoadProfile(entry.path());
+    const std::wstring commandLine = sim::JoinCommandLine(profile.arguments);
+    const std::filesystem::path captured = dir.path() / "captured";
+    const RunOutput first = RunProductIn(profile, commandLine, dir.path() / "machine");
+    std::string faults = Capture(profile, dir.path() / "capture", captured);
+    if (faults.empty()) {
+      faults = Differences(first, RunProductIn(sim::LoadProfile(captured / "machine.json"),
+                                               commandLine, dir.path() / "replay"));
+    }
+    EXPECT_EQ(faults, "") << entry.path().filename().string();
+    ++replayed;
+  }
+  EXPECT_GE(replayed, 6);
+}
+
+// Replaces the first `from` in the file by `to`; false when the file has no `from`.
+bool Edit(const std::filesystem::path& file, const std::string& from, const std::string& to) {
+  std::string text = testing_support::HostFileBytes(file);
+  const std::size_t at = text.find(from);
+  if (at == std::string::npos) return false;
+  text.replace(at, from.size(), to);
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+  return true;
+}
+
+TEST(MachineCapture, RefusesAnIncompleteOrEditedCaptureNamingTheFileAndTheKey) {
+  TempDir dir;
+  const std::filesystem::path original = dir.path() / "original";
+  ASSERT_EQ(Capture(sim::DefaultProfile(), dir.path() / "capture", original), "");
+  struct Case {
+    const char* edit;
+    std::function<bool(const std::filesystem::path&)> apply;
+    const char* key;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"pieces file cut short",
+       [](const std::filesystem::path& d) {
+         const auto size = std::filesystem::file_size(d / "disk0.pieces");
+         std::filesystem::resize_file(d / "disk0.pieces", size - 5);
+         return true;
+       },
+       "disks[0].captured.pieces", "does not hold"},
+      {"pieces file missing",
+       [](const std::filesystem::path& d) { return std::filesystem::remove(d / "disk1.pieces"); },
+       "disks[1].captured.pieces", "cannot read"},
+      {"not a pieces file",
+       [](const std::filesystem::path& d) {
+         return Edit(d / "disk0.pieces", "CSPIECES", "CSPIECEZ");
+       },
+       "disks[0].captured.pieces", "is not a pieces file"},
+      {"disk made smaller than its pieces",
+       [](const std::filesystem::path& d) {
+         return Edit(d / "machine.json", "\"bytes\": 500107837440", "\"bytes\": 1048576");
+       },
+       "disks[0].captured.pieces", "reaches past"},
+      {"partition moved in the recorded layout",
+       [](const std::filesystem::path& d) {
+         return Edit(d / "machine.json", "\"start\": 478558552064", "\"start\": 478558552576");
+       },
+       "disks[0].captured.layout", "the pieces give number 4 at 478558552064"},
+      {"unknown layout style",
+       [](const std::filesystem::path& d) {
+         return Edit(d / "machine.json", "\"style\": \"gpt\"", "\"style\": \"apm\"");
+       },
+       "disks[0].captured.layout.style", "must be"},
+      {"unknown key",
+       [](const std::filesystem::path& d) {
+         return Edit(d / "machine.json", "\"pieces\": \"disk1.pieces\"",
+                     "\"pieces\": \"disk1.pieces\", \"sectors\": 1");
+       },
+       "disks[1].captured.sectors", "unknown key"},
+      {"captured disk with a laid-out size",
+       [](const std::filesystem::path& d) {
+         return Edit(d / "machine.json", "\"captured\": {", "\"size_mb\": 5, \"captured\": {");
+       },
+       "disks[0].captured", "takes no image"},
+  };
+  for (const Case& c : cases) {
+    const std::filesystem::path edited = dir.path() / "edited";
+    std::filesystem::remove_all(edited);
+    std::filesystem::copy(original, edited);
+    ASSERT_TRUE(c.apply(edited)) << c.edit;
+    std::string message = "(accepted)";
+    try {
+      sim::Notebook machine(sim::LoadProfile(edited / "machine.json"), dir.path() / "replay");
+    } catch (const sim::ProfileError& e) {
+      message = e.what();
+    }
+    EXPECT_NE(message.find((edited / "machine.json").string()), std::string::npos)
+        << c.edit << ": " << message;
+    EXPECT_NE(message.find("key '" + std::string(c.key) + "'"), std::string::npos)
+        << c.edit << ": " << message;
+    EXPECT_NE(message.find(c.says), std::string::npos) << c.edit << ": " << message;
+  }
+}
+
+TEST(MachineCapture, WithoutTheStorageToolRunsNothingButTheInstallersCheck) {
+  TempDir dir;
+  sim::Profile profile = sim::DefaultProfile();
+  std::filesystem::create_directories(dir.path() / "machine");
+  sim::Notebook machine(std::move(profile), dir.path() / "machine");
+  ASSERT_EQ(sim::RunCapture(machine, {"--no-storage-tool"}, dir.path() / "captured"), 0);
+  int runs = 0;
+  for (const sim::TranscriptEntry& e : machine.transcript()) {
+    if (e.kind != "run") continue;
+    ++runs;
+    EXPECT_NE(sim::ToUtf8(e.parameters).find("-i check"), std::string::npos)
+        << sim::ToUtf8(e.program + L" " + e.parameters);
+  }
+  EXPECT_EQ(runs, 4);  // the installer's check before each of the four firmware queries
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "captured" / "storage_report.txt"));
+  const std::string profileText =
+      testing_support::HostFileBytes(dir.path() / "captured" / "machine.json");
+  EXPECT_NE(profileText.find("\"storage_tool\": true"), std::string::npos) << profileText;
+  EXPECT_EQ(profileText.find("\"storage_report\""), std::string::npos) << profileText;
+  EXPECT_NE(sim::ToUtf8(machine.console())
+                .find("2 disks (2 in WMI, 2 drives); \"Recovery\" on disk 0 partition 4 D:\\; "
+                      "gate: 2 fixed disks, RAID0 off, ISRT on\n"),
+            std::string::npos)
+      << sim::ToUtf8(machine.console());
+}
+
+}  // namespace
