@@ -1,6 +1,8 @@
 #include "sim/disks/guid.h"
 
-#include <cstdio>
+#include <string>
+
+#include "textout/format.h"
 
 namespace sim {
 
@@ -36,13 +38,6 @@ Guid ParseGuid(const std::string& text) {
   return g;
 }
 
-std::string GuidText(const Guid& g) {
-  char out[40];
-  std::snprintf(out, sizeof(out),
-                "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", g[3], g[2],
-                g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13], g[14],
-                g[15]);
-  return out;
-}
+std::string GuidText(const Guid& g) { return textout::GuidText(g); }
 
 }  // namespace sim

@@ -39,15 +39,6 @@ std::string Hex(std::uint32_t n, int digits) {
   return text;
 }
 
-std::string GuidText(const std::array<std::uint8_t, 16>& g) {
-  char text[40];
-  std::snprintf(text, sizeof(text),
-                "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", g[3], g[2],
-                g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13], g[14],
-                g[15]);
-  return text;
-}
-
 std::string Join(const std::vector<std::string>& items, const std::string& indent) {
   std::string out;
   for (std::size_t i = 0; i < items.size(); ++i) {
@@ -95,7 +86,7 @@ std::string LayoutJson(const std::optional<CapturedLayout>& layout, const std::s
     if (layout->style == 0) {
       entry += Quoted(Hex(e.mbrType, 2)) + ", \"recognised\": " + (e.recognized ? "true" : "false");
     } else {
-      entry += Quoted(GuidText(e.gptType));
+      entry += Quoted(textout::GuidText(e.gptType));
     }
     entries.push_back(entry + " }");
   }

@@ -1,6 +1,7 @@
 #include "textout/format.h"
 
 #include <cstdarg>
+#include <cstdio>
 #include <cwchar>
 #include <vector>
 
@@ -27,6 +28,15 @@ std::wstring Widen(const std::string& ascii) {
   std::wstring out;
   out.reserve(ascii.size());
   for (unsigned char c : ascii) out.push_back(static_cast<wchar_t>(c));
+  return out;
+}
+
+std::string GuidText(const std::array<std::uint8_t, 16>& g) {
+  char out[40];
+  std::snprintf(out, sizeof(out),
+                "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", g[3], g[2],
+                g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13], g[14],
+                g[15]);
   return out;
 }
 

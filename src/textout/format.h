@@ -1,6 +1,7 @@
 // printf-style formatting of wide text into a std::wstring of whatever length it needs.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <type_traits>
@@ -17,5 +18,9 @@ inline std::uint32_t CodeUnit(wchar_t c) {
 
 // Narrow ASCII to wide (for numbers and fixed texts).
 std::wstring Widen(const std::string& ascii);
+
+// A GUID in the byte order a partition table or a drive layout holds it (the first three groups
+// little-endian), as "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX".
+std::string GuidText(const std::array<std::uint8_t, 16>& guid);
 
 }  // namespace textout
