@@ -3,6 +3,24 @@
 #include "app/provisioning.h"
 #include "environment/run_environment.h"
 
+namespace {
+
+int ExitCode(RunOutcome outcome) {
+  switch (outcome) {
+    case RunOutcome::kStoppedEarly:
+      return kExitStoppedEarly;
+    case RunOutcome::kReachedEnd:
+      return kExitReachedEnd;
+    case RunOutcome::kRefused:
+      return kExitRefused;
+    case RunOutcome::kNeedsRework:
+      return kExitNeedsRework;
+  }
+  return kExitNeedsRework;
+}
+
+}  // namespace
+
 int CacheSetupMain(const wchar_t* commandLine) {
   RunEnvironment& env = g_RunEnvironment;
 
@@ -18,13 +36,15 @@ int CacheSetupMain(const wchar_t* commandLine) {
 
   ResolveRunPaths();
 
-  if (os::Failed(os::CoInitializeEx(os::kCoinitMultithreaded))) return 0;
-  if (os::Failed(os::CoInitializeSecurity(os::kRpcCAuthnLevelDefault, os::kRpcCImpLevelImpersonate,
-                                          os::kEoacNone))) {
+  const os::HResult started = os::CoInitializeEx(os::kCoinitMultithreaded);
+  if (os::Failed(started)) return ExitCode(RefuseWithoutCom(started));
+  const os::HResult secured = os::CoInitializeSecurity(os::kRpcCAuthnLevelDefault,
+                                                       os::kRpcCImpLevelImpersonate, os::kEoacNone);
+  if (os::Failed(secured)) {
     os::CoUninitialize();
-    return 0;
+    return ExitCode(RefuseWithoutCom(secured));
   }
   env.bIsComInitialized = 1;
 
-  return RunProvisioning() == 0 ? 1 : 0;
+  return ExitCode(RunProvisioning());
 }

@@ -3,7 +3,10 @@
 #include <cstdint>
 #include <iterator>
 #include <string>
+#include <vector>
 
+#include "app/data_volume.h"
+#include "app/disk_identity.h"
 #include "app/disk_roles.h"
 #include "environment/run_environment.h"
 #include "platform/os.h"
@@ -18,77 +21,36 @@
 
 namespace {
 
-// Runs "/c <Windows>\Temp\<storage tool> <arguments>" through cmd.exe. The tool's path is not
-// quoted; the files its output goes to are.
-void RunStorageTool(const RunEnvironment& env, const std::wstring& arguments) {
+// Runs "/c <Windows>\Temp\<storage tool> <arguments>" through cmd.exe, which ends with the
+// tool's exit code. The tool's path is not quoted; the files its output goes to are.
+std::uint32_t RunStorageTool(const RunEnvironment& env, const std::wstring& arguments) {
   const wchar_t* tool = env.bIs64BitOS != 0 ? L"RSTCLI64.exe" : L"RSTCLI.exe";
-  RunProgram(env.szCmdExePath, textout::Format(L"/c %ls\\Temp\\%ls %ls", env.szWindowsDir.c_str(),
-                                               tool, arguments.c_str()));
+  return RunProgram(
+      env.szCmdExePath,
+      textout::Format(L"/c %ls\\Temp\\%ls %ls", env.szWindowsDir.c_str(), tool, arguments.c_str()));
 }
 
-void RunDiskpartScript(const RunEnvironment& env, const std::wstring& scriptPath) {
-  RunProgram(env.szDiskpartExePath, textout::Format(L"/s \"%ls\"", scriptPath.c_str()));
+std::uint32_t RunDiskpartScript(const RunEnvironment& env, const std::wstring& scriptPath) {
+  return RunProgram(env.szDiskpartExePath, textout::Format(L"/s \"%ls\"", scriptPath.c_str()));
 }
 
-// The provisioning branch: the storage tool's information and report, the clean script, the
-// cache volume and acceleration mode, and the script that creates the Rapid Start partition,
-// in this fixed order with the pauses the tool needs between them.
-void ProvisionSecondDisk(const RunEnvironment& env, LogWriter& runLog, const DiskRecord& SecondHDD,
-                         int bIsSupportIFFS, std::uint32_t nInstalledMemoryMB) {
-  const wchar_t* dir = env.szWindowsDir.c_str();
-  const int secondIndex = static_cast<int>(SecondHDD.Index);
-  const std::wstring toolLog = textout::Format(L"\"%ls\\Temp\\IntelRSTCli.log\"", dir);
+// A disk-changing step that did not succeed: the disks are part-way, so nothing after it runs.
+RunOutcome StepFailed(LogWriter& runLog, const wchar_t* step, std::uint32_t exitCode) {
+  runLog.WriteStamped(textout::Format(
+      L"[Debug]: %ls failed, exit code %u, no further disk change: the unit needs rework", step,
+      exitCode));
+  return RunOutcome::kNeedsRework;
+}
 
-  runLog.WriteStamped(
-      L"Two Storages: small 2ndHDD, bIsSupportISRT = TRUE & bIsSupportIFFS =TRUE, create 2ndHDD "
-      L"disk layout...");
-  runLog.WriteStamped(L"Run Intel RSTCli Tool... Get system infomation to IntelRSTCli.log");
-  RunStorageTool(env, L"-V > " + toolLog);
-  RunStorageTool(env, L"-I >> " + toolLog);
-
-  RstDeviceList rstDevices;
-  ReadRstDeviceReport(rstDevices);  // an unreadable report leaves the default device ids
-  std::uint32_t smallestSize = 0;
-  const std::wstring cacheDeviceId = SelectCacheDevice(rstDevices, &smallestSize);
-  const std::wstring diskToAccelerateId = SelectDiskToAccelerate(rstDevices);
-  const double cacheSize = ComputeCacheSize(smallestSize, nInstalledMemoryMB, env.bIs64BitOS);
-
-  // The clean script's writer lives to the end of the branch, as the create script's does.
-  LogWriter cleanScript;
-  const std::wstring cleanPath = textout::Format(L"%ls\\Temp\\TScriptClean2ndHDD.txt", dir);
-  cleanScript.Open(cleanPath);
-  cleanScript.WriteLine(textout::Format(L"sel disk %d", secondIndex));
-  cleanScript.WriteLine(L"clean");
-  RunDiskpartScript(env, cleanPath);
-
-  runLog.WriteStamped(L"Run Intel RSTCli Tool... Delete all metadata...");
-  RunStorageTool(env, L"-M --delete-all-metadata");
-  os::Sleep(2000);
-
-  runLog.WriteStamped(L"Run Intel RSTCli Tool... Create cache volume...");
-  if (bIsSupportIFFS != 0) {
-    RunStorageTool(env, textout::Format(L"--accelerate --createCache --SSD %ls --cache-size %ls",
-                                        cacheDeviceId.c_str(), FormatCacheSize(cacheSize).c_str()));
-  } else {
-    RunStorageTool(env, L"--accelerate --createCache --SSD " + cacheDeviceId);
-  }
-
-  runLog.WriteStamped(L"Run Intel RSTCli Tool... Set accelerate mode...");
-  os::Sleep(2000);
-  RunStorageTool(env,
-                 textout::Format(L"--accelerate --setAccelConfig --disk-to-accel %ls --mode %ls",
-                                 diskToAccelerateId.c_str(),
-                                 env.bIsMaximizedMode != 0 ? L"maximized" : L"enhanced"));
-  RunProgram(env.szCmdExePath,
-             L"/c echo #======= AFTER RSTCLI ACCELERATE COMMAND =======# >> " + toolLog);
-  RunStorageTool(env, L"-I >> " + toolLog);
-  os::Sleep(5000);
-
+// The create script on the disk `diskIndex`, run by diskpart; its exit code.
+std::uint32_t CreateRapidStartPartition(const RunEnvironment& env, LogWriter& runLog,
+                                        int diskIndex) {
   runLog.WriteStamped(L"Create IntelRST partition...");
   LogWriter createScript;
-  const std::wstring createPath = textout::Format(L"%ls\\Temp\\TScriptCreate2ndHDD.txt", dir);
+  const std::wstring createPath =
+      textout::Format(L"%ls\\Temp\\TScriptCreate2ndHDD.txt", env.szWindowsDir.c_str());
   createScript.Open(createPath);
-  createScript.WriteLine(textout::Format(L"sel disk %d", secondIndex));
+  createScript.WriteLine(textout::Format(L"sel disk %d", diskIndex));
   createScript.WriteLine(L"clean");
   // 64-bit Windows boots from UEFI here and takes a GPT disk; 32-bit Windows takes MBR.
   if (env.bIs64BitOS != 0) {
@@ -100,19 +62,134 @@ void ProvisionSecondDisk(const RunEnvironment& env, LogWriter& runLog, const Dis
   } else {
     createScript.WriteLine(L"Create Partition Primary ID=84");
   }
-  RunDiskpartScript(env, createPath);
+  const std::uint32_t exitCode = RunDiskpartScript(env, createPath);
   os::Sleep(2000);
-  // The writers close as they leave scope: the create script first, then the clean script.
+  return exitCode;
+}
+
+// After the cache is made: the inventory again, and the create script on the one disk the
+// evidence shows to be the cache's data volume.
+RunOutcome AimAndCreatePartition(const RunEnvironment& env, LogWriter& runLog,
+                                 const DiskList& diskList, const DiskRecord& SecondHDD,
+                                 int bIsSupportIFFS, const std::wstring& cacheSizeText) {
+  DiskList after;
+  if (!QueryDiskInventory(&after)) {
+    runLog.WriteStamped(
+        L"[Debug]: Disk inventory after the cache failed, IntelRST partition not created: the "
+        L"unit needs rework");
+    return RunOutcome::kNeedsRework;
+  }
+  const std::vector<DiskRecord> volumes =
+      FindDataVolumes(diskList, after, SecondHDD, bIsSupportIFFS != 0 ? cacheSizeText : L"");
+  if (volumes.size() == 1) {
+    const std::uint32_t exitCode =
+        CreateRapidStartPartition(env, runLog, static_cast<int>(volumes[0].Index));
+    if (exitCode != 0) return StepFailed(runLog, L"diskpart TScriptCreate2ndHDD.txt", exitCode);
+    return RunOutcome::kReachedEnd;
+  }
+  // A cache over the whole SSD leaves no data volume, and without Rapid Start none is needed.
+  if (volumes.empty() && bIsSupportIFFS == 0) {
+    runLog.WriteStamped(
+        L"No data volume after the cache, bIsSupportIFFS = FALSE: skip IntelRST partition");
+    return RunOutcome::kReachedEnd;
+  }
+  runLog.WriteStamped(textout::Format(
+      L"[Debug]: %d disks fit the cache's data volume, IntelRST partition not created: the unit "
+      L"needs rework",
+      static_cast<int>(volumes.size())));
+  return RunOutcome::kNeedsRework;
+}
+
+// The provisioning branch: the storage tool's information and report, the proof that its
+// devices are the role disks, the clean script, the cache volume and acceleration mode, and the
+// script that creates the Rapid Start partition, in this fixed order with the pauses the tool
+// needs between them. Every disk-changing step must succeed before the next one runs.
+RunOutcome ProvisionSecondDisk(const RunEnvironment& env, LogWriter& runLog,
+                               const DiskList& diskList, const DiskRecord& MasterHDD,
+                               const DiskRecord& SecondHDD, int bIsSupportIFFS,
+                               std::uint32_t nInstalledMemoryMB) {
+  const wchar_t* dir = env.szWindowsDir.c_str();
+  const std::wstring toolLog = textout::Format(L"\"%ls\\Temp\\IntelRSTCli.log\"", dir);
+
+  runLog.WriteStamped(
+      L"Two Storages: small 2ndHDD, bIsSupportISRT = TRUE & bIsSupportIFFS =TRUE, create 2ndHDD "
+      L"disk layout...");
+  runLog.WriteStamped(L"Run Intel RSTCli Tool... Get system infomation to IntelRSTCli.log");
+  RunStorageTool(env, L"-V > " + toolLog);
+  RunStorageTool(env, L"-I >> " + toolLog);
+
+  RstDeviceList rstDevices;
+  ReadRstDeviceReport(rstDevices);  // an unreadable report lists no device and proves nothing
+  std::uint32_t smallestSize = 0;
+  const std::wstring cacheDeviceId = SelectCacheDevice(rstDevices, &smallestSize);
+  const std::wstring diskToAccelerateId = SelectDiskToAccelerate(rstDevices);
+  const std::wstring cacheSizeText =
+      FormatCacheSize(ComputeCacheSize(smallestSize, nInstalledMemoryMB, env.bIs64BitOS));
+
+  const IdentityProof proof = ProveDiskIdentity(diskList, MasterHDD, SecondHDD, rstDevices,
+                                                cacheDeviceId, diskToAccelerateId);
+  if (!proof.holds) {
+    runLog.WriteStamped(L"[Debug]: Disk identity not proven, no disk changed: " + proof.mismatch);
+    return RunOutcome::kRefused;
+  }
+
+  // The clean script's writer lives to the end of the branch, as the create script's does.
+  LogWriter cleanScript;
+  const std::wstring cleanPath = textout::Format(L"%ls\\Temp\\TScriptClean2ndHDD.txt", dir);
+  cleanScript.Open(cleanPath);
+  cleanScript.WriteLine(textout::Format(L"sel disk %d", static_cast<int>(SecondHDD.Index)));
+  cleanScript.WriteLine(L"clean");
+  if (const std::uint32_t code = RunDiskpartScript(env, cleanPath); code != 0) {
+    return StepFailed(runLog, L"diskpart TScriptClean2ndHDD.txt", code);
+  }
+
+  runLog.WriteStamped(L"Run Intel RSTCli Tool... Delete all metadata...");
+  const std::uint32_t deleted = RunStorageTool(env, L"-M --delete-all-metadata");
+  os::Sleep(2000);
+  // A tool may answer non-zero when there was nothing to delete. Metadata that is really left
+  // makes the cache creation fail, and that is checked, so the run goes on.
+  if (deleted != 0) {
+    runLog.WriteStamped(textout::Format(
+        L"[Debug]: Delete all metadata gave exit code %u, going on to create the cache", deleted));
+  }
+
+  runLog.WriteStamped(L"Run Intel RSTCli Tool... Create cache volume...");
+  const std::uint32_t created =
+      bIsSupportIFFS != 0
+          ? RunStorageTool(env,
+                           textout::Format(L"--accelerate --createCache --SSD %ls --cache-size %ls",
+                                           cacheDeviceId.c_str(), cacheSizeText.c_str()))
+          : RunStorageTool(env, L"--accelerate --createCache --SSD " + cacheDeviceId);
+  if (created != 0) return StepFailed(runLog, L"RSTCli --createCache", created);
+
+  runLog.WriteStamped(L"Run Intel RSTCli Tool... Set accelerate mode...");
+  os::Sleep(2000);
+  const std::uint32_t accelerated = RunStorageTool(
+      env, textout::Format(L"--accelerate --setAccelConfig --disk-to-accel %ls --mode %ls",
+                           diskToAccelerateId.c_str(),
+                           env.bIsMaximizedMode != 0 ? L"maximized" : L"enhanced"));
+  if (accelerated != 0) return StepFailed(runLog, L"RSTCli --setAccelConfig", accelerated);
+  RunProgram(env.szCmdExePath,
+             L"/c echo #======= AFTER RSTCLI ACCELERATE COMMAND =======# >> " + toolLog);
+  RunStorageTool(env, L"-I >> " + toolLog);
+  os::Sleep(5000);
+
+  // The create script's writer closes before the clean script's, which lives to here.
+  return AimAndCreatePartition(env, runLog, diskList, SecondHDD, bIsSupportIFFS, cacheSizeText);
+}
+
+std::wstring RunLogPath(const RunEnvironment& env) {
+  return textout::Format(L"%ls\\Temp\\TempProc.log", env.szWindowsDir.c_str());
 }
 
 }  // namespace
 
-int RunProvisioning() {
+RunOutcome RunProvisioning() {
   const RunEnvironment& env = g_RunEnvironment;
-  constexpr int kStoppedEarly = 0;
+  constexpr RunOutcome kStoppedEarly = RunOutcome::kStoppedEarly;
 
   LogWriter runLog;
-  runLog.Open(textout::Format(L"%ls\\Temp\\TempProc.log", env.szWindowsDir.c_str()));
+  runLog.Open(RunLogPath(env));
 
   DiskRecord MasterHDD;
   DiskRecord SecondHDD;
@@ -166,10 +243,22 @@ int RunProvisioning() {
       runLog.WriteStamped(
           L"[Debug]: 'Recovery' partition is not on a fixed disk, skip 2ndHDD setup");
     } else {
-      ProvisionSecondDisk(env, runLog, SecondHDD, bIsSupportIFFS, nInstalledMemoryMB);
+      // A refused or failed branch ends here: "End process..." means the run went through.
+      const RunOutcome outcome = ProvisionSecondDisk(env, runLog, diskList, MasterHDD, SecondHDD,
+                                                     bIsSupportIFFS, nInstalledMemoryMB);
+      if (outcome != RunOutcome::kReachedEnd) return outcome;
     }
   }
 
   runLog.WriteStamped(L"End process...");
-  return 1;
+  return RunOutcome::kReachedEnd;
+}
+
+RunOutcome RefuseWithoutCom(std::int32_t hresult) {
+  LogWriter runLog;
+  runLog.Open(RunLogPath(g_RunEnvironment));
+  runLog.WriteStamped(
+      textout::Format(L"[Debug]: COM initialization failed, HRESULT = 0x%08X, no disk changed",
+                      static_cast<unsigned>(hresult)));
+  return RunOutcome::kRefused;
 }

@@ -1,6 +1,18 @@
 // The provisioning sequence: one pass that decides and acts.
 #pragma once
 
-// Returns 1 when the sequence reached its end ("End process..." logged), 0 when it stopped
-// early.
-int RunProvisioning();
+#include <cstdint>
+
+// How a run ended; the entry point turns it into the process exit code.
+enum class RunOutcome {
+  kStoppedEarly,  // no disk listed, or no "Recovery" partition: nothing decided
+  kReachedEnd,    // "End process..." logged, whether or not the gate let it provision
+  kRefused,       // the evidence did not hold: no disk was changed
+  kNeedsRework,   // a disk-changing step failed or could not be aimed after changes began
+};
+
+RunOutcome RunProvisioning();
+
+// When COM cannot be set up nothing can be checked: one line in the run log, if it can be
+// opened, and the run is refused.
+RunOutcome RefuseWithoutCom(std::int32_t hresult);

@@ -105,10 +105,13 @@ struct ComCase {
 
 class ComFailure : public ::testing::TestWithParam<ComCase> {};
 
-TEST_P(ComFailure, GivesExitCodeZeroAndNoRunLog) {
+// Nothing can be checked without COM: the run is refused, with one line in the run log.
+TEST_P(ComFailure, RefusesWithExitCodeTwoAndOneRunLogLine) {
   SimMachine m(WithFaults({GetParam().fault}));
-  EXPECT_EQ(sim::RunProduct(*m, L""), 0);
-  EXPECT_EQ(FileBytes(*m, L"C:\\Windows\\Temp\\TempProc.log"), "<missing>");
+  EXPECT_EQ(sim::RunProduct(*m, L""), 2);
+  EXPECT_EQ(FileBytes(*m, L"C:\\Windows\\Temp\\TempProc.log"),
+            "[2013/06/03 09:00:00]\t[Debug]: COM initialization failed, HRESULT = 0x80004005, no "
+            "disk changed\r\n");
   EXPECT_EQ(g_RunEnvironment.bIsComInitialized, 0);
   EXPECT_EQ(m->com_initialized, GetParam().uninitializedAfter);
   EXPECT_TRUE(m->transcript().empty());

@@ -24,7 +24,8 @@ using testing_support::TempDir;
 
 namespace {
 
-enum class Ends { kEmptyLog, kNotExist, kEndProcess, kNoLogFile };
+// kRefused: the last line says why and that no disk changed; no "End process...".
+enum class Ends { kEmptyLog, kNotExist, kEndProcess, kNoLogFile, kRefused };
 
 struct BadInputCase {
   const char* name;
@@ -76,41 +77,34 @@ std::vector<BadInputCase> Cases() {
     return d;
   }();
   return {
-      {"report_empty",
-       report(""),
-       nullptr,
-       L"",
-       0,
-       Ends::kEndProcess,
-       true,
-       {L"--SSD 0-1-0-0 --cache-size 999990.5", L"--disk-to-accel 0-0-0-0"}},
+      {"report_empty", report(""), nullptr, L"", 2, Ends::kRefused, false, {L"RSTCLI64.exe -I > "}},
       {"report_noise",
        report(std::string("\x00\xff\x1b--END DEVICE\r\r\nID:\n\xe9\x80Size: ", 30)),
        nullptr,
        L"",
-       0,
-       Ends::kEndProcess,
-       true,
-       {L"--SSD 0-1-0-0"}},
+       2,
+       Ends::kRefused,
+       false,
+       {L"RSTCLI64.exe -I > "}},
       {"report_block_cut_before_model",
        report("--END DEVICE INFORMATION--\nID:                0-7-0-0\n"
               "Size:              9999999999999999999 GB\n"),
        nullptr,
        L"",
-       0,
-       Ends::kEndProcess,
-       true,
-       {L"--SSD 0-1-0-0", L"--disk-to-accel 0-0-0-0"}},
+       2,
+       Ends::kRefused,
+       false,
+       {L"RSTCLI64.exe -I > "}},
       {"report_sizes_out_of_range",
        report("--END DEVICE INFORMATION--\nID:                big\n"
               "Size:              99999999999 GB\nModel:             A\n"
               "ID:                neg\nSize:              -99999999999 GB\nModel:             B\n"),
        nullptr,
        L"",
-       0,
-       Ends::kEndProcess,
-       true,
-       {L"--SSD 0-1-0-0 --cache-size 999990.5", L"--disk-to-accel neg"}},
+       2,
+       Ends::kRefused,
+       false,
+       {L"RSTCLI64.exe -I > "}},
       {"recovery_boot_sector_zeroed",
        none,
        DamageRecovery(0, std::string(512, '\0')),
@@ -147,18 +141,18 @@ std::vector<BadInputCase> Cases() {
        [](sim::Profile& p, const std::filesystem::path&) { p.storage_tool = false; },
        nullptr,
        L"",
-       0,
-       Ends::kEndProcess,
-       true,
-       {L"--SSD 0-1-0-0"}},
+       2,
+       Ends::kRefused,
+       false,
+       {L"RSTCLI64.exe -I > "}},
       {"temp_folder_missing",
        [](sim::Profile& p, const std::filesystem::path&) { p.temp_folder = false; },
        nullptr,
        L"",
-       0,
+       2,
        Ends::kNoLogFile,
-       true,
-       {}},
+       false,
+       {L"RSTCLI64.exe -I > "}},
       {"windows_folder_over_260_characters",
        [longDir](sim::Profile& p, const std::filesystem::path&) {
          p.windows_dir = sim::FromUtf8(longDir);
@@ -183,8 +177,8 @@ std::vector<BadInputCase> Cases() {
        [](sim::Profile& p, const std::filesystem::path&) { p.faults = {"CoInitializeEx"}; },
        nullptr,
        L"",
-       0,
-       Ends::kNoLogFile,
+       2,
+       Ends::kRefused,
        false,
        {}},
       {"wmi_connect_fails",
@@ -279,6 +273,11 @@ TEST_P(BadInput, EndsAsTheTableSays) {
       break;
     case Ends::kNotExist:
       EXPECT_THAT(log, HasSubstr("\t[Debug]: Not exist 'Recovery' partition on Disk[0]\r\n"));
+      EXPECT_THAT(log, Not(HasSubstr("End process...")));
+      break;
+    case Ends::kRefused:
+      EXPECT_THAT(log, testing::ContainsRegex("\t\\[Debug\\]: [^\n]*no disk changed[^\n]*\r\n$"))
+          << log;
       EXPECT_THAT(log, Not(HasSubstr("End process...")));
       break;
     case Ends::kEndProcess:

@@ -93,6 +93,16 @@ void ExpectNoToolRan(const RunFiles& r) {
   EXPECT_FALSE(r.File("TScriptCreate2ndHDD.txt").has_value());
 }
 
+// No device in the report proves nothing: the tool's information is logged, no disk is touched.
+void ExpectRefusedAfterTheReport(const RunFiles& r) {
+  EXPECT_THAT(r.Log(), HasSubstr("[Debug]: Disk identity not proven, no disk changed: no device "
+                                 "in the storage tool's report"));
+  EXPECT_THAT(r.Log(), Not(HasSubstr("End process...")));
+  EXPECT_THAT(r.Transcript(), Not(HasSubstr("--accelerate")));
+  EXPECT_THAT(r.Transcript(), Not(HasSubstr("diskpart.exe")));
+  EXPECT_FALSE(r.File("TScriptClean2ndHDD.txt").has_value());
+}
+
 const std::string kC4a =
     "cmd.exe\t/c C:\\Windows\\Temp\\RSTCLI64.exe --accelerate --createCache --SSD 0-1-0-0 "
     "--cache-size ";
@@ -127,10 +137,45 @@ std::vector<Scenario> Scenarios() {
        [](const RunFiles& r) {
          EXPECT_THAT(r.Transcript(), Not(HasSubstr("--cache-size")));
          EXPECT_THAT(r.Transcript(), HasSubstr("--createCache --SSD 0-1-0-0\t"));
-         EXPECT_TRUE(r.File("TScriptCreate2ndHDD.txt").has_value());
-         EXPECT_THAT(r.Log(), HasSubstr("bIsSupportIFFS = FALSE."));
+         // The cache took the whole SSD: no data volume, and no Rapid Start partition needed.
+         EXPECT_FALSE(r.File("TScriptCreate2ndHDD.txt").has_value());
+         EXPECT_THAT(r.Log(), HasSubstr("No data volume after the cache, bIsSupportIFFS = FALSE: "
+                                        "skip IntelRST partition\r\n"));
          // The fixed text says TRUE for IFFS whatever the flag holds.
          EXPECT_THAT(r.Log(), HasSubstr("bIsSupportIFFS =TRUE, create 2ndHDD"));
+       }},
+      {"data_volume_numbered_elsewhere",
+       [](sim::Profile& p) { p.storage_config.volume_number = 5; }, L"", 0,
+       [](const RunFiles& r) {
+         EXPECT_EQ(*r.File("TScriptClean2ndHDD.txt"), "sel disk 1\r\nclean\r\n");
+         EXPECT_THAT(*r.File("TScriptCreate2ndHDD.txt"), testing::StartsWith("sel disk 5\r\n"));
+       }},
+      {"system_on_the_ssd",
+       [](sim::Profile& p) {
+         // Windows and "Recovery" on the smaller disk, a blank larger one beside it: the report's
+         // smallest device is the system disk, which must never become the cache.
+         p.disks[1].partitions = p.disks[0].partitions;
+         p.disks[1].partitions[2].size_mb = 100000;  // Windows, to fit the SSD
+         p.disks[1].size_mb = 121856;
+         p.disks[1].wmi = p.disks[0].wmi;
+         for (sim::WmiProperty& w : p.disks[1].wmi) {
+           if (w.name == L"Index") w.value.i32 = 1;
+           if (w.name == L"SerialNumber") w.value.text = L"SSD119";
+           if (w.name == L"Size") w.value.text = L"127772792832";
+         }
+         p.disks[1].rst->size = "119.00 GB";
+         p.disks[1].rst->serial = "SSD119";
+         p.disks[1].rst->system_disk = "True";
+         p.disks[0].partitions.clear();
+         p.disks[0].rst->system_disk = "False";
+       },
+       L"", 2,
+       [](const RunFiles& r) {
+         EXPECT_THAT(r.Log(), HasSubstr("Get MasterHDD info, DiskIndex = 1\r\n"));
+         EXPECT_THAT(r.Log(), HasSubstr("[Debug]: Disk identity not proven, no disk changed: "
+                                        "cache device is a system disk, cache device serial"));
+         EXPECT_THAT(r.Transcript(), Not(HasSubstr("--accelerate")));
+         EXPECT_THAT(r.Transcript(), Not(HasSubstr("diskpart.exe")));
        }},
       {"raid0_on", [](sim::Profile& p) { p.firmware->RAID0 = true; }, L"", 0, ExpectNoToolRan},
       {"isrt_off", [](sim::Profile& p) { p.firmware->ISRT = false; }, L"", 0, ExpectNoToolRan},
@@ -211,12 +256,7 @@ std::vector<Scenario> Scenarios() {
        [](sim::Profile& p) {
          p.storage_report = fs::path(CS_SOURCE_DIR) / "tests" / "data" / "reports" / "empty.txt";
        },
-       L"", 0,
-       [](const RunFiles& r) {
-         // No device: the default ids, and the cache sized from the bound 999999.
-         EXPECT_THAT(r.Transcript(), HasSubstr(kC4a + "999990.5\t"));
-         EXPECT_THAT(r.Transcript(), HasSubstr("--disk-to-accel 0-0-0-0 "));
-       }},
+       L"", 2, ExpectRefusedAfterTheReport},
       {"inventory_fails", [](sim::Profile& p) { p.faults.push_back("ExecQuery"); }, L"", 1,
        [](const RunFiles& r) {
          EXPECT_EQ(r.Log(), "");
@@ -229,16 +269,16 @@ std::vector<Scenario> Scenarios() {
          EXPECT_THAT(r.Log(), Not(HasSubstr("Size = ")));
          EXPECT_THAT(r.Transcript(), HasSubstr(kC4a + "27.5\t"));  // 32 - (4.0 + 0.5)
        }},
-      {"storage_tool_missing", [](sim::Profile& p) { p.storage_tool = false; }, L"", 0,
+      {"storage_tool_missing", [](sim::Profile& p) { p.storage_tool = false; }, L"", 2,
        [](const RunFiles& r) {
-         EXPECT_THAT(r.Transcript(), HasSubstr(kC4a));
-         EXPECT_THAT(r.Transcript(), HasSubstr("--disk-to-accel 0-0-0-0 "));
+         ExpectRefusedAfterTheReport(r);
          EXPECT_THAT(r.Transcript(), HasSubstr("\t9009\n"));
-         EXPECT_THAT(r.Log(), HasSubstr("End process..."));
        }},
-      {"com_fails", [](sim::Profile& p) { p.faults.push_back("CoInitializeSecurity"); }, L"", 0,
+      {"com_fails", [](sim::Profile& p) { p.faults.push_back("CoInitializeSecurity"); }, L"", 2,
        [](const RunFiles& r) {
-         EXPECT_FALSE(r.File("TempProc.log").has_value());
+         EXPECT_EQ(r.Log(),
+                   "[2013/06/03 09:00:00]\t[Debug]: COM initialization failed, HRESULT = "
+                   "0x80004005, no disk changed\r\n");
          EXPECT_EQ(r.Transcript(), "");
        }},
   };
