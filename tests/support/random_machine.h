@@ -1,15 +1,18 @@
 // The disk-safety property's random machines: each one built in code from one seed, with disks
-// of random media types, WMI indices and drive numbers, "Recovery" on no disk, one disk or two,
-// random firmware flags, memory, bitness, storage-tool reports and a few failing steps.
+// of random media types, sizes, WMI indices, serial-number forms and drive numbers, "Recovery"
+// and Windows on no disk, one disk or two, random firmware flags, memory, bitness, storage-tool
+// reports and a few failing steps.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "sim/core/profile_model.h"
+#include "sim/core/text.h"
 #include "sim/harness/run.h"
 #include "tests/support/wmi_values.h"
 
@@ -64,19 +67,26 @@ inline Machine RandomMachine(std::uint64_t seed) {
   const char* const fileSystems[] = {"ntfs", "ntfs", "fat32", "bitlocker", "raw"};
   const wchar_t* const otherLabels[] = {L"", L"Windows", L"Data", L"Recover", L"Recovery2"};
   const wchar_t* const recoveryLabels[] = {L"Recovery", L"RECOVERY", L"recovery"};
+  // Sizes of notebook disks in MiB: SSDs of 16 to 119 GiB and hard disks of 233 GiB to 1 TB, in
+  // no fixed order, so the SSD is now and then the larger disk.
+  const std::uint64_t diskSizes[] = {16384, 24576, 32768, 61057, 122104, 238475, 476940, 953869};
 
   // Half the machines are near the production notebook (two disks, fixed, numbered in order,
-  // the flags that open the gate), so that the branch behind the gate is well exercised; the
-  // other half are anything.
+  // the flags that open the gate, sizes the storage tool reports truly), so that the branch
+  // behind the gate is well exercised; the other half are anything.
   const bool notebook = chance(50);
   if (notebook && p.firmware && chance(80)) {
     p.firmware->RAID0 = false;
     p.firmware->ISRT = true;
   }
   const int disks = notebook ? (chance(85) ? 2 : 1 + 2 * pick(2)) : pick(5);  // 0-4
-  // Which disks hold a "Recovery" partition: none, one, or now and then two.
+  // Which disks hold a "Recovery" partition: none, one, or now and then two. Windows stands
+  // mostly beside "Recovery", now and then on another disk.
   const int recoveryOn = disks == 0 || chance(notebook ? 5 : 15) ? -1 : pick(disks);
   const int secondRecovery = disks > 1 && chance(5) ? pick(disks) : -1;
+  const int windowsOn = !notebook || disks == 0         ? -1
+                        : chance(85) && recoveryOn >= 0 ? recoveryOn
+                                                        : pick(disks);
   for (int i = 0; i < disks; ++i) {
     sim::Disk d;
     // Indices follow the enumeration order mostly; sometimes they repeat or skip.
@@ -86,8 +96,6 @@ inline Machine RandomMachine(std::uint64_t seed) {
       d.wmi.push_back(WmiText(L"MediaType", notebook && chance(90) ? kFixed : media[pick(7)]));
     }
     d.wmi.push_back(WmiText(L"Model", L"Disk " + std::to_wstring(i)));
-    // WMI and the storage tool give a disk the same serial number.
-    d.wmi.push_back(WmiText(L"SerialNumber", L"SN" + std::to_wstring(i)));
     if (chance(notebook ? 98 : 85)) {
       d.drive = chance(notebook ? 98 : 90) ? index : pick(5);
     }
@@ -111,9 +119,45 @@ inline Machine RandomMachine(std::uint64_t seed) {
       d.partitions.push_back(part);
       d.size_mb += part.size_mb;
     }
-    // Now and then a disk as large as the notebook's SSD, so that a cache leaves a data volume.
-    if (chance(30)) d.size_mb = 32768;
-    d.wmi.push_back(WmiText(L"Size", std::to_wstring(d.size_mb << 20)));
+    if (i == windowsOn) {
+      d.partitions.push_back(sim::Partition{"ntfs", L"Windows", 1, 0, ""});
+      d.size_mb += 1;
+    }
+    if (notebook ? chance(90) : chance(30)) d.size_mb = notebook ? diskSizes[pick(8)] : 32768;
+    // WMI counts whole cylinders (255 heads, 63 sectors of 512 bytes), or the bytes themselves.
+    const std::uint64_t bytes = d.size_mb << 20;
+    const std::uint64_t cylinder = 255ull * 63 * 512;
+    d.wmi.push_back(
+        WmiText(L"Size", std::to_wstring(chance(50) ? bytes / cylinder * cylinder : bytes)));
+    // WMI gives the serial number padded, with each pair of characters swapped (before Windows
+    // 8), as hex text of those bytes, or not at all; the tool as it is.
+    const std::string serial = "SN" + std::to_string(i) + "X" + std::to_string(pick(1000));
+    std::string field = std::string(20 - serial.size(), ' ') + serial;
+    std::string wmiSerial = serial;
+    switch (pick(6)) {
+      case 0:
+        wmiSerial = field;
+        break;
+      case 1:
+        for (std::size_t k = 0; k + 1 < field.size(); k += 2) std::swap(field[k], field[k + 1]);
+        wmiSerial = field;
+        break;
+      case 2: {
+        static const char kHex[] = "0123456789ABCDEF";
+        wmiSerial.clear();
+        for (unsigned char c : field) {
+          wmiSerial.push_back(kHex[c >> 4]);
+          wmiSerial.push_back(kHex[c & 15]);
+        }
+        break;
+      }
+      case 3:
+        if (chance(30)) wmiSerial.clear();
+        break;
+      default:
+        break;
+    }
+    if (!wmiSerial.empty()) d.wmi.push_back(WmiText(L"SerialNumber", sim::FromUtf8(wmiSerial)));
     if (chance(85)) {
       sim::RstView v;
       v.id = "0-" + std::to_string(i) + "-0-0";
@@ -122,7 +166,9 @@ inline Machine RandomMachine(std::uint64_t seed) {
       v.state = "Normal";
       const char* const sizes[] = {"465.76 GB", "29.82 GB",  "32.00 GB", "14.91 GB",
                                    "0 GB",      "999999 GB", "-5 GB",    "garbage"};
-      v.size = sizes[pick(8)];
+      char truly[32];
+      std::snprintf(truly, sizeof(truly), "%.2f GB", static_cast<double>(d.size_mb) / 1024);
+      v.size = chance(notebook ? 85 : 40) ? std::string(truly) : std::string(sizes[pick(8)]);
       v.free_size = "0 GB";
       // The tool lists the disk holding Windows as the system disk, and the disk Windows came
       // with holds Recovery; any other disk may say either.
@@ -130,7 +176,7 @@ inline Machine RandomMachine(std::uint64_t seed) {
       for (const sim::Partition& part : d.partitions) system |= part.label == L"Windows";
       v.system_disk = system || chance(50) ? "True" : "False";
       v.usage = "Available";
-      v.serial = "SN" + std::to_string(i);
+      v.serial = chance(95) ? serial : "SN" + std::to_string(pick(disks + 1));
       v.model = "Model " + std::to_string(i);
       d.rst = v;
     }
