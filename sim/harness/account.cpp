@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "app/entry.h"
 #include "sim/core/text.h"
 #include "sim/disks/disk_image.h"
 #include "sim/harness/disk_views.h"
@@ -357,6 +358,42 @@ void PrintTranscript(Machine& machine, std::ostream& out) {
 
 }  // namespace
 
+namespace {
+
+// What the product's exit code tells the line.
+const char* ExitMeaning(int exitCode) {
+  switch (exitCode) {
+    case kExitReachedEnd:
+      return "reached its end: provisioned, or the gate shut";
+    case kExitStoppedEarly:
+      return "stopped early: no disk, or no \"Recovery\" partition";
+    case kExitRefused:
+      return "refused before any disk changed";
+    case kExitNeedsRework:
+      return "a disk step failed after changes began: the unit needs rework";
+    default:
+      return "not one of the product's codes";
+  }
+}
+
+// Whether the product proved which disk is which, as its run log and children show it (the log's
+// own line says what did not match).
+const char* IdentityLine(Machine& machine) {
+  const std::optional<std::string> log =
+      machine.ReadFile(machine.profile().windows_dir + L"\\Temp\\TempProc.log");
+  if (log && log->find("[Debug]: Disk identity not proven") != std::string::npos) {
+    return "NOT PROVEN, no disk changed (the run log says what did not match)";
+  }
+  for (const TranscriptEntry& e : machine.transcript()) {
+    if (e.kind == "run" && e.parameters.find(L"TScriptClean2ndHDD.txt") != std::wstring::npos) {
+      return "proven (cache device = SecondHDD, disk to accelerate = MasterHDD)";
+    }
+  }
+  return "not needed (no storage-tool device was chosen)";
+}
+
+}  // namespace
+
 void PrintAccount(Machine& machine, int exitCode, std::ostream& out) {
   const Profile& p = machine.profile();
   PrintProfile(p, out);
@@ -378,6 +415,7 @@ void PrintAccount(Machine& machine, int exitCode, std::ostream& out) {
   PrintFile(machine, temp + L"TempProc.log", out);
   PrintFile(machine, temp + L"TScriptClean2ndHDD.txt", out);
   PrintFile(machine, temp + L"TScriptCreate2ndHDD.txt", out);
+  out << "\nDisk identity: " << IdentityLine(machine) << "\n";
   PrintDisks(machine, out);
   PrintStorageTool(machine, out);
   if (const auto cut = PowerCutAfter(machine)) {
@@ -389,7 +427,7 @@ void PrintAccount(Machine& machine, int exitCode, std::ostream& out) {
     out << ": the product stopped there; what it had written stays.\n";
     out << "Exit code: " << exitCode << " (the power was cut)";
   } else {
-    out << "\nExit code: " << exitCode;
+    out << "\nExit code: " << exitCode << " (" << ExitMeaning(exitCode) << ")";
   }
   out << "; virtual time " << machine.elapsed_ms() / 1000.0 << " s\n";
   out << "Files (transcript.tsv, after.json, after-machine.json, C/Windows/Temp, disks) are in\n  "

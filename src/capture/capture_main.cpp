@@ -3,11 +3,14 @@
 #include <string>
 #include <vector>
 
+#include "app/disk_identity.h"
 #include "app/disk_roles.h"
 #include "capture/machine_capture.h"
 #include "capture/profile_writer.h"
 #include "probes/recovery_locator.h"
 #include "textout/format.h"
+#include "textout/log_writer.h"
+#include "tools/rst_report.h"
 
 namespace {
 
@@ -33,19 +36,66 @@ std::vector<std::wstring> Arguments(const wchar_t* commandLine) {
   return args;
 }
 
-// The gate's three inputs and where the locator finds "Recovery", in one line.
-std::wstring Summary(const MachineRecord& record, const std::vector<ProfileDisk>& disks) {
+// The product's disk records for what WMI answered (the properties its decisions read).
+DiskList CapturedDiskList(const MachineRecord& record) {
   DiskList list;
   for (const CapturedWmiDisk& wmi : record.wmiDisks) {
     DiskRecord r;
     r.MediaType = L"Unknown";  // as the inventory reads a missing media type
+    r.Size = L"0";
     for (const CapturedProperty& p : wmi) {
-      if (p.name == L"MediaType" && p.value.kind == os::WmiValue::Kind::Text) {
-        r.MediaType = p.value.text.substr(0, p.value.text.find(L'\0'));
+      const bool text = p.value.kind == os::WmiValue::Kind::Text;
+      const std::wstring value = text ? p.value.text.substr(0, p.value.text.find(L'\0')) : L"";
+      if (p.name == L"Index" && p.value.kind == os::WmiValue::Kind::Int32) {
+        r.Index = static_cast<std::uint32_t>(p.value.i32);
+      } else if (p.name == L"MediaType" && text) {
+        r.MediaType = value;
+      } else if (p.name == L"SerialNumber" && text) {
+        r.SerialNumber = value;
+      } else if (p.name == L"Size" && text) {
+        r.Size = value;
       }
     }
     list.push_back(r);
   }
+  return list;
+}
+
+// What the product would decide here before its first disk change, and the exit code that
+// follows: the roles, which report device is which disk, and whether that is proven.
+std::wstring Verdict(const MachineRecord& record, const DiskList& list, std::int32_t found,
+                     std::int32_t recoveryDisk, bool raid0, bool isrt) {
+  if (list.empty()) return L"product: exit 1, no disk listed";
+  if (found != kLocatorFound) return L"product: exit 1, no \"Recovery\" partition";
+  DiskRecord MasterHDD, SecondHDD;
+  LogWriter unopened;  // the role lines are the run's, not the capture's
+  const bool master = AssignDiskRoles(list, recoveryDisk, MasterHDD, SecondHDD, unopened);
+  if (CountFixedDisks(list) != 2 || raid0 || !isrt || !master ||
+      static_cast<std::int64_t>(SecondHDD.Index) == recoveryDisk) {
+    return L"product: exit 0, the gate is shut";
+  }
+  if (!record.storageReport) return L"identity: no storage-tool report captured";
+  RstDeviceList devices;
+  ParseRstReportBytes(*record.storageReport, devices);
+  std::uint32_t smallest = 0;
+  const std::wstring cache = SelectCacheDevice(devices, &smallest);
+  const std::wstring accel = SelectDiskToAccelerate(devices);
+  const IdentityProof proof = ProveDiskIdentity(list, MasterHDD, SecondHDD, devices, cache, accel);
+  if (!proof.holds) {
+    return L"identity does not hold (" + proof.mismatch +
+           L"); product: exit 2, refused before any disk changes";
+  }
+  return textout::Format(
+      L"identity holds: cache device %ls is SecondHDD disk %d, disk to accelerate %ls is "
+      L"MasterHDD disk %d; product: exit 0 when every disk step succeeds, 3 when one fails",
+      cache.c_str(), static_cast<int>(SecondHDD.Index), accel.c_str(),
+      static_cast<int>(MasterHDD.Index));
+}
+
+// The gate's three inputs, where the locator finds "Recovery" and what the product would decide,
+// in one line.
+std::wstring Summary(const MachineRecord& record, const std::vector<ProfileDisk>& disks) {
+  const DiskList list = CapturedDiskList(record);
   std::int32_t disk = 0, partition = 0;
   std::wstring root;
   const std::int32_t found = LocateRecoveryDisk(&disk, &partition, &root);
@@ -54,16 +104,17 @@ std::wstring Summary(const MachineRecord& record, const std::vector<ProfileDisk>
                                                partition, root.empty() ? L"" : L" ", root.c_str())
       : found == kLocatorFailed ? textout::Format(L"layout of disk %d unreadable", disk)
                                 : std::wstring(L"no \"Recovery\" partition");
-  auto flag = [&record](std::size_t i) {
+  auto on = [&record](std::size_t i) {
     const CapturedFeature& f = record.features[i];
-    return f.reading == FirmwareReading::kAnswered && ((f.value >> 16) & 1u) != 0 ? L"on" : L"off";
+    return f.reading == FirmwareReading::kAnswered && ((f.value >> 16) & 1u) != 0;
   };
   return textout::Format(
       L"%d disks (%d in WMI, %d drives); %ls; gate: %d fixed disks, RAID0 %ls, "
-      L"ISRT %ls\n",
+      L"ISRT %ls; %ls\n",
       static_cast<int>(disks.size()), static_cast<int>(record.wmiDisks.size()),
-      static_cast<int>(record.drives.size()), recovery.c_str(), CountFixedDisks(list), flag(1),
-      flag(2));
+      static_cast<int>(record.drives.size()), recovery.c_str(), CountFixedDisks(list),
+      on(1) ? L"on" : L"off", on(2) ? L"on" : L"off",
+      Verdict(record, list, found, disk, on(1), on(2)).c_str());
 }
 
 }  // namespace

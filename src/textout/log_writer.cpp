@@ -42,6 +42,7 @@ void LogWriter::Open(const std::wstring& path) {
 }
 
 void LogWriter::AppendBytes(const std::string& bytes) {
+  if (path_.empty()) return;  // a writer never opened keeps its lines to itself
   os::UniqueHandle file(os::CreateFileW(path_, os::kGenericWrite, kShareReadWrite, os::kOpenAlways,
                                         os::kFileAttributeNormal));
   if (!file) return;  // this line is dropped; the next call tries again

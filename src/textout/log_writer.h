@@ -14,7 +14,8 @@ class LogWriter {
   LogWriter(const LogWriter&) = delete;
   LogWriter& operator=(const LogWriter&) = delete;
 
-  // Remembers the path and creates the file, or empties an existing one.
+  // Remembers the path and creates the file, or empties an existing one. Until it is opened a
+  // writer drops its lines.
   void Open(const std::wstring& path);
   // Appends "[YYYY/MM/DD hh:mm:ss]<TAB>text" and a line break, in local time.
   void WriteStamped(const wchar_t* text);

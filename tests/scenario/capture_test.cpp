@@ -11,15 +11,18 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <sstream>
 #include <string>
 
 #include "sim/core/text.h"
+#include "sim/harness/account.h"
 #include "sim/harness/capture_run.h"
 #include "sim/harness/disk_views.h"
 #include "sim/harness/notebook.h"
 #include "sim/harness/run.h"
 #include "sim/harness/run_files.h"
 #include "sim/profile/profile.h"
+#include "tests/support/disk_profiles.h"
 #include "tests/support/folder_run.h"
 #include "tests/support/random_machine.h"
 #include "tests/support/sim_fixture.h"
@@ -282,9 +285,50 @@ TEST(MachineCapture, WithoutTheStorageToolRunsNothingButTheInstallersCheck) {
   EXPECT_EQ(profileText.find("\"storage_report\""), std::string::npos) << profileText;
   EXPECT_NE(sim::ToUtf8(machine.console())
                 .find("2 disks (2 in WMI, 2 drives); \"Recovery\" on disk 0 partition 4 D:\\; "
-                      "gate: 2 fixed disks, RAID0 off, ISRT on\n"),
+                      "gate: 2 fixed disks, RAID0 off, ISRT on; identity: no storage-tool report "
+                      "captured\n"),
             std::string::npos)
       << sim::ToUtf8(machine.console());
+}
+
+// Before the line runs, the capture says whether the product can prove which disk is which; the
+// replay's run and account agree.
+TEST(MachineCapture, SaysWhetherTheDiskIdentityHoldsAndTheReplayAgrees) {
+  const struct {
+    const char* name;
+    void (*change)(sim::Profile&);
+    const char* verdict;
+    int exitCode;
+    const char* account;
+  } cases[] = {
+      {"default notebook", [](sim::Profile&) {},
+       "; identity holds: cache device 0-1-0-0 is SecondHDD disk 1, disk to accelerate 0-0-0-0 "
+       "is MasterHDD disk 0; product: exit 0 when every disk step succeeds, 3 when one fails\n",
+       0, "\nDisk identity: proven"},
+      {"Windows on the SSD", testing_support::SystemOnTheSmallerDisk,
+       "; identity does not hold (cache device is a system disk, cache device serial is not "
+       "SecondHDD's",
+       2, "\nDisk identity: NOT PROVEN"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    sim::Profile profile = sim::DefaultProfile();
+    c.change(profile);
+    std::filesystem::create_directories(dir.path() / "machine");
+    sim::Notebook machine(std::move(profile), dir.path() / "machine");
+    ASSERT_EQ(sim::RunCapture(machine, {}, dir.path() / "captured"), 0) << c.name;
+    const std::string console = sim::ToUtf8(machine.console());
+    EXPECT_NE(console.find(c.verdict), std::string::npos) << c.name << ":\n" << console;
+
+    std::filesystem::create_directories(dir.path() / "replay");
+    sim::Notebook replay(sim::LoadProfile(dir.path() / "captured" / "machine.json"),
+                         dir.path() / "replay");
+    const int exitCode = sim::RunProduct(replay, L"");
+    EXPECT_EQ(exitCode, c.exitCode) << c.name;
+    std::ostringstream account;
+    sim::PrintAccount(replay, exitCode, account);
+    EXPECT_NE(account.str().find(c.account), std::string::npos) << c.name << ":\n" << account.str();
+  }
 }
 
 }  // namespace

@@ -150,26 +150,7 @@ std::vector<Scenario> Scenarios() {
          EXPECT_EQ(*r.File("TScriptClean2ndHDD.txt"), "sel disk 1\r\nclean\r\n");
          EXPECT_THAT(*r.File("TScriptCreate2ndHDD.txt"), testing::StartsWith("sel disk 5\r\n"));
        }},
-      {"system_on_the_ssd",
-       [](sim::Profile& p) {
-         // Windows and "Recovery" on the smaller disk, a blank larger one beside it: the report's
-         // smallest device is the system disk, which must never become the cache.
-         p.disks[1].partitions = p.disks[0].partitions;
-         p.disks[1].partitions[2].size_mb = 100000;  // Windows, to fit the SSD
-         p.disks[1].size_mb = 121856;
-         p.disks[1].wmi = p.disks[0].wmi;
-         for (sim::WmiProperty& w : p.disks[1].wmi) {
-           if (w.name == L"Index") w.value.i32 = 1;
-           if (w.name == L"SerialNumber") w.value.text = L"SSD119";
-           if (w.name == L"Size") w.value.text = L"127772792832";
-         }
-         p.disks[1].rst->size = "119.00 GB";
-         p.disks[1].rst->serial = "SSD119";
-         p.disks[1].rst->system_disk = "True";
-         p.disks[0].partitions.clear();
-         p.disks[0].rst->system_disk = "False";
-       },
-       L"", 2,
+      {"system_on_the_ssd", testing_support::SystemOnTheSmallerDisk, L"", 2,
        [](const RunFiles& r) {
          EXPECT_THAT(r.Log(), HasSubstr("Get MasterHDD info, DiskIndex = 1\r\n"));
          EXPECT_THAT(r.Log(), HasSubstr("[Debug]: Disk identity not proven, no disk changed: "

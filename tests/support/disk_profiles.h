@@ -68,4 +68,23 @@ inline std::filesystem::path ImagePath(const std::string& name) {
   return std::filesystem::path(CS_BINARY_DIR) / "images" / name;
 }
 
+// The default notebook with Windows and "Recovery" on a 119 GiB SSD and the larger hard disk
+// blank: the storage tool's smallest device, the would-be cache, is the system disk.
+inline void SystemOnTheSmallerDisk(sim::Profile& p) {
+  p.disks[1].partitions = p.disks[0].partitions;
+  p.disks[1].partitions[2].size_mb = 100000;  // Windows, to fit the SSD
+  p.disks[1].size_mb = 121856;
+  p.disks[1].wmi = p.disks[0].wmi;
+  for (sim::WmiProperty& w : p.disks[1].wmi) {
+    if (w.name == L"Index") w.value.i32 = 1;
+    if (w.name == L"SerialNumber") w.value.text = L"SSD119";
+    if (w.name == L"Size") w.value.text = L"127772792832";
+  }
+  p.disks[1].rst->size = "119.00 GB";
+  p.disks[1].rst->serial = "SSD119";
+  p.disks[1].rst->system_disk = "True";
+  p.disks[0].partitions.clear();
+  p.disks[0].rst->system_disk = "False";
+}
+
 }  // namespace testing_support
