@@ -9,6 +9,7 @@
 #include "sim/core/host_file.h"
 #include "sim/core/text.h"
 #include "sim/profile/default_profile.h"
+#include "sim/profile/json_reader.h"
 
 namespace sim {
 
@@ -16,60 +17,7 @@ namespace {
 
 using Json = nlohmann::json;
 
-// Reads one JSON object strictly: every key must be known and of its type.
-class Reader {
- public:
-  Reader(const std::string& file, std::string where) : file_(file), where_(std::move(where)) {}
-
-  [[noreturn]] void Fail(const std::string& key, const std::string& what) const {
-    throw ProfileError(file_ + ": key '" + Path(key) + "': " + what);
-  }
-  std::string Path(const std::string& key) const {
-    return where_.empty() ? key : where_ + "." + key;
-  }
-
-  void Only(const Json& object, std::initializer_list<const char*> known) const {
-    if (!object.is_object())
-      throw ProfileError(file_ + ": '" + (where_.empty() ? "(top)" : where_) +
-                         "' must be an object");
-    std::set<std::string> names(known.begin(), known.end());
-    for (auto it = object.begin(); it != object.end(); ++it) {
-      if (names.count(it.key()) == 0) Fail(it.key(), "unknown key");
-    }
-  }
-
-  bool Bool(const Json& v, const std::string& key) const {
-    if (!v.is_boolean()) Fail(key, "must be true or false");
-    return v.get<bool>();
-  }
-  long long Integer(const Json& v, const std::string& key, long long lo, long long hi) const {
-    if (!v.is_number_integer()) Fail(key, "must be a whole number");
-    long long n = 0;
-    if (v.is_number_unsigned()) {
-      const auto u = v.get<unsigned long long>();
-      if (u > static_cast<unsigned long long>(hi)) Fail(key, "out of range");
-      n = static_cast<long long>(u);
-    } else {
-      n = v.get<long long>();
-    }
-    if (n < lo || n > hi)
-      Fail(key, "must lie between " + std::to_string(lo) + " and " + std::to_string(hi));
-    return n;
-  }
-  std::string Text(const Json& v, const std::string& key) const {
-    if (!v.is_string()) Fail(key, "must be a text");
-    return v.get<std::string>();
-  }
-  std::wstring WText(const Json& v, const std::string& key) const { return FromUtf8(Text(v, key)); }
-
-  Reader Sub(const std::string& key) const { return Reader(file_, Path(key)); }
-
- private:
-  const std::string& file_;
-  std::string where_;
-};
-
-os::LocalTime ParseClock(const Reader& r, const std::string& text) {
+os::LocalTime ParseClock(const JsonReader& r, const std::string& text) {
   os::LocalTime t;
   char tail = 0;
   if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &t.year, &t.month, &t.day, &t.hour,
@@ -88,9 +36,9 @@ const std::set<std::string> kIntegerProperties = {
     "TotalHeads",   "TotalSectors", "TotalTracks",    "TracksPerCylinder"};
 const std::set<std::string> kBoolProperties = {"MediaLoaded", "NeedsCleaning"};
 
-std::vector<WmiProperty> ParseWmi(const Reader& r, const Json& object) {
+std::vector<WmiProperty> ParseWmi(const JsonReader& r, const Json& object) {
   if (!object.is_object()) r.Fail("wmi", "must be an object");
-  const Reader w = r.Sub("wmi");
+  const JsonReader w = r.Sub("wmi");
   std::vector<WmiProperty> out;
   for (auto it = object.begin(); it != object.end(); ++it) {
     WmiProperty p;
@@ -120,7 +68,7 @@ std::vector<WmiProperty> ParseWmi(const Reader& r, const Json& object) {
 }
 
 // Texts of an object's keys into their fields; an absent key leaves its field as it is.
-void TakeTexts(const Reader& r, const Json& object,
+void TakeTexts(const JsonReader& r, const Json& object,
                const std::vector<std::pair<const char*, std::string*>>& fields) {
   for (const auto& [key, field] : fields) {
     if (object.contains(key)) *field = r.Text(object[key], key);
@@ -131,7 +79,7 @@ bool IsHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
 
 // A partition type as the disk's table style takes it: a GUID text on GPT, one type byte on MBR
 // (not 0, which marks an empty slot, nor an extended container). Returned in one spelling.
-std::string PartitionType(const Reader& r, std::string text, const std::string& style) {
+std::string PartitionType(const JsonReader& r, std::string text, const std::string& style) {
   if (style == "gpt") {
     bool ok = text.size() == 36;
     for (std::size_t i = 0; ok && i < text.size(); ++i) {
@@ -154,7 +102,7 @@ std::string PartitionType(const Reader& r, std::string text, const std::string& 
   return out;
 }
 
-std::optional<RecordedLayout> ParseRecordedLayout(const Reader& r, const Json& object) {
+std::optional<RecordedLayout> ParseRecordedLayout(const JsonReader& r, const Json& object) {
   if (object.is_null()) return std::nullopt;
   r.Only(object, {"style", "entries"});
   RecordedLayout layout;
@@ -166,7 +114,7 @@ std::optional<RecordedLayout> ParseRecordedLayout(const Reader& r, const Json& o
     r.Fail("entries", "must be a list");
   const Json& list = object["entries"];
   for (std::size_t i = 0; i < list.size(); ++i) {
-    const Reader e = r.Sub("entries[" + std::to_string(i) + "]");
+    const JsonReader e = r.Sub("entries[" + std::to_string(i) + "]");
     e.Only(list[i], {"number", "start", "length", "type", "recognised"});
     RecordedEntry entry;
     for (const char* key : {"number", "start", "length", "type"}) {
@@ -184,7 +132,7 @@ std::optional<RecordedLayout> ParseRecordedLayout(const Reader& r, const Json& o
   return layout;
 }
 
-CapturedDisk ParseCapturedDisk(const Reader& r, const Json& object,
+CapturedDisk ParseCapturedDisk(const JsonReader& r, const Json& object,
                                const std::filesystem::path& base) {
   r.Only(object, {"bytes", "pieces", "layout"});
   CapturedDisk c;
@@ -203,7 +151,7 @@ CapturedDisk ParseCapturedDisk(const Reader& r, const Json& object,
   return c;
 }
 
-Disk ParseDisk(const Reader& r, const Json& object, const std::filesystem::path& base) {
+Disk ParseDisk(const JsonReader& r, const Json& object, const std::filesystem::path& base) {
   r.Only(object, {"role", "drive", "wmi", "rotation", "image", "size_mb", "style", "partitions",
                   "letters", "rst", "captured", "comment"});
   Disk d;
@@ -272,7 +220,7 @@ Disk ParseDisk(const Reader& r, const Json& object, const std::filesystem::path&
     if (!list.is_array()) r.Fail("partitions", "must be a list");
     std::uint64_t total = 0;
     for (std::size_t i = 0; i < list.size(); ++i) {
-      const Reader p = r.Sub("partitions[" + std::to_string(i) + "]");
+      const JsonReader p = r.Sub("partitions[" + std::to_string(i) + "]");
       p.Only(list[i], {"fs", "label", "size_mb", "letter", "type", "comment"});
       Partition part;
       if (list[i].contains("fs")) {
@@ -303,7 +251,7 @@ Disk ParseDisk(const Reader& r, const Json& object, const std::filesystem::path&
   if (object.contains("letters")) {
     const Json& letters = object["letters"];
     if (!letters.is_object()) r.Fail("letters", "must be an object");
-    const Reader l = r.Sub("letters");
+    const JsonReader l = r.Sub("letters");
     for (auto it = letters.begin(); it != letters.end(); ++it) {
       if (it.key().size() != 1 || it.key()[0] < 'A' || it.key()[0] > 'Z')
         l.Fail(it.key(), "must be one letter A-Z");
@@ -312,7 +260,7 @@ Disk ParseDisk(const Reader& r, const Json& object, const std::filesystem::path&
     }
   }
   if (object.contains("rst")) {
-    const Reader s = r.Sub("rst");
+    const JsonReader s = r.Sub("rst");
     const Json& rst = object["rst"];
     s.Only(rst, {"id", "type", "disk_type", "state", "size", "free_size", "system_disk", "usage",
                  "serial", "model"});
@@ -323,8 +271,8 @@ Disk ParseDisk(const Reader& r, const Json& object, const std::filesystem::path&
   return d;
 }
 
-StorageConfig ParseStorageConfig(const Reader& r, const Json& object, const Profile& p) {
-  const Reader c = r.Sub("storage_config");
+StorageConfig ParseStorageConfig(const JsonReader& r, const Json& object, const Profile& p) {
+  const JsonReader c = r.Sub("storage_config");
   c.Only(object, {"cache_device", "cache_size", "accelerated_disk", "mode", "volume_number"});
   StorageConfig config;
   TakeTexts(c, object,
@@ -359,7 +307,7 @@ StorageConfig ParseStorageConfig(const Reader& r, const Json& object, const Prof
 
 // The cache device is hidden from Windows; a data volume stands only beside a cache that
 // leaves a remainder, and there is one such remainder.
-void CheckCacheRoles(const Reader& r, Profile& p) {
+void CheckCacheRoles(const JsonReader& r, Profile& p) {
   std::size_t volumes = 0;
   for (std::size_t i = 0; i < p.disks.size(); ++i) {
     Disk& d = p.disks[i];
@@ -375,10 +323,10 @@ void CheckCacheRoles(const Reader& r, Profile& p) {
   }
 }
 
-std::vector<TempFile> ParseTempFiles(const Reader& r, const Json& object,
+std::vector<TempFile> ParseTempFiles(const JsonReader& r, const Json& object,
                                      const std::filesystem::path& base) {
   if (!object.is_object()) r.Fail("temp_files", "must be an object");
-  const Reader t = r.Sub("temp_files");
+  const JsonReader t = r.Sub("temp_files");
   std::vector<TempFile> files;
   for (auto it = object.begin(); it != object.end(); ++it) {
     const std::string& name = it.key();
@@ -404,14 +352,14 @@ Profile ParseProfile(const std::string& text, const std::string& file,
     // Not only syntax errors: a number beyond the range of a double is out_of_range.
     throw ProfileError(file + ": invalid JSON: " + e.what());
   }
-  const Reader r(file, "");
+  const JsonReader r(file, "");
   r.Only(root, {"windows", "clock", "memory_kb", "firmware", "installer", "storage_tool",
                 "storage_report", "storage_config", "disks", "temp_files", "faults", "arguments",
                 "comment"});
   Profile p;
   p.source = FromUtf8(file);
   if (root.contains("windows")) {
-    const Reader w = r.Sub("windows");
+    const JsonReader w = r.Sub("windows");
     const Json& win = root["windows"];
     w.Only(win, {"bits", "windows_dir", "system_dir", "temp_folder"});
     if (win.contains("bits")) {
@@ -441,7 +389,7 @@ Profile ParseProfile(const std::string& text, const std::string& file,
     if (root["firmware"].is_null()) {
       p.firmware.reset();
     } else {
-      const Reader f = r.Sub("firmware");
+      const JsonReader f = r.Sub("firmware");
       const Json& fw = root["firmware"];
       f.Only(fw, {"IFFS", "RAID0", "ISRT", "Diskeeper"});
       Firmware flags;
