@@ -1,4 +1,7 @@
 // Simulated backend of the seam: programs are C++ handlers, run to their end at the start.
+#include <algorithm>
+#include <optional>
+
 #include "platform/os.h"
 #include "sim/core/machine.h"
 #include "sim/devices/windows_codes.h"
@@ -9,6 +12,15 @@ namespace {
 struct ProcessObject : Machine::Object {
   std::uint32_t exit_code = 0;
 };
+
+// The exit code a "ChildExit:N=K" fault gives the run's `child`-th child process, if one does.
+std::optional<std::uint32_t> ForcedExitCode(const Machine& m, std::size_t child) {
+  for (const std::string& fault : m.profile().faults) {
+    const auto forced = ChildExitFault(fault);
+    if (forced && forced->first == child) return forced->second;
+  }
+  return std::nullopt;
+}
 
 }  // namespace
 }  // namespace sim
@@ -32,12 +44,21 @@ bool ShellExecuteExW(const std::wstring& file, const std::wstring& parameters,
     if (m.child_ended) m.child_ended(m);
     return false;
   }
+  // Children are counted as the transcript lists them, starts that failed included.
+  const std::size_t number =
+      1 + static_cast<std::size_t>(std::count_if(m.transcript().begin(), m.transcript().end(),
+                                                 [](const auto& e) { return e.kind == "run"; }));
   // The transcript line goes in before the child runs, so that children's own events follow it.
   const std::size_t line = m.transcript().size();
   m.transcript().push_back(sim::TranscriptEntry{"run", file, parameters, 0});
-  const sim::Program handler = *program;  // the registry may change while the child runs
   auto child = std::make_unique<sim::ProcessObject>();
-  child->exit_code = handler(m, parameters, directory);
+  if (const std::optional<std::uint32_t> forced = sim::ForcedExitCode(m, number)) {
+    // The child ends at once with the code it was given: its program changes nothing.
+    child->exit_code = *forced;
+  } else {
+    const sim::Program handler = *program;  // the registry may change while the child runs
+    child->exit_code = handler(m, parameters, directory);
+  }
   m.transcript()[line].value = child->exit_code;
   if (m.child_ended) m.child_ended(m);
   *process = m.AddObject(std::move(child));

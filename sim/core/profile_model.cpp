@@ -28,15 +28,37 @@ std::vector<std::pair<const char*, std::string*>> RstFields(RstView& v) {
           {"model", &v.model}};
 }
 
+namespace {
+
+// A decimal number of at most ten digits (no sign, no blanks) up to `max`.
+std::optional<std::uint64_t> WholeNumber(const std::string& text, std::uint64_t max) {
+  if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
+  const std::uint64_t n = std::stoull(text);
+  return n <= max ? std::optional<std::uint64_t>(n) : std::nullopt;
+}
+
+// Child processes are counted from 1; nine digits are more than any run starts.
+constexpr std::uint64_t kMaxChild = 999999999;
+
+}  // namespace
+
 std::optional<std::size_t> PowerCutFault(const std::string& fault) {
   static const std::string kPrefix = "PowerCut:";
   if (fault.compare(0, kPrefix.size(), kPrefix) != 0) return std::nullopt;
-  const std::string number = fault.substr(kPrefix.size());
-  if (number.empty() || number.size() > 9 ||
-      number.find_first_not_of("0123456789") != std::string::npos)
-    return std::nullopt;
-  const std::size_t n = std::stoul(number);
-  return n >= 1 ? std::optional<std::size_t>(n) : std::nullopt;
+  const auto n = WholeNumber(fault.substr(kPrefix.size()), kMaxChild);
+  return n && *n >= 1 ? std::optional<std::size_t>(*n) : std::nullopt;
+}
+
+std::optional<std::pair<std::size_t, std::uint32_t>> ChildExitFault(const std::string& fault) {
+  static const std::string kPrefix = "ChildExit:";
+  if (fault.compare(0, kPrefix.size(), kPrefix) != 0) return std::nullopt;
+  const std::size_t equals = fault.find('=', kPrefix.size());
+  if (equals == std::string::npos) return std::nullopt;
+  const auto n = WholeNumber(fault.substr(kPrefix.size(), equals - kPrefix.size()), kMaxChild);
+  const auto k = WholeNumber(fault.substr(equals + 1), UINT32_MAX);
+  if (!n || *n < 1 || !k) return std::nullopt;
+  return std::make_pair(static_cast<std::size_t>(*n), static_cast<std::uint32_t>(*k));
 }
 
 }  // namespace sim

@@ -118,6 +118,9 @@ inline bool SeenByWindows(const Disk& disk) {
 // N of a fault "PowerCut:N" (N >= 1: the power fails once the N-th child process has ended);
 // nullopt for any other fault.
 std::optional<std::size_t> PowerCutFault(const std::string& fault);
+// N and K of a fault "ChildExit:N=K" (N >= 1: the N-th child process ends at once with exit
+// code K, 0-4294967295, without running its program); nullopt for any other fault.
+std::optional<std::pair<std::size_t, std::uint32_t>> ChildExitFault(const std::string& fault);
 
 // The text of the disk's WMI property `name` (as the profile spells it), in UTF-8; empty when the
 // disk has none. The drive's own strings (SMART) take text properties only; a person reading the

@@ -433,6 +433,8 @@ Profile ParseProfile(const std::string& text, const std::string& file,
       p.faults.push_back(r.Text(faults[i], key));
       if (p.faults.back().compare(0, 8, "PowerCut") == 0 && !PowerCutFault(p.faults.back()))
         r.Fail(key, "must be PowerCut:N with N a whole number from 1");
+      if (p.faults.back().compare(0, 9, "ChildExit") == 0 && !ChildExitFault(p.faults.back()))
+        r.Fail(key, "must be ChildExit:N=K with N a whole number from 1, K from 0 to 4294967295");
     }
   }
   return p;
