@@ -9,6 +9,7 @@
 #include "sim/core/host_file.h"
 #include "sim/core/text.h"
 #include "sim/profile/default_profile.h"
+#include "sim/profile/fault_list.h"
 #include "sim/profile/json_reader.h"
 
 namespace sim {
@@ -430,11 +431,10 @@ Profile ParseProfile(const std::string& text, const std::string& file,
     if (!faults.is_array()) r.Fail("faults", "must be a list");
     for (std::size_t i = 0; i < faults.size(); ++i) {
       const std::string key = "faults[" + std::to_string(i) + "]";
-      p.faults.push_back(r.Text(faults[i], key));
-      if (p.faults.back().compare(0, 8, "PowerCut") == 0 && !PowerCutFault(p.faults.back()))
-        r.Fail(key, "must be PowerCut:N with N a whole number from 1");
-      if (p.faults.back().compare(0, 9, "ChildExit") == 0 && !ChildExitFault(p.faults.back()))
-        r.Fail(key, "must be ChildExit:N=K with N a whole number from 1, K from 0 to 4294967295");
+      const std::string fault = r.Text(faults[i], key);
+      if (const std::string problem = FaultProblem(fault, p.faults); !problem.empty())
+        r.Fail(key, problem);
+      p.faults.push_back(fault);
     }
   }
   return p;

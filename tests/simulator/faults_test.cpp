@@ -1,17 +1,100 @@
 // Faults of a machine profile: what the simulator does for them.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "sim/core/host_file.h"
 #include "sim/core/text.h"
 #include "sim/disks/partition_table.h"
 #include "sim/harness/run.h"
+#include "sim/profile/fault_list.h"
 #include "sim/programs/diskpart.h"
 #include "tests/support/sim_fixture.h"
 
 namespace {
+
+// What the loader says about a profile whose second fault is `fault`, after "ChildExit:2=0".
+std::string LoaderSays(const std::string& fault) {
+  try {
+    sim::ParseProfile(R"({ "faults": [ "ChildExit:2=0", ")" + fault + R"(" ] })", "f.json", ".");
+  } catch (const sim::ProfileError& e) {
+    return e.what();
+  }
+  return "<accepted>";
+}
+
+TEST(FaultList, TheLoaderTakesTheFormsTheStepsActOnAndNamesTheEntryOfAnyOther) {
+  for (const char* fault :
+       {"CoInitializeEx", "ExecQuery", "Next", "Next:1", "Get:Model", "DeviceIoControl",
+        "DeviceIoControl:FirmwareMethod", "DriveLayout:0", "DriveLayout:12", "ReadFile:1",
+        "ReadFile:1@2048", "VolumeDiskExtents:D", "GetProcAddress:IsWow64Process", "ChildExit:1=0",
+        "ChildExit:14=4294967295", "PowerCut:3"}) {
+    EXPECT_EQ(LoaderSays(fault), "<accepted>") << fault;
+  }
+  const struct {
+    const char* fault;
+    const char* message;  // follows "f.json: key 'faults[1]': "
+  } refused[] = {
+      {"Nxet:1", "no step the simulator can fail is named 'Nxet'"},
+      {"execquery",
+       "no step the simulator can fail is named 'execquery' (did you mean 'ExecQuery'?)"},
+      {"", "no step the simulator can fail is named ''"},
+      {"ExecQuery:1", "must be ExecQuery (it takes no target)"},
+      {"Next:0", "must be Next or Next:N with N a whole number from 1"},
+      {"Next:01", "must be Next or Next:N"},
+      {"DriveLayout:", "must be DriveLayout or DriveLayout:N"},
+      {"DriveLayout:-1", "must be DriveLayout or DriveLayout:N"},
+      {"ReadFile:1@", "must be ReadFile, ReadFile:N or ReadFile:N@S"},
+      {"ReadFile:1@S", "must be ReadFile, ReadFile:N or ReadFile:N@S"},
+      {"VolumeDiskExtents:d", "must be VolumeDiskExtents or VolumeDiskExtents:L"},
+      {"DeviceIoControl:Firmware", "must be DeviceIoControl or DeviceIoControl:FirmwareMethod"},
+      {"Get:", "must be Get or Get:Name"},
+      {"ChildExit:3", "must be ChildExit:N=K"},
+      {"ChildExit:0=1", "must be ChildExit:N=K"},
+      {"ChildExit:1=4294967296", "must be ChildExit:N=K"},
+      {"ChildExit:2=5", "a second ChildExit for child 2"},
+      {"PowerCut", "must be PowerCut:N"},
+      {"PowerCut:1=2", "must be PowerCut:N"},
+  };
+  for (const auto& r : refused) {
+    EXPECT_THAT(LoaderSays(r.fault),
+                testing::StartsWith(std::string("f.json: key 'faults[1]': ") + r.message))
+        << "fault '" << r.fault << "'";
+  }
+}
+
+// The operations the Faults table of docs/machine-profile.md names in its first column.
+std::set<std::string> DocumentedOperations() {
+  const std::string doc =
+      sim::ReadHostFile(std::filesystem::path(CS_SOURCE_DIR) / "docs" / "machine-profile.md")
+          .value_or("");
+  std::set<std::string> names;
+  const std::size_t start = doc.find("\n## Faults\n");
+  const std::size_t end = doc.find("\n## ", start + 1);
+  for (std::size_t line = doc.find("\n| `", start); line < end;
+       line = doc.find("\n| `", line + 1)) {
+    const std::size_t cellEnd = doc.find(" |", line + 3);
+    for (std::size_t tick = doc.find('`', line); tick < cellEnd;
+         tick = doc.find('`', doc.find('`', tick + 1) + 1)) {
+      const std::string fault = doc.substr(tick + 1, doc.find('`', tick + 1) - tick - 1);
+      names.insert(fault.substr(0, fault.find(':')));
+    }
+  }
+  return names;
+}
+
+TEST(FaultList, IsTheOneTheDocsFaultTableLists) {
+  std::set<std::string> listed;
+  for (const sim::FaultOperation& o : sim::FaultOperations()) listed.insert(o.name);
+  const std::set<std::string> documented = DocumentedOperations();
+  EXPECT_EQ(documented, listed) << "docs/machine-profile.md's Faults table and "
+                                   "sim/profile/fault_list.cpp name different operations";
+}
 
 using testing_support::FileBytes;
 using testing_support::SimMachine;
