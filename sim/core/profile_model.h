@@ -85,6 +85,9 @@ struct StorageConfig {
   // The disk number Windows gives the data volume --createCache exposes; nullopt: the number the
   // cache device had. Which number a real controller gives is not published.
   std::optional<int> volume_number;
+  // Whether --createCache refuses a device the report lists as a system disk. Whether a real
+  // controller does is not published, so by default the tool does what it is told.
+  bool refuse_system_disk = false;
 };
 
 struct Firmware {

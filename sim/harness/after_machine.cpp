@@ -153,13 +153,18 @@ std::string AfterMachineJson(Machine& machine) {
   out["storage_tool"] = machine.FindProgram(StorageToolPath(machine)) != nullptr;
   if (!p.storage_report.empty()) out["storage_report"] = Relative(machine, ReportCopy(machine));
   const StorageToolState& tool = StorageTool(machine);
-  StorageConfig config{tool.cache_device, tool.cache_size, tool.accelerated_disk, tool.mode,
-                       p.storage_config.volume_number};
+  StorageConfig config{tool.cache_device,
+                       tool.cache_size,
+                       tool.accelerated_disk,
+                       tool.mode,
+                       p.storage_config.volume_number,
+                       p.storage_config.refuse_system_disk};
   out["storage_config"] = Texts({{"cache_device", &config.cache_device},
                                  {"cache_size", &config.cache_size},
                                  {"accelerated_disk", &config.accelerated_disk},
                                  {"mode", &config.mode}});
   if (config.volume_number) out["storage_config"]["volume_number"] = *config.volume_number;
+  if (config.refuse_system_disk) out["storage_config"]["refuse_system_disk"] = true;
   out["disks"] = Json::array();
   for (std::size_t i = 0; i < p.disks.size(); ++i) {
     if (p.disks[i].role != DiskRole::kDeletedVolume) out["disks"].push_back(DiskJson(machine, i));

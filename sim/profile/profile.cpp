@@ -274,7 +274,8 @@ Disk ParseDisk(const JsonReader& r, const Json& object, const std::filesystem::p
 
 StorageConfig ParseStorageConfig(const JsonReader& r, const Json& object, const Profile& p) {
   const JsonReader c = r.Sub("storage_config");
-  c.Only(object, {"cache_device", "cache_size", "accelerated_disk", "mode", "volume_number"});
+  c.Only(object, {"cache_device", "cache_size", "accelerated_disk", "mode", "volume_number",
+                  "refuse_system_disk"});
   StorageConfig config;
   TakeTexts(c, object,
             {{"cache_device", &config.cache_device},
@@ -303,6 +304,8 @@ StorageConfig ParseStorageConfig(const JsonReader& r, const Json& object, const 
   if (object.contains("volume_number"))
     config.volume_number =
         static_cast<int>(c.Integer(object["volume_number"], "volume_number", 0, 1000));
+  if (object.contains("refuse_system_disk"))
+    config.refuse_system_disk = c.Bool(object["refuse_system_disk"], "refuse_system_disk");
   return config;
 }
 

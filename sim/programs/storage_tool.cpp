@@ -248,8 +248,8 @@ std::uint32_t CreateCache(Machine& machine, const std::map<std::string, std::str
   const int device = FindDevice(machine, id);
   if (device < 0) return Fail(machine, "device " + id + " not found");
   if (!state.cache_device.empty()) return Fail(machine, "a cache volume already exists");
-  // The controller does not make the disk that holds the system a cache.
-  if (machine.profile().disks[static_cast<std::size_t>(device)].rst->system_disk == "True")
+  if (machine.profile().storage_config.refuse_system_disk &&
+      machine.profile().disks[static_cast<std::size_t>(device)].rst->system_disk == "True")
     return Fail(machine, "device " + id + " is a system disk");
   std::string size;
   if (auto it = values.find("--cache-size"); it != values.end()) {

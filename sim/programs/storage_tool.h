@@ -15,8 +15,8 @@
 //
 // Sizes are binary gigabytes (GiB), as the tool prints them. Anything else prints a usage error
 // and exits with kRstUsageError; an unknown device id or a step out of order prints a message
-// and exits with kRstRequestFailed. A cache is not made on a device the report lists as a
-// system disk.
+// and exits with kRstRequestFailed. The cache is made on whatever device it is given, a system
+// disk included, unless the profile's storage_config.refuse_system_disk is set.
 #pragma once
 
 #include <string>

@@ -8,6 +8,7 @@
 #include "sim/devices/physical_drive.h"
 #include "sim/disks/disk_image.h"
 #include "sim/disks/partition_table.h"
+#include "sim/harness/after_machine.h"
 #include "sim/profile/profile.h"
 #include "sim/programs/std_streams.h"
 #include "sim/programs/storage_tool.h"
@@ -153,17 +154,46 @@ TEST(SimStorageTool, PresentUnderTheNameOfTheWindowsBits) {
   EXPECT_EQ(m->FindProgram(L"C:\\Windows\\Temp\\RSTCLI64.exe"), nullptr);
 }
 
+// Runs the tool through cmd.exe into the log and returns the exit code and what it printed.
+std::pair<std::uint32_t, std::string> RunTool(sim::Machine& m, const std::wstring& arguments) {
+  const std::uint32_t code =
+      Cmd(m, L"/c C:\\Windows\\Temp\\RSTCLI64.exe " + arguments + L" > \"" + kLog + L"\"");
+  return {code, FileBytes(m, kLog)};
+}
+
 class SimStorageToolRun : public ::testing::Test {
  protected:
   SimStorageToolRun() : m_(sim::DefaultProfile()) {}
-  // Runs the tool through cmd.exe into the log and returns the exit code and what it printed.
   std::pair<std::uint32_t, std::string> Tool(const std::wstring& arguments) {
-    const std::uint32_t code =
-        Cmd(*m_, L"/c C:\\Windows\\Temp\\RSTCLI64.exe " + arguments + L" > \"" + kLog + L"\"");
-    return {code, FileBytes(*m_, kLog)};
+    return RunTool(*m_, arguments);
   }
   SimMachine m_;
 };
+
+// The default notebook's hard disk, 0-0-0-0, holds Windows and is listed as the system disk.
+TEST(SimStorageTool, MakesTheCacheOnASystemDiskUnlessTheProfileSaysItRefuses) {
+  for (const bool refuse : {true, false}) {
+    SCOPED_TRACE(refuse ? "refuse_system_disk" : "by default");
+    sim::Profile profile = sim::DefaultProfile();
+    profile.storage_config.refuse_system_disk = refuse;
+    SimMachine m(profile);
+    const auto [code, said] = RunTool(*m, L"--accelerate --createCache --SSD 0-0-0-0");
+    if (refuse) {
+      EXPECT_EQ(code, sim::kRstRequestFailed) << said;
+      EXPECT_THAT(said, HasSubstr("device 0-0-0-0 is a system disk"));
+    } else {
+      EXPECT_EQ(code, 0u) << said;
+    }
+    EXPECT_EQ(sim::StorageTool(*m).cache_device, refuse ? "" : "0-0-0-0");
+    EXPECT_EQ(sim::FindDriveDisk(*m, 0), refuse ? 0 : -1) << "Windows sees the hard disk";
+    // The next run's machine keeps the option.
+    const std::string after = sim::AfterMachineJson(*m);
+    EXPECT_EQ(
+        sim::ParseProfile(after, "after-machine.json", m->root()).storage_config.refuse_system_disk,
+        refuse)
+        << after;
+  }
+}
 
 TEST_F(SimStorageToolRun, VersionAndReportLayout) {
   auto [code, version] = Tool(L"-V");
@@ -210,9 +240,6 @@ TEST_F(SimStorageToolRun, CacheConfiguration) {
   }
   EXPECT_EQ(Tool(L"--accelerate --setAccelConfig --disk-to-accel 0-0-0-0 --mode maximized").first,
             sim::kRstRequestFailed);  // no cache volume yet
-  auto [system, systemText] = Tool(L"--accelerate --createCache --SSD 0-0-0-0");
-  EXPECT_EQ(system, sim::kRstRequestFailed);
-  EXPECT_THAT(systemText, HasSubstr("system disk"));
   EXPECT_EQ(sim::StorageTool(*m_).cache_device, "");
   EXPECT_EQ(sim::FindDriveDisk(*m_, 1), 1) << "the SSD is physical drive 1";
 

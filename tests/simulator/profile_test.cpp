@@ -82,6 +82,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"{ \"disks\": [ { \"rst\": { \"id\": \"A\" } } ],"
                 " \"storage_config\": { \"cache_device\": \"A\", \"volume_number\": -1 } }",
                 "storage_config.volume_number"},
+        BadCase{"{ \"storage_config\": { \"refuse_system_disk\": 1 } }",
+                "storage_config.refuse_system_disk': must be true or false"},
         BadCase{"[]", "must be an object"}));
 
 TEST(Profile, NumberBeyondTheRangeOfADoubleIsABadProfileNotACrash) {
