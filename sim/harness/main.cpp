@@ -25,7 +25,7 @@ constexpr const char* kUsage =
 
 int UsageError(const std::string& message) {
   std::cerr << "cachesetup-sim: " << message << "\n" << kUsage;
-  return 2;
+  return sim::kSimUsageExitCode;
 }
 
 // Runs the machine capture instead of the product on a machine laid out in a folder of its
@@ -38,7 +38,7 @@ int CaptureInto(sim::Profile profile, const std::string& dir,
        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
   std::error_code ec;
   std::filesystem::create_directories(root, ec);
-  int exitCode = 2;
+  int exitCode = sim::kSimUsageExitCode;
   try {
     sim::Notebook machine(std::move(profile), root);
     exitCode = sim::RunCapture(machine, captureArgs, dir);
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
     profile = machinePath.empty() ? sim::DefaultProfile() : sim::LoadProfile(machinePath);
   } catch (const sim::ProfileError& e) {
     std::cerr << "cachesetup-sim: bad profile: " << e.what() << "\n";
-    return 2;
+    return sim::kSimUsageExitCode;
   }
 
   if (!captureDir.empty()) return CaptureInto(std::move(profile), captureDir, productArgs);
@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
   const std::string prepared = sim::PrepareRunFolder(outDir);
   if (!prepared.empty()) {
     std::cerr << "cachesetup-sim: " << prepared << "\n";
-    return 2;
+    return sim::kSimUsageExitCode;
   }
 
   if (!argsGiven) productArgs = profile.arguments;
@@ -114,13 +114,13 @@ int main(int argc, char** argv) {
     exitCode = sim::RunProduct(machine, sim::JoinCommandLine(productArgs));
     if (!sim::WriteRunFiles(machine)) {
       std::cerr << "cachesetup-sim: cannot write the run files in " << outDir << "\n";
-      return 2;
+      return sim::kSimUsageExitCode;
     }
     if (!quiet) sim::PrintAccount(machine, exitCode, std::cout);
   } catch (const sim::ProfileError& e) {
     // Raised while laying the machine out, for example by a disk image that cannot be read.
     std::cerr << "cachesetup-sim: bad profile: " << e.what() << "\n";
-    return 2;
+    return sim::kSimUsageExitCode;
   }
   return exitCode;
 }

@@ -10,9 +10,13 @@
 
 namespace sim {
 
+// cachesetup-sim passes the product's own exit codes (0-3, app/entry.h) through; its own lie
+// well above them so that the two never meet.
+// A usage error, a bad profile, or a run folder that cannot be made or written.
+inline constexpr int kSimUsageExitCode = 64;
 // What RunProduct returns, and cachesetup-sim exits with, when a "PowerCut:N" fault stopped the
-// product (it uses 0 and 1 itself, and cachesetup-sim 2 for a usage error or a bad profile).
-inline constexpr int kPowerCutExitCode = 3;
+// product.
+inline constexpr int kPowerCutExitCode = 65;
 
 // Runs the product's entry logic once with `commandLine` (the product's arguments) on the
 // installed machine, from a fresh run environment, after a snapshot of the disks. Returns the
