@@ -85,7 +85,7 @@ inline Machine RandomMachine(std::uint64_t seed) {
   const int recoveryOn = disks == 0 || chance(notebook ? 5 : 15) ? -1 : pick(disks);
   const int secondRecovery = disks > 1 && chance(5) ? pick(disks) : -1;
   const int windowsOn = !notebook || disks == 0         ? -1
-                        : chance(85) && recoveryOn >= 0 ? recoveryOn
+                        : chance(90) && recoveryOn >= 0 ? recoveryOn
                                                         : pick(disks);
   for (int i = 0; i < disks; ++i) {
     sim::Disk d;
@@ -123,7 +123,14 @@ inline Machine RandomMachine(std::uint64_t seed) {
       d.partitions.push_back(sim::Partition{"ntfs", L"Windows", 1, 0, ""});
       d.size_mb += 1;
     }
-    if (notebook ? chance(90) : chance(30)) d.size_mb = notebook ? diskSizes[pick(8)] : 32768;
+    // On a notebook the disk with "Recovery" is mostly a hard disk (the larger sizes) and the
+    // other an SSD (the smaller ones); now and then any size, so the SSD may be the larger.
+    if (notebook && chance(90)) {
+      d.size_mb =
+          chance(90) ? diskSizes[i == recoveryOn ? 5 + pick(3) : pick(5)] : diskSizes[pick(8)];
+    } else if (!notebook && chance(30)) {
+      d.size_mb = 32768;
+    }
     // WMI counts whole cylinders (255 heads, 63 sectors of 512 bytes), or the bytes themselves.
     const std::uint64_t bytes = d.size_mb << 20;
     const std::uint64_t cylinder = 255ull * 63 * 512;
@@ -152,13 +159,13 @@ inline Machine RandomMachine(std::uint64_t seed) {
         break;
       }
       case 3:
-        if (chance(30)) wmiSerial.clear();
+        if (chance(notebook ? 5 : 30)) wmiSerial.clear();
         break;
       default:
         break;
     }
     if (!wmiSerial.empty()) d.wmi.push_back(WmiText(L"SerialNumber", sim::FromUtf8(wmiSerial)));
-    if (chance(85)) {
+    if (chance(notebook ? 97 : 85)) {
       sim::RstView v;
       v.id = "0-" + std::to_string(i) + "-0-0";
       v.type = "Disk";
@@ -168,15 +175,15 @@ inline Machine RandomMachine(std::uint64_t seed) {
                                    "0 GB",      "999999 GB", "-5 GB",    "garbage"};
       char truly[32];
       std::snprintf(truly, sizeof(truly), "%.2f GB", static_cast<double>(d.size_mb) / 1024);
-      v.size = chance(notebook ? 85 : 40) ? std::string(truly) : std::string(sizes[pick(8)]);
+      v.size = chance(notebook ? 95 : 40) ? std::string(truly) : std::string(sizes[pick(8)]);
       v.free_size = "0 GB";
       // The tool lists the disk holding Windows as the system disk, and the disk Windows came
       // with holds Recovery; any other disk may say either.
       bool system = recovery;
       for (const sim::Partition& part : d.partitions) system |= part.label == L"Windows";
-      v.system_disk = system || chance(50) ? "True" : "False";
+      v.system_disk = system || chance(notebook ? 5 : 50) ? "True" : "False";
       v.usage = "Available";
-      v.serial = chance(95) ? serial : "SN" + std::to_string(pick(disks + 1));
+      v.serial = chance(notebook ? 98 : 90) ? serial : "SN" + std::to_string(pick(disks + 1));
       v.model = "Model " + std::to_string(i);
       d.rst = v;
     }
