@@ -38,11 +38,7 @@ fuzzing::FuzzMachine& Machine() {
   return machine;
 }
 
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "firmware_fuzz: %s\n", what);
-  std::abort();
-}
+void Check(bool ok, const char* what) { fuzzing::Check(ok, "firmware_fuzz", what); }
 
 }  // namespace
 

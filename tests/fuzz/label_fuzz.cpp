@@ -22,11 +22,7 @@ fuzzing::FuzzMachine& Machine() {
   return machine;
 }
 
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "label_fuzz: %s\n", what);
-  std::abort();
-}
+void Check(bool ok, const char* what) { fuzzing::Check(ok, "label_fuzz", what); }
 
 }  // namespace
 

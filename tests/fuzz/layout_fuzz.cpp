@@ -46,11 +46,7 @@ fuzzing::FuzzMachine& Machine() {
   return machine;
 }
 
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "layout_fuzz: %s\n", what);
-  std::abort();
-}
+void Check(bool ok, const char* what) { fuzzing::Check(ok, "layout_fuzz", what); }
 
 }  // namespace
 

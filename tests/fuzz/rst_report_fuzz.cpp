@@ -19,11 +19,7 @@ fuzzing::FuzzMachine& Machine() {
   return machine;
 }
 
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "rst_report_fuzz: %s\n", what);
-  std::abort();
-}
+void Check(bool ok, const char* what) { fuzzing::Check(ok, "rst_report_fuzz", what); }
 
 bool Same(const RstDeviceList& a, const RstDeviceList& b) {
   if (a.size() != b.size()) return false;

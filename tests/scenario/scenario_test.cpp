@@ -1,7 +1,7 @@
 // Whole runs on simulated notebooks. Each scenario's run log, scripts, transcript and exit code
 // are compared byte for byte with the golden files in tests/data/scenarios/<name>/, and a few
 // focused checks say what the scenario is about. CS_UPDATE_GOLDEN=1 rewrites the golden files
-// from the current runs (review the diff before committing it).
+// that differ from the current runs and fails naming each (review the diff before committing).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -294,19 +294,24 @@ TEST_P(ScenarioRun, MatchesItsGoldenFilesByteForByte) {
 
   const fs::path golden = GoldenDir(scenario.name);
   const char* update = std::getenv("CS_UPDATE_GOLDEN");
-  if (update != nullptr && std::string(update) == "1") {
-    fs::create_directories(golden);
-    for (const auto& [name, bytes] : r.files) {
+  const bool rewrite = update != nullptr && std::string(update) == "1";
+  for (const auto& [name, bytes] : r.files) {
+    SCOPED_TRACE(name);
+    const std::optional<std::string> expected = ReadHostFile(golden / name);
+    // Update mode rewrites a file that differs and fails, naming it: the new file is for review,
+    // never a pass.
+    if (rewrite && bytes != expected) {
+      fs::create_directories(golden);
       if (bytes) {
         std::ofstream(golden / name, std::ios::binary) << *bytes;
       } else {
         fs::remove(golden / name);
       }
+      ADD_FAILURE() << "rewrote " << (golden / name).string() << ": "
+                    << (expected ? std::to_string(expected->size()) + " bytes" : "none") << " -> "
+                    << (bytes ? std::to_string(bytes->size()) + " bytes" : "none");
+      continue;
     }
-  }
-  for (const auto& [name, bytes] : r.files) {
-    SCOPED_TRACE(name);
-    const std::optional<std::string> expected = ReadHostFile(golden / name);
     ASSERT_EQ(bytes.has_value(), expected.has_value())
         << (bytes ? "written but no golden file " : "not written but golden file exists ")
         << (golden / name).string();

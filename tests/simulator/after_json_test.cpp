@@ -98,9 +98,9 @@ TEST(SimAfterJson, SameMachineSameBytes) {
   EXPECT_EQ(first, second);
   EXPECT_THAT(first, HasSubstr("\"mode\": \"enhanced\""));
   // Keys keep their order: time first, then disks, the tool and diskpart.
-  EXPECT_LT(first.find("\"elapsed_ms\""), first.find("\"disks\""));
-  EXPECT_LT(first.find("\"disks\""), first.find("\"storage_tool\""));
-  EXPECT_LT(first.find("\"storage_tool\""), first.find("\"diskpart\""));
+  EXPECT_EQ(testing_support::OrderFault(
+                first, {"\"elapsed_ms\"", "\"disks\"", "\"storage_tool\"", "\"diskpart\""}),
+            "");
 }
 
 TEST(SimAfterJson, GateClosedLeavesEverythingAsItWas) {

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -18,6 +20,14 @@
 #include "sim/harness/notebook.h"
 
 namespace fuzzing {
+
+// A property every input must keep; a broken one names the target and stops the process, so
+// libFuzzer keeps the input that broke it.
+inline void Check(bool ok, const char* target, const char* what) {
+  if (ok) return;
+  std::fprintf(stderr, "%s: %s\n", target, what);
+  std::abort();
+}
 
 // A device that reads from `image` (a read past its end gives fewer bytes, like a file) and
 // answers every control request through `ioctl`.

@@ -35,4 +35,23 @@ inline std::vector<std::string> CrLfLines(const std::string& bytes) {
   return SplitAt(bytes, "\r\n");
 }
 
+// Empty when every part occurs in `text`, each after the one before it (the first from `from`);
+// otherwise which part is missing or out of order, for the failure message. A check such as
+// EXPECT_LT(text.find(a), text.find(b)) passes when b is missing; this does not.
+inline std::string OrderFault(const std::string& text, const std::vector<std::string>& parts,
+                              std::size_t from = 0) {
+  std::size_t at = from;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const std::size_t found = text.find(parts[i], at);
+    if (found == std::string::npos) {
+      const bool anywhere = text.find(parts[i], from) != std::string::npos;
+      return "\"" + parts[i] +
+             (anywhere ? "\" stands before \"" + parts[i - 1] + "\"" : "\" is missing") + " in:\n" +
+             text;
+    }
+    at = found + parts[i].size();
+  }
+  return std::string();
+}
+
 }  // namespace testing_support
