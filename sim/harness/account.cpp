@@ -430,7 +430,8 @@ void PrintAccount(Machine& machine, int exitCode, std::ostream& out) {
     out << "\nExit code: " << exitCode << " (" << ExitMeaning(exitCode) << ")";
   }
   out << "; virtual time " << machine.elapsed_ms() / 1000.0 << " s\n";
-  out << "Files (transcript.tsv, after.json, after-machine.json, C/Windows/Temp, disks) are in\n  "
+  out << "Files (account.txt, transcript.tsv, after.json, after-machine.json, C/Windows/Temp, "
+         "disks) are in\n  "
       << machine.root().string() << "\n";
 }
 

@@ -3,8 +3,10 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,7 +23,34 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: cachesetup-sim [--machine PROFILE.json] [--out DIR] [--quiet] [-- PRODUCT-ARGS...]\n"
-    "       cachesetup-sim [--machine PROFILE.json] --capture DIR [-- CAPTURE-ARGS...]\n";
+    "       cachesetup-sim [--machine PROFILE.json] --capture DIR [--quiet] [-- CAPTURE-ARGS...]\n"
+    "       cachesetup-sim --help | --version\n";
+
+constexpr const char* kHelp =
+    "Runs cachesetup on a simulated notebook and shows what it did.\n"
+    "\n"
+    "  --machine PROFILE.json  the notebook to simulate (default: the built-in default notebook,\n"
+    "                          the same as examples/default-notebook.json)\n"
+    "  --out DIR               the run folder (default: ./cachesetup-run); it receives the\n"
+    "                          simulated drive C:, transcript.tsv, after.json,\n"
+    "                          after-machine.json, account.txt and the disk images. An existing\n"
+    "                          DIR is emptied only if an earlier run of this program made it.\n"
+    "                          Disk images are sparse: pack a run folder with tar --sparse.\n"
+    "  --quiet                 no account on standard output (it is still in DIR/account.txt)\n"
+    "  --capture DIR           capture the simulated notebook as cachesetup-capture.exe would,\n"
+    "                          into the new or empty folder DIR, instead of running the product\n"
+    "  --                      the rest is the product's command line (default: the profile's\n"
+    "                          \"arguments\", for example -- ENHANCED); with --capture, the\n"
+    "                          capture's (--no-storage-tool)\n"
+    "  --help, --version\n"
+    "\n"
+    "Exit codes: 0, 1, 2, 3 are the product's own (0 reached its end, 1 stopped early, 2 refused\n"
+    "before any disk changed, 3 a disk step failed: the unit needs rework); 64 a usage error or a\n"
+    "bad profile (one message naming the file and the key); 65 the power was cut by a\n"
+    "\"PowerCut:N\" fault.\n"
+    "\n"
+    "Docs: README.md (the simulator, exit codes, bad input), docs/machine-profile.md (the\n"
+    "profile format, faults, the run files).\n";
 
 int UsageError(const std::string& message) {
   std::cerr << "cachesetup-sim: " << message << "\n" << kUsage;
@@ -31,20 +60,31 @@ int UsageError(const std::string& message) {
 // Runs the machine capture instead of the product on a machine laid out in a folder of its
 // own, which goes again afterwards: only the captured profile stays, in `dir`.
 int CaptureInto(sim::Profile profile, const std::string& dir,
-                const std::vector<std::string>& captureArgs) {
+                const std::vector<std::string>& captureArgs, bool quiet) {
+  std::error_code ec;
+  if (std::filesystem::exists(dir, ec) &&
+      (!std::filesystem::is_directory(dir, ec) || !std::filesystem::is_empty(dir, ec))) {
+    return UsageError("--capture needs a new or empty folder: " + dir + " holds files");
+  }
   const std::filesystem::path root =
       std::filesystem::temp_directory_path() /
       ("cachesetup-sim-capture-" + std::to_string(std::hash<std::string>{}(dir)) + "-" +
        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-  std::error_code ec;
   std::filesystem::create_directories(root, ec);
   int exitCode = sim::kSimUsageExitCode;
   try {
     sim::Notebook machine(std::move(profile), root);
     exitCode = sim::RunCapture(machine, captureArgs, dir);
-    std::cout << sim::ToUtf8(machine.console());
-    if (exitCode == 0)
-      std::cout << "cachesetup-sim: the captured profile is " << dir << "/machine.json\n";
+    // The capture names the folder as the simulated Windows sees it; the host's path is the one
+    // to open.
+    std::string console = sim::ToUtf8(machine.console());
+    const std::size_t wrote = console.find("cachesetup-capture: wrote ");
+    if (wrote != std::string::npos) console.erase(wrote, console.find('\n', wrote) + 1 - wrote);
+    if (!quiet) std::cout << console;
+    if (exitCode == 0) {
+      std::cout << "cachesetup-sim: the captured profile is "
+                << (std::filesystem::absolute(dir, ec) / "machine.json").string() << "\n";
+    }
   } catch (const sim::ProfileError& e) {
     std::cerr << "cachesetup-sim: bad profile: " << e.what() << "\n";
   }
@@ -59,6 +99,7 @@ int main(int argc, char** argv) {
   std::string outDir = "cachesetup-run";
   std::string captureDir;
   bool quiet = false;
+  bool outGiven = false;
   std::vector<std::string> productArgs;
   bool argsGiven = false;
   for (int i = 1; i < argc; ++i) {
@@ -71,16 +112,23 @@ int main(int argc, char** argv) {
     if (arg == "--machine" || arg == "--out" || arg == "--capture") {
       if (i + 1 >= argc) return UsageError(arg + " needs a value");
       (arg == "--machine" ? machinePath : arg == "--out" ? outDir : captureDir) = argv[++i];
+      outGiven |= arg == "--out";
     } else if (arg == "--quiet") {
       quiet = true;
     } else if (arg == "--help" || arg == "-h") {
-      std::cout << kUsage;
+      std::cout << kUsage << "\n" << kHelp;
+      return 0;
+    } else if (arg == "--version") {
+      std::cout << "cachesetup-sim " << CS_VERSION << "\n";
       return 0;
     } else {
       return UsageError("unknown option '" + arg + "'");
     }
   }
   if (outDir.empty()) return UsageError("--out needs a folder");
+  if (!captureDir.empty() && outGiven) {
+    return UsageError("--capture writes only into its own folder; leave --out away");
+  }
 
   sim::Profile profile;
   try {
@@ -90,7 +138,7 @@ int main(int argc, char** argv) {
     return sim::kSimUsageExitCode;
   }
 
-  if (!captureDir.empty()) return CaptureInto(std::move(profile), captureDir, productArgs);
+  if (!captureDir.empty()) return CaptureInto(std::move(profile), captureDir, productArgs, quiet);
 
   // Emptying the output folder would take the profile's own files away before the run.
   if (!machinePath.empty()) {
@@ -116,7 +164,17 @@ int main(int argc, char** argv) {
       std::cerr << "cachesetup-sim: cannot write the run files in " << outDir << "\n";
       return sim::kSimUsageExitCode;
     }
-    if (!quiet) sim::PrintAccount(machine, exitCode, std::cout);
+    // The account is kept with the run, so a quiet run's outcome is on record too.
+    std::ostringstream account;
+    sim::PrintAccount(machine, exitCode, account);
+    std::ofstream file(machine.root() / "account.txt", std::ios::binary);
+    file << account.str();
+    if (!file.flush()) {
+      std::cerr << "cachesetup-sim: cannot write " << (machine.root() / "account.txt").string()
+                << "\n";
+      return sim::kSimUsageExitCode;
+    }
+    if (!quiet) std::cout << account.str();
   } catch (const sim::ProfileError& e) {
     // Raised while laying the machine out, for example by a disk image that cannot be read.
     std::cerr << "cachesetup-sim: bad profile: " << e.what() << "\n";
