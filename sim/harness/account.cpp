@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <optional>
 
-#include "app/entry.h"
 #include "sim/core/text.h"
 #include "sim/disks/disk_image.h"
 #include "sim/harness/disk_views.h"
+#include "sim/harness/result_file.h"
 #include "sim/harness/run.h"
 #include "sim/programs/diskpart.h"
 #include "sim/programs/storage_tool.h"
@@ -360,22 +360,6 @@ void PrintTranscript(Machine& machine, std::ostream& out) {
 
 namespace {
 
-// What the product's exit code tells the line.
-const char* ExitMeaning(int exitCode) {
-  switch (exitCode) {
-    case kExitReachedEnd:
-      return "reached its end: provisioned, or the gate shut";
-    case kExitStoppedEarly:
-      return "stopped early: no disk, or no \"Recovery\" partition";
-    case kExitRefused:
-      return "refused before any disk changed";
-    case kExitNeedsRework:
-      return "a disk step failed after changes began: the unit needs rework";
-    default:
-      return "not one of the product's codes";
-  }
-}
-
 // Whether the product proved which disk is which, as its run log and children show it (the log's
 // own line says what did not match).
 const char* IdentityLine(Machine& machine) {
@@ -416,6 +400,7 @@ void PrintAccount(Machine& machine, int exitCode, std::ostream& out) {
   PrintFile(machine, temp + L"TScriptClean2ndHDD.txt", out);
   PrintFile(machine, temp + L"TScriptCreate2ndHDD.txt", out);
   out << "\nDisk identity: " << IdentityLine(machine) << "\n";
+  out << "Decision: " << Decision(machine, exitCode) << "\n";
   PrintDisks(machine, out);
   PrintStorageTool(machine, out);
   if (const auto cut = PowerCutAfter(machine)) {

@@ -15,6 +15,7 @@
 #include "sim/harness/account.h"
 #include "sim/harness/capture_run.h"
 #include "sim/harness/notebook.h"
+#include "sim/harness/result_file.h"
 #include "sim/harness/run.h"
 #include "sim/harness/run_files.h"
 #include "sim/profile/profile.h"
@@ -32,8 +33,8 @@ constexpr const char* kHelp =
     "  --machine PROFILE.json  the notebook to simulate (default: the built-in default notebook,\n"
     "                          the same as examples/default-notebook.json)\n"
     "  --out DIR               the run folder (default: ./cachesetup-run); it receives the\n"
-    "                          simulated drive C:, transcript.tsv, after.json,\n"
-    "                          after-machine.json, account.txt and the disk images. An existing\n"
+    "                          simulated drive C:, result.json, account.txt, transcript.tsv,\n"
+    "                          after.json, after-machine.json and the disk images. An existing\n"
     "                          DIR is emptied only if an earlier run of this program made it.\n"
     "                          Disk images are sparse: pack a run folder with tar --sparse.\n"
     "  --quiet                 no account on standard output (it is still in DIR/account.txt)\n"
@@ -50,7 +51,7 @@ constexpr const char* kHelp =
     "\"PowerCut:N\" fault.\n"
     "\n"
     "Docs: README.md (the simulator, exit codes, bad input), docs/machine-profile.md (the\n"
-    "profile format, faults, the run files).\n";
+    "profile format, faults), docs/run-files.md (result.json, transcript.tsv, after.json).\n";
 
 int UsageError(const std::string& message) {
   std::cerr << "cachesetup-sim: " << message << "\n" << kUsage;
@@ -162,6 +163,13 @@ int main(int argc, char** argv) {
     exitCode = sim::RunProduct(machine, sim::JoinCommandLine(productArgs));
     if (!sim::WriteRunFiles(machine)) {
       std::cerr << "cachesetup-sim: cannot write the run files in " << outDir << "\n";
+      return sim::kSimUsageExitCode;
+    }
+    std::ofstream result(machine.root() / "result.json", std::ios::binary);
+    result << sim::ResultJson(machine, exitCode, productArgs);
+    if (!result.flush()) {
+      std::cerr << "cachesetup-sim: cannot write " << (machine.root() / "result.json").string()
+                << "\n";
       return sim::kSimUsageExitCode;
     }
     // The account is kept with the run, so a quiet run's outcome is on record too.

@@ -37,34 +37,38 @@ std::string TranscriptText(const Machine& machine) {
   return out;
 }
 
+nlohmann::ordered_json DiskJson(const DiskView& d) {
+  using Json = nlohmann::ordered_json;
+  auto orNull = [](const std::string& text) { return text.empty() ? Json() : Json(text); };
+  Json disk;
+  disk["disk"] = d.disk;
+  disk["drive"] = d.drive ? Json(*d.drive) : Json();
+  disk["role"] = d.role;
+  disk["style"] = d.style;
+  disk["size"] = d.bytes;
+  disk["partitions"] = Json::array();
+  for (const PartitionView& p : d.partitions) {
+    Json part;
+    part["number"] = p.number;
+    part["offset"] = p.offset;
+    part["size"] = p.length;
+    part["type"] = p.type;
+    part["type_name"] = orNull(p.type_name);
+    part["fs"] = p.fs;
+    part["label"] = p.label ? Json(*p.label) : Json();
+    if (p.attributes) part["attributes"] = Hex64(*p.attributes);
+    disk["partitions"].push_back(part);
+  }
+  return disk;
+}
+
 std::string AfterJson(Machine& machine) {
   using Json = nlohmann::ordered_json;
   auto orNull = [](const std::string& text) { return text.empty() ? Json() : Json(text); };
   Json after;
   after["elapsed_ms"] = machine.elapsed_ms();
   after["disks"] = Json::array();
-  for (const DiskView& d : ViewDisks(machine)) {
-    Json disk;
-    disk["disk"] = d.disk;
-    disk["drive"] = d.drive ? Json(*d.drive) : Json();
-    disk["role"] = d.role;
-    disk["style"] = d.style;
-    disk["size"] = d.bytes;
-    disk["partitions"] = Json::array();
-    for (const PartitionView& p : d.partitions) {
-      Json part;
-      part["number"] = p.number;
-      part["offset"] = p.offset;
-      part["size"] = p.length;
-      part["type"] = p.type;
-      part["type_name"] = orNull(p.type_name);
-      part["fs"] = p.fs;
-      part["label"] = p.label ? Json(*p.label) : Json();
-      if (p.attributes) part["attributes"] = Hex64(*p.attributes);
-      disk["partitions"].push_back(part);
-    }
-    after["disks"].push_back(disk);
-  }
+  for (const DiskView& d : ViewDisks(machine)) after["disks"].push_back(DiskJson(d));
   const StorageToolState& tool = StorageTool(machine);
   Json storage;
   storage["present"] = machine.FindProgram(StorageToolPath(machine)) != nullptr;
