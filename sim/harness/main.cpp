@@ -14,10 +14,12 @@
 #include "sim/core/text.h"
 #include "sim/harness/account.h"
 #include "sim/harness/capture_run.h"
+#include "sim/harness/compare.h"
 #include "sim/harness/notebook.h"
 #include "sim/harness/result_file.h"
 #include "sim/harness/run.h"
 #include "sim/harness/run_files.h"
+#include "sim/harness/summary.h"
 #include "sim/profile/profile.h"
 
 namespace {
@@ -25,6 +27,9 @@ namespace {
 constexpr const char* kUsage =
     "usage: cachesetup-sim [--machine PROFILE.json] [--out DIR] [--quiet] [-- PRODUCT-ARGS...]\n"
     "       cachesetup-sim [--machine PROFILE.json] --capture DIR [--quiet] [-- CAPTURE-ARGS...]\n"
+    "       cachesetup-sim [--machine PROFILE.json] [--out DIR] --compare LINE_TEMP_DIR [-- "
+    "ARGS...]\n"
+    "       cachesetup-sim [--out DIR] --summary CAPTURE-OR-PROFILE...\n"
     "       cachesetup-sim --help | --version\n";
 
 constexpr const char* kHelp =
@@ -40,6 +45,13 @@ constexpr const char* kHelp =
     "  --quiet                 no account on standard output (it is still in DIR/account.txt)\n"
     "  --capture DIR           capture the simulated notebook as cachesetup-capture.exe would,\n"
     "                          into the new or empty folder DIR, instead of running the product\n"
+    "  --compare LINE_TEMP_DIR run, then compare the Temp files a unit left on the line\n"
+    "                          (TempProc.log, both scripts, IntelRSTCli.log, TRSTCliLog.txt)\n"
+    "                          with the replay's, time stamps aside; exits 0 when all agree, 1\n"
+    "                          when one differs\n"
+    "  --summary INPUT...      run each capture folder or profile file given, several at a\n"
+    "                          time, and print one line each (models, gate inputs, decision,\n"
+    "                          exit code); also DIR/summary.csv; exits 0 when every input ran\n"
     "  --                      the rest is the product's command line (default: the profile's\n"
     "                          \"arguments\", for example -- ENHANCED); with --capture, the\n"
     "                          capture's (--no-storage-tool)\n"
@@ -103,6 +115,9 @@ int main(int argc, char** argv) {
   bool outGiven = false;
   std::vector<std::string> productArgs;
   bool argsGiven = false;
+  std::string compareDir;
+  std::vector<std::string> summaryInputs;
+  bool summary = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--") {
@@ -110,10 +125,18 @@ int main(int argc, char** argv) {
       argsGiven = true;
       break;
     }
-    if (arg == "--machine" || arg == "--out" || arg == "--capture") {
+    if (arg == "--machine" || arg == "--out" || arg == "--capture" || arg == "--compare") {
       if (i + 1 >= argc) return UsageError(arg + " needs a value");
-      (arg == "--machine" ? machinePath : arg == "--out" ? outDir : captureDir) = argv[++i];
+      (arg == "--machine"   ? machinePath
+       : arg == "--out"     ? outDir
+       : arg == "--capture" ? captureDir
+                            : compareDir) = argv[++i];
       outGiven |= arg == "--out";
+    } else if (arg == "--summary") {
+      summary = true;
+      while (i + 1 < argc && std::string(argv[i + 1]).rfind("--", 0) != 0) {
+        summaryInputs.push_back(argv[++i]);
+      }
     } else if (arg == "--quiet") {
       quiet = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -129,6 +152,24 @@ int main(int argc, char** argv) {
   if (outDir.empty()) return UsageError("--out needs a folder");
   if (!captureDir.empty() && outGiven) {
     return UsageError("--capture writes only into its own folder; leave --out away");
+  }
+  if (summary) {
+    if (summaryInputs.empty()) return UsageError("--summary needs capture folders or profiles");
+    if (!machinePath.empty() || !captureDir.empty() || !compareDir.empty() || argsGiven) {
+      return UsageError("--summary runs each input as it is; it takes only --out");
+    }
+    const std::string prepared = sim::PrepareRunFolder(outDir);
+    if (!prepared.empty()) {
+      std::cerr << "cachesetup-sim: " << prepared << "\n";
+      return sim::kSimUsageExitCode;
+    }
+    std::error_code ec;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return sim::RunSummary(ec ? std::string(argv[0]) : self.string(), summaryInputs, outDir,
+                           std::cout);
+  }
+  if (!compareDir.empty() && !std::filesystem::is_directory(compareDir)) {
+    return UsageError("--compare needs the folder of the line's Temp files: " + compareDir);
   }
 
   sim::Profile profile;
@@ -183,6 +224,11 @@ int main(int argc, char** argv) {
       return sim::kSimUsageExitCode;
     }
     if (!quiet) std::cout << account.str();
+    if (!compareDir.empty()) {
+      std::cout << "\nThe line's Temp files (" << compareDir << ") against the replay:\n";
+      return sim::CompareWithLine(
+          compareDir, machine.HostPath(machine.profile().windows_dir + L"\\Temp"), std::cout);
+    }
   } catch (const sim::ProfileError& e) {
     // Raised while laying the machine out, for example by a disk image that cannot be read.
     std::cerr << "cachesetup-sim: bad profile: " << e.what() << "\n";

@@ -86,4 +86,51 @@ TEST(SimCommandLine, HelpVersionCaptureFoldersAndTheQuietAccount) {
               HasSubstr("\nExit code: 0 (reached its end"));
 }
 
+// A unit's Temp files against the replay: agreeing files, then one script changed and one file
+// missing; and a summary over two captures and a profile that does not load.
+TEST(SimCommandLine, CompareAndSummary) {
+#ifdef _WIN32
+  GTEST_SKIP() << "runs the host's cachesetup-sim";
+#endif
+  TempDir dir;
+  const std::filesystem::path line = dir.path() / "line";
+  ASSERT_EQ(Sim("--out " + (dir.path() / "first").string() + " --quiet").exitCode, 0);
+  std::filesystem::copy(dir.path() / "first" / "C" / "Windows" / "Temp", line);
+  const Ran same =
+      Sim("--out " + (dir.path() / "again").string() + " --quiet --compare " + line.string());
+  EXPECT_EQ(same.exitCode, 0) << same.out;
+  EXPECT_THAT(same.out, HasSubstr("TempProc.log: agrees (15 lines, time stamps aside)"));
+
+  std::ofstream(line / "TScriptCreate2ndHDD.txt", std::ios::binary | std::ios::trunc)
+      << "sel disk 0\r\nclean\r\n";
+  std::filesystem::remove(line / "TRSTCliLog.txt");
+  const Ran differs =
+      Sim("--out " + (dir.path() / "again").string() + " --quiet --compare " + line.string());
+  EXPECT_EQ(differs.exitCode, 1) << differs.out;
+  for (const char* said :
+       {"TScriptCreate2ndHDD.txt: DIFFERS at line 1\n  line:   sel disk 0\n"
+        "  replay: sel disk 1\n",
+        "TRSTCliLog.txt: DIFFERS: written by the replay only", "2 of 5 files differ."}) {
+    EXPECT_THAT(differs.out, HasSubstr(said));
+  }
+
+  const std::string examples = std::string(CS_SOURCE_DIR) + "/examples/";
+  const std::filesystem::path captured = dir.path() / "captured";
+  ASSERT_EQ(Sim("--capture " + captured.string() + " --quiet").exitCode, 0);
+  std::ofstream(dir.path() / "bad.json") << "{\"bogus\": 1}";
+  const Ran summary =
+      Sim("--out " + (dir.path() / "summary").string() + " --summary " + captured.string() + " " +
+          examples + "raid0-gate-refuses.json " + (dir.path() / "bad.json").string());
+  EXPECT_EQ(summary.exitCode, 1) << summary.out;
+  EXPECT_THAT(summary.out, HasSubstr("3 notebooks, 1 could not run"));
+  EXPECT_EQ(sim::ReadHostFile(dir.path() / "summary" / "summary.csv").value_or("<missing>"),
+            "input,models,fixed_disks,RAID0,ISRT,IFFS,decision,exit_code\n" + captured.string() +
+                ",HGST HTS545050A7E380 + SanDisk SSD i100 32GB,2,off,on,on,provisioned,0\n" +
+                examples +
+                "raid0-gate-refuses.json,HGST HTS545050A7E380 + SanDisk SSD i100 32GB,2,on,on,on,"
+                "gate shut: RAID0 on,0\n" +
+                (dir.path() / "bad.json").string() + ",,,,,,bad profile: " +
+                (dir.path() / "bad.json").string() + ": key 'bogus': unknown key,\n");
+}
+
 }  // namespace
