@@ -20,12 +20,14 @@ namespace {
 constexpr std::size_t kColumns = 100;
 constexpr std::size_t kBarInner = 80;  // "  before  [" + 80 + "] gpt" = 95 columns
 
+// The account's own sizes are binary: MiB and GiB, said so. (The storage tool prints its GiB as
+// "GB"; where the account quotes the tool, it says so.)
 std::string Size(std::uint64_t bytes) {
   char text[32];
   if (bytes < (1ull << 30)) {
-    std::snprintf(text, sizeof(text), "%llu MB", static_cast<unsigned long long>(bytes >> 20));
+    std::snprintf(text, sizeof(text), "%llu MiB", static_cast<unsigned long long>(bytes >> 20));
   } else {
-    std::snprintf(text, sizeof(text), "%.1f GB", static_cast<double>(bytes) / (1ull << 30));
+    std::snprintf(text, sizeof(text), "%.2f GiB", static_cast<double>(bytes) / (1ull << 30));
   }
   return text;
 }
@@ -55,14 +57,24 @@ void Wrapped(std::ostream& out, std::size_t indent, const std::string& text) {
   }
 }
 
-void PrintFile(Machine& machine, const std::wstring& path, std::ostream& out) {
+// A file of the Temp folder; one an earlier run left there is marked as such.
+void PrintFile(Machine& machine, const std::wstring& name, std::ostream& out) {
+  const std::wstring path = machine.profile().windows_dir + L"\\Temp\\" + name;
   const std::optional<std::string> bytes = machine.ReadFile(path);
+  const TempFile* left = nullptr;
+  for (const TempFile& file : machine.profile().temp_files) {
+    if (UpperPath(file.name) == UpperPath(name)) left = &file;
+  }
   out << "\n" << ToUtf8(path);
   if (!bytes) {
     out << ": not written\n";
     return;
   }
-  out << " (" << bytes->size() << " bytes)" << (bytes->empty() ? ": empty\n" : ":\n");
+  const std::string origin = left == nullptr         ? ""
+                             : left->bytes == *bytes ? ", left by an earlier run, not written now"
+                                                     : ", rewritten (an earlier run left one)";
+  out << " (" << bytes->size() << " bytes" << origin << ")"
+      << (bytes->empty() ? ": empty\n" : ":\n");
   std::string line;
   for (char c : *bytes) {
     if (c == '\r') continue;
@@ -156,7 +168,7 @@ void PrintPartitions(const DiskView& d, std::ostream& out) {
   for (const PartitionView& p : d.partitions) {
     char line[200];
     const std::string label = p.label ? "\"" + *p.label + "\"" : "-";
-    std::snprintf(line, sizeof(line), "          %2u  %-11s %-9s %-9s at %-9s %-17s", p.number,
+    std::snprintf(line, sizeof(line), "          %2u  %-11s %-7s %-10s at %-10s %-17s", p.number,
                   label.c_str(), p.fs.c_str(), Size(p.length).c_str(), Size(p.offset).c_str(),
                   (p.type_name.empty() ? p.type : p.type_name).c_str());
     std::string text = line;
@@ -171,55 +183,78 @@ void PrintPartitions(const DiskView& d, std::ostream& out) {
   }
 }
 
+// How the account names a disk: by Windows' disk number (diskpart's), or as Windows does not see
+// it.
+std::string DiskName(const DiskView& d, const Disk& profile) {
+  if (d.role == "cache device") {
+    return "not seen by Windows (cache device " + (profile.rst ? profile.rst->id : "?") + ")";
+  }
+  std::string name = d.drive ? "disk " + std::to_string(*d.drive) : "no disk number";
+  if (d.role == "data volume") name += ", the cache's data volume";
+  return name;
+}
+
 void PrintDisks(Machine& machine, std::ostream& out) {
   const std::vector<DiskView> after = ViewDisks(machine);
   const std::vector<DiskView>* before = DisksBefore(machine);
-  out << "\nDisks before and after the run:\n";
-  if (after.empty()) out << "  (none)\n";
-  for (const DiskView& d : after) {
+  // Every disk the run found or left, a deleted one included, in the simulator's order.
+  std::vector<int> slots;
+  for (const DiskView& d : after) slots.push_back(d.disk);
+  for (std::size_t i = 0; before != nullptr && i < before->size(); ++i) {
+    if (std::find(slots.begin(), slots.end(), (*before)[i].disk) == slots.end())
+      slots.push_back((*before)[i].disk);
+  }
+  std::sort(slots.begin(), slots.end());
+  out << "\nDisks before and after the run (by Windows' disk numbers, as diskpart selects them):\n";
+  if (slots.empty()) out << "  (none)\n";
+  const StorageToolState& tool = StorageTool(machine);
+  for (const int slot : slots) {
     const DiskView* was = nullptr;
+    const DiskView* now = nullptr;
     for (std::size_t i = 0; before != nullptr && i < before->size(); ++i) {
-      if ((*before)[i].disk == d.disk) was = &(*before)[i];
+      if ((*before)[i].disk == slot) was = &(*before)[i];
     }
-    const Disk& profile = machine.profile().disks[static_cast<std::size_t>(d.disk)];
-    // What Windows sees of the disk: a cache device is hidden from it.
-    const std::string seen = d.role == "cache device" ? "hidden from Windows (cache device)"
-                             : d.drive                ? "drive " + std::to_string(*d.drive)
-                                                      : "no physical drive";
-    std::string title = "  disk " + std::to_string(d.disk) + ", " + seen + ", " + Size(d.bytes);
-    if (d.role == "data volume") title += ", the cache's data volume";
-    const bool made = was == nullptr && d.role == "data volume" && before != nullptr;
+    for (const DiskView& d : after) {
+      if (d.disk == slot) now = &d;
+    }
+    const Disk& profile = machine.profile().disks[static_cast<std::size_t>(slot)];
+    const DiskView& shown = now != nullptr ? *now : *was;
+    std::string title = "  " + DiskName(shown, profile) + ", " + Size(shown.bytes);
     const std::string model = WmiText(profile, L"Model", WmiNumbers::kShown);
     if (!model.empty()) title += ", " + model;
-    const StorageToolState& tool = StorageTool(machine);
-    if (profile.rst && !profile.rst->id.empty()) {
-      if (profile.rst->id == tool.accelerated_disk) title += ", accelerated";
+    if (profile.rst && !profile.rst->id.empty() && profile.rst->id == tool.accelerated_disk) {
+      title += ", accelerated";
     }
-    const bool changed = was != nullptr && !(*was == d);
-    if (made) {
-      title += ": new";
+    const bool changed = was != nullptr && now != nullptr && !(*was == *now);
+    if (now == nullptr) {
+      title += ": DELETED by the run";
     } else if (was == nullptr) {
-      title += ": (no picture from before the run)";
-    } else if (!changed) {
-      title += ": unchanged";
+      title += before != nullptr ? ": new" : ": (no picture from before the run)";
+    } else if (was->drive != now->drive || was->role != now->role) {
+      title += ": CHANGED (was " + DiskName(*was, profile) + ")";
     } else {
-      title += ": CHANGED";
+      title += changed ? ": CHANGED" : ": unchanged";
     }
     out << "\n" << title.substr(0, kColumns) << "\n";
-    if (was != nullptr && changed) {
+    if (changed) {
       out << "  before  " << Bar(*was) << " " << was->style << "\n";
       PrintPartitions(*was, out);
-      out << "  after   " << Bar(d) << " " << d.style << "\n";
+      out << "  after   " << Bar(*now) << " " << now->style << "\n";
     } else {
-      out << "          " << Bar(d) << " " << d.style << "\n";
+      out << "          " << Bar(shown) << " " << shown.style << "\n";
     }
-    PrintPartitions(d, out);
+    PrintPartitions(shown, out);
   }
 }
 
-std::string DeviceName(const Machine& machine, const std::string& id) {
-  for (const Disk& d : machine.profile().disks) {
-    if (d.rst && d.rst->id == id) return id + " (" + d.rst->model + ", " + d.rst->size + ")";
+// A storage-tool device by its id, with its model and its size on the disk itself (the report's
+// text may be rounded where a capture took it).
+std::string DeviceName(Machine& machine, const std::string& id) {
+  for (std::size_t i = 0; i < machine.profile().disks.size(); ++i) {
+    const Disk& d = machine.profile().disks[i];
+    if (d.rst && d.rst->id == id) {
+      return id + " (" + d.rst->model + ", " + Size(DiskBytes(machine, static_cast<int>(i))) + ")";
+    }
   }
   return id + " (not a device the tool lists)";
 }
@@ -237,14 +272,17 @@ void PrintStorageTool(Machine& machine, std::ostream& out) {
     out << "  no cache volume\n";
   } else {
     out << "  cache volume on " << DeviceName(machine, tool.cache_device) << ", size "
-        << (tool.cache_size.empty() ? std::string("the whole device") : tool.cache_size + " GB")
+        << (tool.cache_size.empty()
+                ? std::string("the whole device")
+                : tool.cache_size + " GiB (--cache-size " + tool.cache_size + ")")
         << "\n";
     if (tool.data_volume < 0) {
       out << "  no data volume: the cache takes the whole device\n";
     } else {
       const Disk& volume = machine.profile().disks[static_cast<std::size_t>(tool.data_volume)];
-      out << "  data volume: disk " << tool.data_volume << ", "
-          << (volume.drive ? "drive " + std::to_string(*volume.drive) : std::string("no drive"))
+      out << "  data volume: "
+          << (volume.drive ? "disk " + std::to_string(*volume.drive)
+                           : std::string("no disk number"))
           << ", " << Size(DiskBytes(machine, tool.data_volume)) << "\n";
     }
   }
@@ -256,8 +294,13 @@ void PrintStorageTool(Machine& machine, std::ostream& out) {
   }
 }
 
-void PrintProfile(const Profile& p, std::ostream& out) {
+void PrintProfile(Machine& machine, int exitCode, std::ostream& out) {
+  const Profile& p = machine.profile();
   out << "cachesetup-sim: " << ToUtf8(p.source) << "\n";
+  std::string arguments;
+  for (const std::string& a : p.arguments) arguments += (arguments.empty() ? "" : " ") + a;
+  out << "  cachesetup " << (arguments.empty() ? "(no arguments)" : arguments) << " -> "
+      << Decision(machine, exitCode) << ", exit " << exitCode << "\n";
   char clock[32];
   std::snprintf(clock, sizeof(clock), "%04u-%02u-%02u %02u:%02u:%02u", p.clock.year, p.clock.month,
                 p.clock.day, p.clock.hour, p.clock.minute, p.clock.second);
@@ -281,12 +324,18 @@ void PrintProfile(const Profile& p, std::ostream& out) {
     for (const std::string& f : p.faults) faults += (faults.empty() ? "" : ", ") + f;
     Wrapped(out, 2, "faults: " + faults);
   }
-  out << "  disks, in WMI order:\n";
-  if (p.disks.empty()) out << "    (none)\n";
-  for (std::size_t i = 0; i < p.disks.size(); ++i) {
-    const Disk& d = p.disks[i];
-    std::string line = "    " + std::to_string(i) + "  " +
-                       (d.drive ? "drive " + std::to_string(*d.drive) : "no drive") + "  ";
+  // The disks as the run found them: those Windows saw, by its disk numbers.
+  out << "  disks Windows saw, by disk number:\n";
+  const std::vector<DiskView>* before = DisksBefore(machine);
+  std::vector<int> seen;
+  for (std::size_t i = 0; before != nullptr && i < before->size(); ++i) {
+    if ((*before)[i].role != "cache device") seen.push_back((*before)[i].disk);
+  }
+  if (seen.empty()) out << "    (none)\n";
+  for (const int slot : seen) {
+    const Disk& d = p.disks[static_cast<std::size_t>(slot)];
+    std::string line = "    " + (d.drive ? "disk " + std::to_string(*d.drive) : "no disk number") +
+                       "  " + WmiText(d, L"Model", WmiNumbers::kShown) + "  ";
     const std::string media = WmiText(d, L"MediaType", WmiNumbers::kShown);
     line += (media.empty() ? std::string("(no media type)") : media) + "  ";
     switch (d.rotation.kind) {
@@ -379,8 +428,7 @@ const char* IdentityLine(Machine& machine) {
 }  // namespace
 
 void PrintAccount(Machine& machine, int exitCode, std::ostream& out) {
-  const Profile& p = machine.profile();
-  PrintProfile(p, out);
+  PrintProfile(machine, exitCode, out);
   PrintTranscript(machine, out);
   if (!machine.console().empty()) {
     out << "\nThe product's standard output:\n";
@@ -395,10 +443,9 @@ void PrintAccount(Machine& machine, int exitCode, std::ostream& out) {
       }
     }
   }
-  const std::wstring temp = p.windows_dir + L"\\Temp\\";
-  PrintFile(machine, temp + L"TempProc.log", out);
-  PrintFile(machine, temp + L"TScriptClean2ndHDD.txt", out);
-  PrintFile(machine, temp + L"TScriptCreate2ndHDD.txt", out);
+  PrintFile(machine, L"TempProc.log", out);
+  PrintFile(machine, L"TScriptClean2ndHDD.txt", out);
+  PrintFile(machine, L"TScriptCreate2ndHDD.txt", out);
   out << "\nDisk identity: " << IdentityLine(machine) << "\n";
   out << "Decision: " << Decision(machine, exitCode) << "\n";
   PrintDisks(machine, out);
@@ -415,7 +462,7 @@ void PrintAccount(Machine& machine, int exitCode, std::ostream& out) {
     out << "\nExit code: " << exitCode << " (" << ExitMeaning(exitCode) << ")";
   }
   out << "; virtual time " << machine.elapsed_ms() / 1000.0 << " s\n";
-  out << "Files (account.txt, transcript.tsv, after.json, after-machine.json, C/Windows/Temp, "
+  out << "Files (result.json, account.txt, transcript.tsv, after.json, after-machine.json, C/, "
          "disks) are in\n  "
       << machine.root().string() << "\n";
 }

@@ -137,17 +137,21 @@ TEST(SimAccount, WipedDiskIsDrawnBeforeAndAfter) {
   old.label = L"OldData";
   old.size_mb = 10000;
   p.disks[1].partitions = {old};
+  // An earlier run's create script, which this run writes again.
+  p.temp_files.push_back({L"TScriptCreate2ndHDD.txt", "sel disk 7\r\n"});
   SimMachine m(p);
   const int code = sim::RunProduct(*m, L"");
   std::ostringstream out;
   sim::PrintAccount(*m, code, out);
   const std::vector<std::string> lines = testing_support::Lines(out.str());
 
+  // Disks go by Windows' numbers: the hard disk stays disk 0, the SSD leaves Windows' view, and
+  // its data volume is the new disk 1.
   EXPECT_THAT(LineAfter(lines, "Disks before and after", "  disk 0,"), HasSubstr(": unchanged"));
-  EXPECT_THAT(LineAfter(lines, "Disks before and after", "  disk 1,"),
-              AllOf(HasSubstr("hidden from Windows (cache device)"), HasSubstr(": CHANGED")));
-  const std::string before = LineAfter(lines, "  disk 1,", "  before  [");
-  const std::string after = LineAfter(lines, "  disk 1,", "  after   [");
+  const char* const ssd = "  not seen by Windows (cache device 0-1-0-0), 32.00 GiB,";
+  EXPECT_THAT(LineAfter(lines, "Disks before and after", ssd), HasSubstr(": CHANGED (was disk 1)"));
+  const std::string before = LineAfter(lines, ssd, "  before  [");
+  const std::string after = LineAfter(lines, ssd, "  after   [");
   ASSERT_NE(before, "<none>") << out.str();
   ASSERT_NE(after, "<none>") << out.str();
   // Proportional: 10000 of the SSD's 32768 MB is about a third of the bar, then free space.
@@ -163,12 +167,12 @@ TEST(SimAccount, WipedDiskIsDrawnBeforeAndAfter) {
   EXPECT_EQ(before.size(), after.size());
 
   // The data volume is new: drawn once, the Rapid Start partition over all of it.
-  EXPECT_THAT(LineAfter(lines, "Disks before and after", "  disk 2,"),
-              AllOf(HasSubstr("drive 1"), HasSubstr("data volume"), HasSubstr(": new")));
-  const std::string volume = LineAfter(lines, "  disk 2,", "          [");
+  EXPECT_THAT(LineAfter(lines, "Disks before and after", "  disk 1,"),
+              AllOf(HasSubstr("the cache's data volume, 8.50 GiB"), HasSubstr(": new")));
+  const std::string volume = LineAfter(lines, "  disk 1,", "          [");
   EXPECT_EQ(volume.substr(open + 1, 8), "IntelRST") << volume;
   EXPECT_THAT(volume, Not(HasSubstr("|"))) << "one partition over the whole disk";
-  const std::string row = LineAfter(lines, "  disk 2,", "           1  ");
+  const std::string row = LineAfter(lines, "  disk 1,", "           1  ");
   EXPECT_THAT(row, HasSubstr("\"IntelRST\""));
   EXPECT_THAT(row, HasSubstr("Intel Rapid Start"));
   EXPECT_THAT(row, HasSubstr("0x8000000000000001"));
@@ -178,8 +182,10 @@ TEST(SimAccount, WipedDiskIsDrawnBeforeAndAfter) {
   for (const char* part :
        {"Child processes and pauses", "diskpart applied all 7 lines", "sleep 5000 ms",
         "TempProc.log", "TScriptClean2ndHDD.txt", "TScriptCreate2ndHDD.txt",
-        "cache volume on 0-1-0-0", "size 23.5 GB", "data volume: disk 2, drive 1, 8.5 GB",
-        "mode maximized", "Exit code: 0"}) {
+        "cache volume on 0-1-0-0", "size 23.5 GiB (--cache-size 23.5)",
+        "data volume: disk 1, 8.50 GiB", "mode maximized", "Exit code: 0",
+        "cachesetup (no arguments) -> provisioned, exit 0", "disks Windows saw, by disk number:",
+        "TScriptCreate2ndHDD.txt (185 bytes, rewritten (an earlier run left one))"}) {
     EXPECT_THAT(out.str(), HasSubstr(part)) << part;
   }
   for (const std::string& line : lines) {
