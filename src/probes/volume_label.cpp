@@ -45,7 +45,7 @@ constexpr std::size_t kVolumeFileRecord = 3;
 // Cluster numbers have 28 bits, so no table the format allows has more than 2^28 entries of 4
 // bytes (1 GiB, e.g. a 128 GiB volume of 512-byte clusters); a larger one is damage.
 constexpr std::uint64_t kMaxFatBytes = (1ull << 28) * 4;
-// The table is read in pieces of this size as the chain reaches them, never whole: a 32-bit
+// The table is read whole, but in pieces of about this size, one held at a time: a 32-bit
 // process rarely finds 1 GiB of free address space in one piece.
 constexpr std::uint32_t kFatPieceBytes = 64 * 1024;
 // File records are 1 KiB or 4 KiB in practice; anything beyond 1 MiB is damage.
@@ -101,8 +101,9 @@ bool ReadAt(os::RawHandle hDrive, std::int64_t offset, std::uint8_t* buffer, std
   return ok;
 }
 
-// The allocation table, read a piece at a time around the entries asked for. The pieces
-// are whole sectors of the table, so raw drive reads stay aligned.
+// The allocation table, read whole a piece at a time before the chain is walked, then again
+// a piece at a time around the entries the walk asks for. The pieces are whole sectors of the
+// table, so raw drive reads stay aligned, and whole entries, so no entry spans two pieces.
 struct FatPieces {
   os::RawHandle drive;
   std::int64_t offset = 0;  // of the table on the drive
@@ -116,11 +117,25 @@ struct FatPieces {
     drive = hDrive;
     offset = tableOffset;
     bytes = tableBytes;
-    // A sector larger than a piece makes the piece one sector.
-    pieceBytes = bytesPerSector >= kFatPieceBytes
-                     ? bytesPerSector
-                     : kFatPieceBytes / bytesPerSector * bytesPerSector;
+    // The least common multiple of the sector size and 4 (at most 4 x 65535); a unit larger
+    // than kFatPieceBytes makes the piece one unit, so a piece is always more than 2^15 bytes.
+    const std::uint32_t unit = bytesPerSector % 4 == 0   ? bytesPerSector
+                               : bytesPerSector % 2 == 0 ? 2 * bytesPerSector
+                                                         : 4 * bytesPerSector;
+    pieceBytes = unit >= kFatPieceBytes ? unit : kFatPieceBytes / unit * unit;
     return piece.Allocate(pieceBytes);
+  }
+  // Reads every piece of the table, as a read of the whole table in one would, and fails on
+  // the first read that fails or ends early. The piece that holds entry `keep` comes last and
+  // stays loaded, so a walk from there reads nothing again until it leaves that piece. At
+  // most 2^15 pieces: tables are at most 2^30 bytes, pieces more than 2^15.
+  bool ReadAll(std::uint32_t keep) {
+    const std::uint32_t count = bytes / pieceBytes + (bytes % pieceBytes != 0 ? 1 : 0);
+    const std::uint32_t last = keep / (pieceBytes / 4);
+    for (std::uint32_t k = 1; k <= count; ++k) {
+      if (!Load((last + k) % count * pieceBytes)) return false;
+    }
+    return true;
   }
   // Reads the piece that holds table byte `at`; a read that fails or ends early fails.
   bool Load(std::uint32_t at) {
@@ -241,13 +256,14 @@ std::int32_t ReadFat32VolumeLabel(os::RawHandle hDrive, std::wstring* szLabel,
   const std::uint32_t fatPosition = (reserved + sectorsPerFat) * bytesPerSector;
   std::int64_t fatOffset = 0;
   if (!AddOffset(llStartingOffset, fatPosition, &fatOffset)) return kLocatorFailed;
-  // The table's last piece is read first: a table beyond the end of the drive reads short or
-  // fails, before any cluster is looked at, as a read of the whole table would.
+  const std::uint32_t entries = fatBytes / 4;
+  // Every piece of the table is read before any cluster is looked at: a sector that cannot be
+  // read anywhere in it fails the label, as a read of the whole table in one would.
   FatPieces table;
-  if (!table.Init(hDrive, fatOffset, fatBytes, bytesPerSector) || !table.Load(fatBytes - 1)) {
+  if (!table.Init(hDrive, fatOffset, fatBytes, bytesPerSector) ||
+      !table.ReadAll(rootCluster < entries ? rootCluster : 0)) {
     return kLocatorFailed;
   }
-  const std::uint32_t entries = fatBytes / 4;
 
   // The chain never holds more clusters than the table has entries: each cluster is visited
   // once, so a chain that loops ends where it would come back. The bit map takes at most
