@@ -1,6 +1,8 @@
 #include "sim/devices/physical_drive.h"
 
+#include <charconv>
 #include <string>
+#include <system_error>
 
 #include "sim/core/text.h"
 #include "sim/devices/disk_control.h"
@@ -51,6 +53,28 @@ int ParseDriveNumber(const std::wstring& name) {
   return n;
 }
 
+// "ReadFile" and "ReadFile:N" fail every read of drive N; "ReadFile:N@S" only the reads
+// whose bytes include sector S (512-byte sectors counted from the drive's first byte), so a
+// test can fail one sector of a file system the product must read whole.
+bool ReadFaulted(const Machine& machine, int drive, std::uint64_t offset, std::uint32_t size) {
+  const std::string name = std::to_string(drive);
+  if (machine.Faulted("ReadFile", name)) return true;
+  const std::string prefix = "ReadFile:" + name + "@";
+  for (const std::string& fault : machine.profile().faults) {
+    if (fault.compare(0, prefix.size(), prefix) != 0) continue;
+    std::uint64_t sector = 0;
+    const char* end = fault.data() + fault.size();
+    const auto [stop, problem] = std::from_chars(fault.data() + prefix.size(), end, sector);
+    if (problem != std::errc() || stop != end) continue;
+    // The read covers sectors offset / 512 to (offset + size - 1) / 512.
+    if (size != 0 && sector >= offset / kSectorBytes &&
+        sector <= (offset + size - 1) / kSectorBytes) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 int FindDriveDisk(const Machine& machine, int drive) {
@@ -66,7 +90,7 @@ bool ReadDisk(Machine& machine, int disk, std::uint64_t offset, void* buffer, st
               std::uint32_t* read, std::uint32_t* error) {
   *read = 0;
   const int drive = machine.profile().disks[static_cast<std::size_t>(disk)].drive.value_or(-1);
-  if (machine.Faulted("ReadFile", std::to_string(drive))) {
+  if (ReadFaulted(machine, drive, offset, size)) {
     *error = os::kErrorCrc;
     return false;
   }

@@ -13,7 +13,8 @@ namespace sim {
 int FindDriveDisk(const Machine& machine, int drive);
 
 // A raw read of the disk's bytes at an absolute offset, as the product's reads through the
-// drive make it: whole sectors only, failed by the fault "ReadFile:n".
+// drive make it: whole sectors only, failed by the fault "ReadFile:n" (every read) or
+// "ReadFile:n@s" (the reads that include sector s).
 bool ReadDisk(Machine& machine, int disk, std::uint64_t offset, void* buffer, std::uint32_t size,
               std::uint32_t* read, std::uint32_t* error);
 

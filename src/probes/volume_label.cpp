@@ -1,35 +1,26 @@
 #include "probes/volume_label.h"
 
-#include <cstring>
 #include <limits>
-#include <memory>
-#include <new>
 #include <span>
-#include <vector>
+#include <string>
+#include <utility>
 
 #include "platform/bytes.h"
+#include "probes/fat32.h"
+
+using volume_read::AddOffset;
+using volume_read::ByteBuffer;
+using volume_read::ReadAt;
+using volume_read::ReadBootSector;
+using volume_read::ReadSectorSizes;
 
 namespace {
 
-constexpr std::uint32_t kBootSectorBytes = 512;
-
 // Boot sector (offsets from the partition's first byte).
 constexpr std::size_t kOemId = 0x03;                  // 8 bytes
-constexpr std::size_t kBytesPerSector = 0x0B;         // u16
-constexpr std::size_t kSectorsPerCluster = 0x0D;      // u8
-constexpr std::size_t kFatReservedSectors = 0x0E;     // u16
-constexpr std::size_t kFat32SectorsPerFat = 0x24;     // u32
-constexpr std::size_t kFat32RootCluster = 0x2C;       // u32
 constexpr std::size_t kFat32FsType = 0x52;            // 8 bytes
 constexpr std::size_t kNtfsMftCluster = 0x30;         // u64
 constexpr std::size_t kNtfsClustersPerRecord = 0x40;  // s8, or u32 when not negative
-
-// FAT32 directory entry (32 bytes).
-constexpr std::size_t kDirEntryBytes = 32;
-constexpr std::size_t kDirEntryAttributes = 11;  // u8
-constexpr std::uint8_t kDeletedEntry = 0xE5;
-constexpr std::uint8_t kVolumeLabelAttribute = 0x08;
-constexpr std::uint32_t kEndOfChain = 0x0FFFFFFF;
 
 // NTFS file record and attribute.
 constexpr std::size_t kRecordFirstAttribute = 0x14;  // u16
@@ -42,125 +33,16 @@ constexpr std::uint32_t kEndOfAttributes = 0xFFFFFFFF;
 constexpr std::size_t kVolumeFileRecord = 3;
 
 // Bounds on damaged structures.
-// Cluster numbers have 28 bits, so no table the format allows has more than 2^28 entries of 4
-// bytes (1 GiB, e.g. a 128 GiB volume of 512-byte clusters); a larger one is damage.
-constexpr std::uint64_t kMaxFatBytes = (1ull << 28) * 4;
-// The table is read in pieces of this size as the chain reaches them, never whole: a 32-bit
-// process rarely finds 1 GiB of free address space in one piece.
-constexpr std::uint32_t kFatPieceBytes = 64 * 1024;
 // File records are 1 KiB or 4 KiB in practice; anything beyond 1 MiB is damage.
 constexpr std::uint64_t kMaxRecordBytes = 1024 * 1024;
 // The volume name is copied through a 1024-byte buffer that keeps a terminator.
 constexpr std::size_t kNameBufferBytes = 1024;
-
-// A buffer that may be large: allocated without throwing, empty when memory is short.
-struct ByteBuffer {
-  std::unique_ptr<std::uint8_t[]> data;
-  std::uint32_t size = 0;
-  // Only the bytes a read filled are ever looked at, so only `cleared` buffers are zeroed.
-  bool Allocate(std::uint32_t bytes, bool cleared = false) {
-    data.reset(new (std::nothrow) std::uint8_t[bytes == 0 ? 1 : bytes]);
-    size = data ? bytes : 0;
-    if (data && cleared) std::memset(data.get(), 0, bytes);
-    return static_cast<bool>(data);
-  }
-  std::span<const std::uint8_t> span(std::uint32_t length) const {
-    return {data.get(), length < size ? length : size};
-  }
-};
-
-// a + b without leaving the signed 64-bit range.
-bool AddOffset(std::int64_t a, std::uint64_t b, std::int64_t* sum) {
-  if (a < 0 || b > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max() - a)) {
-    return false;
-  }
-  *sum = a + static_cast<std::int64_t>(b);
-  return true;
-}
 
 // a * b, false when it would not fit in 64 bits.
 bool Multiply(std::uint64_t a, std::uint64_t b, std::uint64_t* product) {
   if (a != 0 && b > std::numeric_limits<std::uint64_t>::max() / a) return false;
   *product = a * b;
   return true;
-}
-
-VolumeReadObserver g_pfnVolumeReadObserver = nullptr;
-void* g_pVolumeReadObserverContext = nullptr;
-
-// Positions at an absolute byte offset of the drive and reads `size` bytes. *read receives
-// how many arrived.
-bool ReadAt(os::RawHandle hDrive, std::int64_t offset, std::uint8_t* buffer, std::uint32_t size,
-            std::uint32_t* read) {
-  *read = 0;
-  if (!os::SetFilePointerEx(hDrive, offset, os::kFileBegin)) return false;
-  const bool ok = os::ReadFile(hDrive, buffer, size, read);
-  if (ok && g_pfnVolumeReadObserver != nullptr) {
-    g_pfnVolumeReadObserver(g_pVolumeReadObserverContext, offset, buffer, *read);
-  }
-  return ok;
-}
-
-// The allocation table, read a piece at a time around the entries asked for. The pieces
-// are whole sectors of the table, so raw drive reads stay aligned.
-struct FatPieces {
-  os::RawHandle drive;
-  std::int64_t offset = 0;  // of the table on the drive
-  std::uint32_t bytes = 0;  // the whole table
-  std::uint32_t pieceBytes = 0;
-  ByteBuffer piece;
-  std::uint32_t pieceStart = 0, pieceLength = 0;  // which bytes of the table `piece` holds
-
-  bool Init(os::RawHandle hDrive, std::int64_t tableOffset, std::uint32_t tableBytes,
-            std::uint32_t bytesPerSector) {
-    drive = hDrive;
-    offset = tableOffset;
-    bytes = tableBytes;
-    // A sector larger than a piece makes the piece one sector.
-    pieceBytes = bytesPerSector >= kFatPieceBytes
-                     ? bytesPerSector
-                     : kFatPieceBytes / bytesPerSector * bytesPerSector;
-    return piece.Allocate(pieceBytes);
-  }
-  // Reads the piece that holds table byte `at`; a read that fails or ends early fails.
-  bool Load(std::uint32_t at) {
-    const std::uint32_t start = at / pieceBytes * pieceBytes;
-    const std::uint32_t length = bytes - start < pieceBytes ? bytes - start : pieceBytes;
-    std::uint32_t read = 0;
-    std::int64_t position = 0;
-    pieceLength = 0;
-    if (!AddOffset(offset, start, &position) ||
-        !ReadAt(drive, position, piece.data.get(), length, &read) || read < length) {
-      return false;
-    }
-    pieceStart = start;
-    pieceLength = length;
-    return true;
-  }
-  // Entry `index` (< bytes / 4); false when its piece cannot be read.
-  bool Entry(std::uint32_t index, std::uint32_t* value) {
-    const std::uint32_t at = index * 4;
-    if (pieceLength == 0 || at < pieceStart || at - pieceStart + 4 > pieceLength) {
-      if (!Load(at)) return false;
-    }
-    return bytes::ReadU32(piece.span(pieceLength), at - pieceStart, value);
-  }
-};
-
-bool ReadBootSector(os::RawHandle hDrive, std::int64_t offset, std::uint8_t (&sector)[512]) {
-  std::memset(sector, 0, sizeof(sector));
-  std::uint32_t read = 0;
-  return ReadAt(hDrive, offset, sector, kBootSectorBytes, &read);
-}
-
-// Geometry every reader needs: 0 in either field makes every position meaningless.
-bool ReadGeometry(std::span<const std::uint8_t> boot, std::uint32_t* bytesPerSector,
-                  std::uint32_t* sectorsPerCluster) {
-  *bytesPerSector = bytes::U16(boot, kBytesPerSector);
-  std::uint8_t spc = 0;
-  bytes::ReadU8(boot, kSectorsPerCluster, &spc);
-  *sectorsPerCluster = spc;
-  return *bytesPerSector != 0 && *sectorsPerCluster != 0;
 }
 
 // One UTF-16 code unit sequence as wchar_t: unchanged where wchar_t is 16 bits, with
@@ -185,11 +67,6 @@ void StoreLabel(std::wstring* szLabel, std::wstring label) {
 
 }  // namespace
 
-void SetVolumeReadObserver(VolumeReadObserver observer, void* context) {
-  g_pfnVolumeReadObserver = observer;
-  g_pVolumeReadObserverContext = context;
-}
-
 bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -204,7 +81,7 @@ bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b) {
 std::int32_t ReadVolumeLabel(os::RawHandle hDrive, std::wstring* szLabel,
                              std::int64_t llStartingOffset) {
   if (hDrive == os::kInvalidHandle || hDrive == 0 || szLabel == nullptr) return kLocatorNoHandle;
-  std::uint8_t boot[512];
+  std::uint8_t boot[volume_read::kBootSectorBytes];
   if (!ReadBootSector(hDrive, llStartingOffset, boot)) return kLocatorFailed;
   const std::span<const std::uint8_t> sector(boot);
   if (bytes::Equals(sector, kOemId, "-FVE-FS-", 8)) return kLocatorNotFound;
@@ -219,94 +96,49 @@ std::int32_t ReadVolumeLabel(os::RawHandle hDrive, std::wstring* szLabel,
 
 std::int32_t ReadFat32VolumeLabel(os::RawHandle hDrive, std::wstring* szLabel,
                                   std::int64_t llStartingOffset) {
-  std::uint8_t bootBytes[512];
-  if (!ReadBootSector(hDrive, llStartingOffset, bootBytes)) return kLocatorFailed;
-  const std::span<const std::uint8_t> boot(bootBytes);
-  std::uint32_t bytesPerSector = 0, sectorsPerCluster = 0;
-  if (!ReadGeometry(boot, &bytesPerSector, &sectorsPerCluster)) return kLocatorNotFound;
-  const std::uint32_t reserved = bytes::U16(boot, kFatReservedSectors);
-  const std::uint32_t sectorsPerFat = bytes::U32(boot, kFat32SectorsPerFat);
-  const std::uint32_t rootCluster = bytes::U32(boot, kFat32RootCluster);
-
-  // The second copy of the table, its size and position in 32 bits. A size of zero or over
-  // kMaxFatBytes, or a position that does not fit in 32 bits, is not read.
-  const std::uint64_t fatBytes64 = static_cast<std::uint64_t>(sectorsPerFat) * bytesPerSector;
-  const std::uint64_t fatPosition64 =
-      (static_cast<std::uint64_t>(reserved) + sectorsPerFat) * bytesPerSector;
-  if (fatBytes64 == 0 || fatBytes64 > kMaxFatBytes || fatPosition64 == 0 ||
-      fatPosition64 > std::numeric_limits<std::uint32_t>::max()) {
-    return kLocatorFailed;
-  }
-  const std::uint32_t fatBytes = sectorsPerFat * bytesPerSector;
-  const std::uint32_t fatPosition = (reserved + sectorsPerFat) * bytesPerSector;
-  std::int64_t fatOffset = 0;
-  if (!AddOffset(llStartingOffset, fatPosition, &fatOffset)) return kLocatorFailed;
-  // The table's last piece is read first: a table beyond the end of the drive reads short or
-  // fails, before any cluster is looked at, as a read of the whole table would.
-  FatPieces table;
-  if (!table.Init(hDrive, fatOffset, fatBytes, bytesPerSector) || !table.Load(fatBytes - 1)) {
-    return kLocatorFailed;
-  }
-  const std::uint32_t entries = fatBytes / 4;
-
-  // The chain never holds more clusters than the table has entries: each cluster is visited
-  // once, so a chain that loops ends where it would come back. The bit map takes at most
-  // 32 MiB (for the largest table); like every buffer here, memory that cannot be had fails
-  // the read, and the partition is skipped.
-  ByteBuffer visited;
-  if (!visited.Allocate(entries / 8 + 1, true)) return kLocatorFailed;
-  const std::uint32_t clusterBytes = sectorsPerCluster * bytesPerSector;  // < 2^24
+  std::uint8_t boot[volume_read::kBootSectorBytes];
+  if (!ReadBootSector(hDrive, llStartingOffset, boot)) return kLocatorFailed;
+  fat32::Geometry g;
+  const std::int32_t checked = fat32::ReadGeometry(boot, llStartingOffset, &g);
+  if (checked != kLocatorFound) return checked;
+  // The whole table is read before any cluster is looked at: a sector that cannot be read
+  // anywhere in it fails the label, as a read of the whole table in one would. Like every
+  // buffer here, memory that cannot be had fails the read, and the partition is skipped.
+  fat32::Table table;
   ByteBuffer cluster;
-  if (!cluster.Allocate(clusterBytes)) return kLocatorFailed;
-  std::uint32_t read = 0;
-
+  if (!table.Read(hDrive, g, g.rootCluster) || !cluster.Allocate(g.clusterBytes)) {
+    return kLocatorFailed;
+  }
   // The root cluster is always taken; clusters 0 and 1 name no data, and a root beyond the
   // table names no cluster the table describes: such a root holds no label.
-  if (rootCluster < 2 || rootCluster >= entries) return kLocatorNotFound;
-  std::uint32_t current = rootCluster;
-  for (;;) {
-    visited.data[current / 8] =
-        static_cast<std::uint8_t>(visited.data[current / 8] | (1u << (current % 8)));
-    // (cluster - 2) * sectors per cluster + reserved + 2 * sectors per FAT, in 64 bits: at
-    // most about 2^40 sectors, times at most 2^16 bytes, well inside 63 bits.
-    const std::int64_t sector = (static_cast<std::int64_t>(current) - 2) * sectorsPerCluster +
-                                reserved + 2 * static_cast<std::int64_t>(sectorsPerFat);
+  if (g.rootCluster < 2 || g.rootCluster >= g.entries) return kLocatorNotFound;
+  // Each turn takes a cluster the chain has not visited (Table::NextCluster), so there are at
+  // most as many turns as the table has entries.
+  for (std::uint32_t current = g.rootCluster;;) {
     std::int64_t offset = 0;
-    if (!AddOffset(llStartingOffset, static_cast<std::uint64_t>(sector) * bytesPerSector,
-                   &offset)) {
+    std::uint32_t read = 0;
+    if (!fat32::ClusterOffset(g, llStartingOffset, current, &offset) ||
+        !ReadAt(hDrive, offset, cluster.data.get(), g.clusterBytes, &read)) {
       return kLocatorFailed;
     }
-    if (!ReadAt(hDrive, offset, cluster.data.get(), clusterBytes, &read)) return kLocatorFailed;
-    // Only entries inside the bytes that arrived are looked at.
-    const std::span<const std::uint8_t> dir = cluster.span(read);
-    for (std::size_t at = 0; bytes::InRange(dir.size(), at, kDirEntryBytes); at += kDirEntryBytes) {
-      if (dir[at] == kDeletedEntry || dir[at + kDirEntryAttributes] != kVolumeLabelAttribute) {
-        continue;
-      }
-      std::size_t length = 11;
-      while (length > 1 && dir[at + length - 1] == ' ') --length;  // never the first character
-      const std::string name(reinterpret_cast<const char*>(dir.data() + at), length);
+    std::string name;
+    if (fat32::ScanDirectory(cluster.span(read), &name)) {
       StoreLabel(szLabel, os::MultiByteToWideChar(os::kCpOemcp, name));
       return kLocatorFound;
     }
-    std::uint32_t next = 0;
-    if (!table.Entry(current, &next)) return kLocatorFailed;
-    // The chain goes on while the next cluster lies in the table, is not the end mark and
-    // was not visited before.
-    if (next >= entries || next == kEndOfChain) break;
-    if ((visited.data[next / 8] & (1u << (next % 8))) != 0) break;
-    current = next;
+    const fat32::Next next = table.NextCluster(current, &current);
+    if (next == fat32::Next::kFailed) return kLocatorFailed;
+    if (next == fat32::Next::kEnd) return kLocatorNotFound;
   }
-  return kLocatorNotFound;
 }
 
 std::int32_t ReadNtfsVolumeLabel(os::RawHandle hDrive, std::wstring* szLabel,
                                  std::int64_t llStartingOffset) {
-  std::uint8_t bootBytes[512];
+  std::uint8_t bootBytes[volume_read::kBootSectorBytes];
   if (!ReadBootSector(hDrive, llStartingOffset, bootBytes)) return kLocatorFailed;
   const std::span<const std::uint8_t> boot(bootBytes);
   std::uint32_t bytesPerSector = 0, sectorsPerCluster = 0;
-  if (!ReadGeometry(boot, &bytesPerSector, &sectorsPerCluster)) return kLocatorNotFound;
+  if (!ReadSectorSizes(boot, &bytesPerSector, &sectorsPerCluster)) return kLocatorNotFound;
   const std::uint64_t clusterBytes = static_cast<std::uint64_t>(bytesPerSector) * sectorsPerCluster;
 
   // Record size: 2^-v bytes for a negative byte v, else clusters per record x cluster bytes.

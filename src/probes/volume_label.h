@@ -6,6 +6,8 @@
 #include <string>
 
 #include "platform/os.h"
+// The observer of every raw read the label readers make (SetVolumeReadObserver).
+#include "probes/volume_read.h"
 
 // Result codes shared by the recovery disk locator and the label readers.
 inline constexpr std::int32_t kLocatorFound = 0;     // label read / partition or root found
@@ -16,13 +18,6 @@ inline constexpr std::int32_t kLocatorFailed = 5;    // a read or a system query
 // The caller's label buffer holds this many characters, terminator included; a longer name is
 // cut to fit.
 inline constexpr std::size_t kLabelBufferChars = 1024;
-
-// Called after every raw read the label readers make that succeeds, with the drive offset and
-// the bytes that arrived; the machine capture keeps them so that a replay reads the same.
-using VolumeReadObserver = void (*)(void* context, std::int64_t offset, const std::uint8_t* bytes,
-                                    std::uint32_t length);
-// Installs the observer (nullptr: none, the default).
-void SetVolumeReadObserver(VolumeReadObserver observer, void* context);
 
 // Reads the boot sector at `llStartingOffset` of the drive and hands over to the NTFS or FAT32
 // reader. BitLocker volumes and other file systems give kLocatorNotFound.

@@ -1,19 +1,24 @@
 // Labels and the locator on disk images made by the real tools (tests/make-images.sh), compared
 // with what blkid reads from the same bytes.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <map>
 #include <sstream>
 
+#include "platform/bytes.h"
 #include "probes/recovery_locator.h"
 #include "sim/core/text.h"
+#include "sim/harness/run.h"
+#include "sim/profile/default_profile.h"
 #include "tests/support/disk_profiles.h"
 #include "tests/support/sim_fixture.h"
 
 namespace {
 
 using testing_support::DisksProfile;
+using testing_support::FileBytes;
 using testing_support::ImageDisk;
 using testing_support::ImagePath;
 using testing_support::Locate;
@@ -132,6 +137,35 @@ TEST(RealImages, SpecificLabelsAndResults) {
     const Reading r = ReadAt(lines[c.index].offset);
     EXPECT_EQ(r.result, c.result);
     EXPECT_EQ(r.label, c.label);
+  }
+}
+
+// One sector midway through the second table fails, far from the root directory's chain
+// (mkfs.fat puts the root at cluster 2, in the table's first sector; this table spans five of
+// the reader's pieces, and the walk reads only the first). The table is read whole before the
+// walk, so the label read fails, no partition holds "Recovery" and the run stops.
+TEST(RealImages, AnUnreadableSectorAnywhereInTheTableStopsTheRun) {
+  const auto lines = Manifest("recovery-b.img");
+  ASSERT_EQ(lines.size(), 1u);
+  std::vector<std::uint8_t> boot(512);
+  std::ifstream image(ImagePath("recovery-b.img"), std::ios::binary);
+  image.seekg(lines[0].offset).read(reinterpret_cast<char*>(boot.data()), 512);
+  const std::uint32_t spf = bytes::U32(boot, 0x24);
+  const std::uint64_t sector = lines[0].offset / 512 + bytes::U16(boot, 0x0E) + spf + spf / 2;
+  for (const bool faulted : {false, true}) {
+    const std::string fault = "ReadFile:0@" + std::to_string(sector);
+    SCOPED_TRACE(faulted ? fault : "no fault");
+    sim::Profile p = sim::DefaultProfile();
+    p.disks[0].image = ImagePath("recovery-b.img");
+    p.disks[0].partitions.clear();
+    if (faulted) p.faults = {fault};
+    SimMachine m(p);
+    EXPECT_EQ(ReadAt(lines[0].offset).result, faulted ? 5 : 0);
+    EXPECT_EQ(Locate().result, faulted ? 4 : 0);
+    EXPECT_EQ(sim::RunProduct(*m, L""), faulted ? 1 : 0);
+    const std::string log = FileBytes(*m, p.windows_dir + L"\\Temp\\TempProc.log");
+    EXPECT_EQ(log.ends_with("\t[Debug]: Not exist 'Recovery' partition on Disk[0]\r\n"), faulted)
+        << log;
   }
 }
 

@@ -21,17 +21,19 @@ using testing_support::TempDir;
 
 constexpr std::size_t kStart = 1 << 20;  // the volume's first byte on the drive
 
-// A small FAT32 volume: 512-byte sectors, one sector per cluster, 32 reserved sectors, FATs of
-// `spf` sectors (4: 512 entries), root directory at cluster 2, 64 KiB of data clusters.
+// A small FAT32 volume: sectors of `bps` bytes (512), one sector per cluster, 32 reserved
+// sectors, FATs of `spf` sectors (4: 512 entries), root directory at cluster 2, 64 KiB of data.
 struct Fat32Volume {
-  std::uint32_t spf, reserved = 32;
+  std::uint32_t spf, bps, reserved = 32;
   std::vector<std::uint8_t> bytes;
   std::span<std::uint8_t> all() { return bytes; }
-  explicit Fat32Volume(std::uint32_t sectorsPerFat = 4)
-      : spf(sectorsPerFat), bytes(kStart + (reserved + 2 * spf) * 512 + 64 * 1024, 0) {
+  explicit Fat32Volume(std::uint32_t sectorsPerFat = 4, std::uint16_t bytesPerSector = 512)
+      : spf(sectorsPerFat),
+        bps(bytesPerSector),
+        bytes(kStart + (reserved + 2 * spf) * bps + 64 * 1024, 0) {
     auto b = all();
     bytes::WriteBytes(b, kStart + 3, "MSWIN4.1", 8);
-    bytes::WriteU16(b, kStart + 0x0B, 512);
+    bytes::WriteU16(b, kStart + 0x0B, bytesPerSector);
     bytes::WriteU8(b, kStart + 0x0D, 1);
     bytes::WriteU16(b, kStart + 0x0E, static_cast<std::uint16_t>(reserved));
     bytes::WriteU8(b, kStart + 0x10, 2);
@@ -41,14 +43,14 @@ struct Fat32Volume {
     for (int copy = 0; copy < 2; ++copy) Fat(copy, 2, 0x0FFFFFFF);
   }
   void Fat(int copy, std::uint32_t cluster, std::uint32_t value) {
-    bytes::WriteU32(all(), kStart + (reserved + copy * spf) * 512 + cluster * 4, value);
+    bytes::WriteU32(all(), kStart + (reserved + copy * spf) * bps + cluster * 4, value);
   }
   void Chain(std::uint32_t cluster, std::uint32_t next) {
     Fat(0, cluster, next);
     Fat(1, cluster, next);
   }
   void Entry(std::uint32_t cluster, std::size_t index, const char* name11, std::uint8_t attr) {
-    const std::size_t at = kStart + (reserved + 2 * spf + (cluster - 2)) * 512 + index * 32;
+    const std::size_t at = kStart + (reserved + 2 * spf + (cluster - 2)) * bps + index * 32;
     bytes::WriteBytes(all(), at, name11, 11);
     bytes::WriteU8(all(), at + 11, attr);
   }
@@ -96,8 +98,10 @@ struct Reading {
   std::wstring label = L"<unset>";
 };
 
+// The label at `start` of `image`, read through physical drive 0 (whole sectors only) or,
+// `asFile`, through an image file (any offset and length).
 Reading ReadImage(const std::vector<std::uint8_t>& image, std::int64_t start = kStart,
-                  const char* fault = nullptr) {
+                  const char* fault = nullptr, bool asFile = false) {
   TempDir dir;
   const auto path = dir.path() / "synthetic.img";
   {
@@ -107,8 +111,10 @@ Reading ReadImage(const std::vector<std::uint8_t>& image, std::int64_t start = k
   }
   SimMachine m(DisksProfile({ImageDisk(0, path)}));
   if (fault != nullptr) m->AddFault(fault);
-  os::UniqueHandle h(os::CreateFileW(L"\\\\.\\PHYSICALDRIVE0", os::kGenericRead, 3,
-                                     os::kOpenExisting, os::kFileAttributeNormal));
+  if (asFile) m->WriteFile(L"C:\\synthetic.img", std::string(image.begin(), image.end()), false);
+  os::UniqueHandle h(os::CreateFileW(asFile ? L"C:\\synthetic.img" : L"\\\\.\\PHYSICALDRIVE0",
+                                     os::kGenericRead, 3, os::kOpenExisting,
+                                     os::kFileAttributeNormal));
   Reading r;
   r.result = ReadVolumeLabel(h.get(), &r.label, start);
   return r;
@@ -275,6 +281,21 @@ TEST(Fat32LargeTable, ChainsAcrossPiecesOfTheTableGiveTheWholeTablesResult) {
     EXPECT_EQ(r.result, c.result) << c.name;
     EXPECT_EQ(r.label, c.label) << c.name;
   }
+}
+
+// 514-byte sectors: a piece of the table of whole sectors alone (127, 65278 bytes) would cut
+// entry 16319 in two; pieces of whole entries as well read it whole. Only an image file reads
+// such sectors: through a drive they are not whole sectors, and the read fails.
+TEST(Fat32LargeTable, SectorsOfSizeNotAMultipleOfFourKeepEachEntryInOnePiece) {
+  Fat32Volume v(256, 514);
+  v.Chain(2, 16319);
+  v.Chain(16319, 7);
+  v.Chain(7, 0x0FFFFFFF);
+  v.Entry(7, 0, "ODD        ", 0x08);
+  const Reading r = ReadImage(v.bytes, kStart, nullptr, true);
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.label, L"ODD");
+  EXPECT_EQ(ReadImage(v.bytes).result, 5);
 }
 
 struct NtfsCase {

@@ -10,6 +10,7 @@
 
 #include "sim/core/host_file.h"
 #include "sim/core/text.h"
+#include "sim/devices/physical_drive.h"
 #include "sim/disks/partition_table.h"
 #include "sim/harness/run.h"
 #include "sim/profile/fault_list.h"
@@ -98,6 +99,28 @@ TEST(FaultList, IsTheOneTheDocsFaultTableLists) {
 
 using testing_support::FileBytes;
 using testing_support::SimMachine;
+
+// "ReadFile:0@3" fails the reads of drive 0 whose bytes include its sector 3, and no others.
+TEST(ReadFileFault, FailsOnlyTheReadsThatIncludeItsSector) {
+  sim::Profile profile = sim::DefaultProfile();
+  profile.faults = {"ReadFile:0@3"};
+  SimMachine m(profile);
+  const struct {
+    int drive;
+    std::uint64_t offset;
+    std::uint32_t size;
+    bool fails;
+  } reads[] = {{0, 1024, 512, false}, {0, 1024, 1024, true}, {0, 1536, 512, true},
+               {0, 0, 4096, true},    {0, 2048, 512, false}, {1, 1536, 512, false}};
+  for (const auto& r : reads) {
+    std::vector<std::uint8_t> buffer(r.size);
+    std::uint32_t read = 0, error = 0;
+    const bool ok = sim::ReadDisk(*m, sim::FindDriveDisk(*m, r.drive), r.offset, buffer.data(),
+                                  r.size, &read, &error);
+    EXPECT_EQ(!ok, r.fails) << "drive " << r.drive << ", " << r.size << " bytes at " << r.offset
+                            << ": read " << read << ", error " << error;
+  }
+}
 
 struct ChildExitCase {
   const char* name;
