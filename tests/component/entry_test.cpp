@@ -1,10 +1,12 @@
 // The entry logic on simulated machines: 64-bit detection, paths, COM and exit codes.
 #include "app/entry.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "environment/run_environment.h"
 #include "sim/harness/run.h"
+#include "sim/harness/run_files.h"
 #include "tests/support/sim_fixture.h"
 
 using testing_support::FileBytes;
@@ -52,9 +54,10 @@ TEST(Entry, SixtyFourBitSwitchesRedirectionOffBeforeAnyFolderIsResolved) {
   SimMachine m(WithFaults({}));
   EXPECT_EQ(sim::RunProduct(*m, L""), 0);
   EXPECT_EQ(g_RunEnvironment.bIs64BitOS, 1);
-  EXPECT_TRUE(m->redirection_switched);
-  EXPECT_FALSE(m->redirection_enabled);
-  ASSERT_FALSE(m->folder_queries_after_redirect.empty());
+  EXPECT_EQ(std::make_pair(m->redirection_switched, m->redirection_enabled),
+            std::make_pair(true, false))
+      << "(switched, enabled)";
+  ASSERT_THAT(m->folder_queries_after_redirect, testing::Not(testing::IsEmpty()));
   for (const std::wstring& when : m->folder_queries_after_redirect) EXPECT_EQ(when, L"after");
 }
 
@@ -62,7 +65,7 @@ TEST(Entry, ThirtyTwoBitLeavesRedirectionAlone) {
   SimMachine m(WithFaults({}, 32));
   EXPECT_EQ(sim::RunProduct(*m, L""), 0);
   EXPECT_EQ(g_RunEnvironment.bIs64BitOS, 0);
-  EXPECT_FALSE(m->redirection_switched);
+  EXPECT_FALSE(m->redirection_switched) << "redirection enabled: " << m->redirection_enabled;
 }
 
 TEST(Entry, ResolvesTheFoldersAndToolPaths) {
@@ -114,7 +117,7 @@ TEST_P(ComFailure, RefusesWithExitCodeTwoAndOneRunLogLine) {
             "disk changed\r\n");
   EXPECT_EQ(g_RunEnvironment.bIsComInitialized, 0);
   EXPECT_EQ(m->com_initialized, GetParam().uninitializedAfter);
-  EXPECT_TRUE(m->transcript().empty());
+  EXPECT_EQ(sim::TranscriptText(*m), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(

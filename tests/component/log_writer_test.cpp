@@ -50,7 +50,7 @@ TEST(LogWriter, PlainLinesNullTextAndPercentSigns) {
 
 TEST(LogWriter, OpenEmptiesAnExistingFile) {
   SimMachine m;
-  ASSERT_TRUE(m->WriteFile(kLog, "old run\r\n", false));
+  ASSERT_TRUE(m->WriteFile(kLog, "old run\r\n", false)) << m->HostPath(kLog);
   LogWriter log;
   log.Open(kLog);
   EXPECT_EQ(FileBytes(*m, kLog), "");
@@ -76,7 +76,8 @@ TEST(LogWriter, MissingFolderIsToleratedAndCreatesNothing) {
   log.Open(kLog);
   log.WriteStamped(L"x");
   log.WriteLine(L"y");
-  EXPECT_FALSE(std::filesystem::exists(m->HostPath(L"C:\\Windows\\Temp")));
+  EXPECT_FALSE(std::filesystem::exists(m->HostPath(L"C:\\Windows\\Temp")))
+      << m->HostPath(L"C:\\Windows\\Temp");
   EXPECT_EQ(FileBytes(*m, kLog), "<missing>");
 }
 

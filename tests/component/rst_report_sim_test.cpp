@@ -34,7 +34,7 @@ TEST(RstReportSim, DefaultNotebookEndToEnd) {
   SimMachine m(sim::DefaultProfile());
   testing_support::DetectedRunEnvironment();
   RstDeviceList devices;
-  ASSERT_TRUE(ReadRstDeviceReport(devices));
+  ASSERT_TRUE(ReadRstDeviceReport(devices)) << "report: " << FileBytes(*m, kReport);
 
   ASSERT_EQ(m->transcript().size(), 1u);
   const sim::TranscriptEntry& run = m->transcript()[0];
@@ -65,7 +65,7 @@ TEST(RstReportSim, ThirtyTwoBitWindowsRunsTheThirtyTwoBitTool) {
   testing_support::DetectedRunEnvironment();
   ASSERT_EQ(g_RunEnvironment.bIs64BitOS, 0);
   RstDeviceList devices;
-  ASSERT_TRUE(ReadRstDeviceReport(devices));
+  ASSERT_TRUE(ReadRstDeviceReport(devices)) << "report: " << FileBytes(*m, kReport);
   ASSERT_EQ(m->transcript().size(), 1u);
   EXPECT_EQ(m->transcript()[0].parameters,
             L"/c C:\\Windows\\Temp\\RSTCLI.exe -I > \"C:\\Windows\\Temp\\TRSTCliLog.txt\"");
@@ -77,11 +77,12 @@ TEST(RstReportSim, MissingToolLeavesAnEmptyReportAndNoRecords) {
   sim::Profile p = sim::DefaultProfile();
   p.storage_tool = false;
   SimMachine m(p);
-  ASSERT_TRUE(m->WriteFile(kReport, "stale report of an earlier run\r\n", false));
+  ASSERT_TRUE(m->WriteFile(kReport, "stale report of an earlier run\r\n", false))
+      << m->HostPath(kReport);
   testing_support::DetectedRunEnvironment();
   RstDeviceList devices;
-  EXPECT_TRUE(ReadRstDeviceReport(devices));
-  EXPECT_TRUE(devices.empty());
+  EXPECT_TRUE(ReadRstDeviceReport(devices)) << "report: " << FileBytes(*m, kReport);
+  EXPECT_THAT(devices, testing::IsEmpty());
   ASSERT_EQ(m->transcript().size(), 1u);
   EXPECT_EQ(m->transcript()[0].value, sim::kCmdNotRecognized);
   EXPECT_EQ(FileBytes(*m, kReport), "");
@@ -97,7 +98,7 @@ TEST(RstReportSim, NoTempFolderGivesFalseAndLeavesTheListAlone) {
   testing_support::DetectedRunEnvironment();
   RstDeviceList devices(1);
   devices[0].ID = L"kept";
-  EXPECT_FALSE(ReadRstDeviceReport(devices));
+  EXPECT_FALSE(ReadRstDeviceReport(devices)) << "report: " << FileBytes(*m, kReport);
   ASSERT_EQ(devices.size(), 1u);
   EXPECT_EQ(devices[0].ID, L"kept");
   ASSERT_EQ(m->transcript().size(), 1u);
@@ -118,7 +119,7 @@ TEST(RstReportSim, ProfileReportIsPrintedVerbatim) {
   SimMachine m(p);
   testing_support::DetectedRunEnvironment();
   RstDeviceList devices;
-  ASSERT_TRUE(ReadRstDeviceReport(devices));
+  ASSERT_TRUE(ReadRstDeviceReport(devices)) << "report: " << FileBytes(*m, kReport);
   EXPECT_EQ(FileBytes(*m, kReport), report);
   ASSERT_EQ(devices.size(), 1u);
   EXPECT_EQ(devices[0].ID, L"2-0-0-0");
@@ -132,11 +133,12 @@ TEST(RstReportSim, CommandFailureIsNotLookedAt) {
   ASSERT_TRUE(m->WriteFile(kReport,
                            "--END DEVICE INFORMATION--\r\nID:                old\r\n"
                            "Model:             old\r\n",
-                           false));
+                           false))
+      << m->HostPath(kReport);
   testing_support::DetectedRunEnvironment();
   RstDeviceList devices;
   // cmd.exe did not start; whatever the file holds is read.
-  EXPECT_TRUE(ReadRstDeviceReport(devices));
+  EXPECT_TRUE(ReadRstDeviceReport(devices)) << "report: " << FileBytes(*m, kReport);
   ASSERT_EQ(devices.size(), 1u);
   EXPECT_EQ(devices[0].ID, L"old");
 }
@@ -158,9 +160,11 @@ TEST(RstReportFile, ReadsAFileInChunksLikeTheBytesInMemory) {
     crlf += ch;
   }
   ASSERT_GT(crlf.size(), 3u * 65536u);
-  ASSERT_TRUE(m->WriteFile(L"C:\\Windows\\Temp\\r.txt", crlf, false));
+  ASSERT_TRUE(m->WriteFile(L"C:\\Windows\\Temp\\r.txt", crlf, false))
+      << m->HostPath(L"C:\\Windows\\Temp\\r.txt");
   RstDeviceList list;
-  EXPECT_TRUE(ReadRstReportFile(L"C:\\Windows\\Temp\\r.txt", list));
+  EXPECT_TRUE(ReadRstReportFile(L"C:\\Windows\\Temp\\r.txt", list))
+      << "file: " << FileBytes(*m, L"C:\\Windows\\Temp\\r.txt");
   EXPECT_EQ(list.size(), expected.size());
   EXPECT_EQ(Show(list), Show(expected));
   EXPECT_EQ(m->open_handles(), 0u);
@@ -169,17 +173,20 @@ TEST(RstReportFile, ReadsAFileInChunksLikeTheBytesInMemory) {
 TEST(RstReportFile, MissingFileGivesFalseAndLeavesTheListAlone) {
   testing_support::SimMachine m;
   RstDeviceList list{Blocked(L"old", 1, L"Old")};
-  EXPECT_FALSE(ReadRstReportFile(L"C:\\Windows\\Temp\\TRSTCliLog.txt", list));
+  EXPECT_FALSE(ReadRstReportFile(L"C:\\Windows\\Temp\\TRSTCliLog.txt", list))
+      << "file: " << FileBytes(*m, L"C:\\Windows\\Temp\\TRSTCliLog.txt");
   EXPECT_EQ(Show(list), Show({Blocked(L"old", 1, L"Old")}));
   EXPECT_EQ(m->open_handles(), 0u);
 }
 
 TEST(RstReportFile, EmptyFileGivesTrueAndNoRecords) {
   testing_support::SimMachine m;
-  ASSERT_TRUE(m->WriteFile(L"C:\\Windows\\Temp\\TRSTCliLog.txt", "", false));
+  ASSERT_TRUE(m->WriteFile(L"C:\\Windows\\Temp\\TRSTCliLog.txt", "", false))
+      << m->HostPath(L"C:\\Windows\\Temp\\TRSTCliLog.txt");
   RstDeviceList list;
-  EXPECT_TRUE(ReadRstReportFile(L"C:\\Windows\\Temp\\TRSTCliLog.txt", list));
-  EXPECT_TRUE(list.empty());
+  EXPECT_TRUE(ReadRstReportFile(L"C:\\Windows\\Temp\\TRSTCliLog.txt", list))
+      << "file: " << FileBytes(*m, L"C:\\Windows\\Temp\\TRSTCliLog.txt");
+  EXPECT_THAT(list, testing::IsEmpty());
 }
 
 }  // namespace

@@ -50,7 +50,8 @@ std::function<void(sim::Machine&)> DamageRecovery(std::uint64_t at, std::string 
   return [at, bytes](sim::Machine& m) {
     for (const sim::PartitionSummary& part : sim::ListPartitions(m, 0)) {
       if (part.volume.label && *part.volume.label == L"Recovery") {
-        ASSERT_TRUE(sim::WriteImage(m, 0, part.offset + at, bytes.data(), bytes.size()));
+        ASSERT_TRUE(sim::WriteImage(m, 0, part.offset + at, bytes.data(), bytes.size()))
+            << "disk 0 at " << part.offset + at;
         return;
       }
     }

@@ -278,7 +278,8 @@ TEST(MachineCapture, WithoutTheStorageToolRunsNothingButTheInstallersCheck) {
         << sim::ToUtf8(e.program + L" " + e.parameters);
   }
   EXPECT_EQ(runs, 4);  // the installer's check before each of the four firmware queries
-  EXPECT_FALSE(std::filesystem::exists(dir.path() / "captured" / "storage_report.txt"));
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "captured" / "storage_report.txt"))
+      << dir.path() / "captured" / "storage_report.txt";
   const std::string profileText =
       testing_support::HostFileBytes(dir.path() / "captured" / "machine.json");
   EXPECT_NE(profileText.find("\"storage_tool\": true"), std::string::npos) << profileText;

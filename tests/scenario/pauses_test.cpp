@@ -142,7 +142,8 @@ TEST_P(Pauses, FourPausesAtTheirPlacesWithTheirLengths) {
         << sim::ToUtf8(after(2).parameters);
     // 4: after the create script, the product's last event.
     EXPECT_EQ(before(3).program, L"diskpart.exe");
-    EXPECT_TRUE(Contains(before(3).parameters, L"\\Temp\\TScriptCreate2ndHDD.txt\""));
+    EXPECT_TRUE(Contains(before(3).parameters, L"\\Temp\\TScriptCreate2ndHDD.txt\""))
+        << sim::ToUtf8(before(3).parameters);
   }
   EXPECT_EQ(sleeps.back() + 1, events.size());
 

@@ -55,7 +55,7 @@ TEST(Rerun, TheAfterMachineIsTheNotebookTheRunLeftAndRunsAgain) {
   TempDir first, second, third;
   const FolderRun a = RunInFolder(sim::DefaultProfile(), first.path());
   ASSERT_EQ(a.exit_code, 0);
-  ASSERT_TRUE(a.run_files_written);
+  ASSERT_TRUE(a.run_files_written) << "the run files were not written; exit " << a.exit_code;
   const auto copyWritten = fs::last_write_time(first.path() / "after-machine" / "disk1.img");
 
   const FolderRun b = RunInFolder(sim::LoadProfile(AfterMachine(first)), second.path());
@@ -74,7 +74,7 @@ TEST(Rerun, TheAfterMachineIsTheNotebookTheRunLeftAndRunsAgain) {
       << "the run wrote to its overlay, never to the image it was given";
 
   // The second run's copies fold its overlay into the first run's images.
-  ASSERT_TRUE(b.run_files_written);
+  ASSERT_TRUE(b.run_files_written) << "the run files were not written; exit " << b.exit_code;
   sim::Notebook c(sim::LoadProfile(AfterMachine(second)), third.path());
   EXPECT_EQ(testing_support::Positional(sim::ViewDisks(c)), b.disks_after);
 }
@@ -102,7 +102,7 @@ TEST(PowerCut, StopsTheProductAfterTheChildAndTheAfterMachineRunsToTheEnd) {
     EXPECT_EQ(cut.log, logs[n - 1]) << "no log line after the cut";
     EXPECT_NE(LastLine(cut.log), LastLine(healthy.log));
     EXPECT_EQ(cut.disks_after, disks[n - 1]);
-    ASSERT_TRUE(cut.run_files_written);
+    ASSERT_TRUE(cut.run_files_written) << "the run files were not written; exit " << cut.exit_code;
 
     // Before any disk changed the second run provisions as the first would have; once the
     // cache exists it proves nothing and leaves the notebook as the cut did.

@@ -89,8 +89,8 @@ std::size_t Count(const std::string& text, const std::string& what) {
 void ExpectNoToolRan(const RunFiles& r) {
   EXPECT_THAT(r.Transcript(), Not(HasSubstr("cmd.exe")));
   EXPECT_THAT(r.Transcript(), Not(HasSubstr("diskpart.exe")));
-  EXPECT_FALSE(r.File("TScriptClean2ndHDD.txt").has_value());
-  EXPECT_FALSE(r.File("TScriptCreate2ndHDD.txt").has_value());
+  EXPECT_EQ(r.File("TScriptClean2ndHDD.txt"), std::nullopt);
+  EXPECT_EQ(r.File("TScriptCreate2ndHDD.txt"), std::nullopt);
 }
 
 // No device in the report proves nothing: the tool's information is logged, no disk is touched.
@@ -100,7 +100,7 @@ void ExpectRefusedAfterTheReport(const RunFiles& r) {
   EXPECT_THAT(r.Log(), Not(HasSubstr("End process...")));
   EXPECT_THAT(r.Transcript(), Not(HasSubstr("--accelerate")));
   EXPECT_THAT(r.Transcript(), Not(HasSubstr("diskpart.exe")));
-  EXPECT_FALSE(r.File("TScriptClean2ndHDD.txt").has_value());
+  EXPECT_EQ(r.File("TScriptClean2ndHDD.txt"), std::nullopt);
 }
 
 const std::string kC4a =
@@ -138,7 +138,7 @@ std::vector<Scenario> Scenarios() {
          EXPECT_THAT(r.Transcript(), Not(HasSubstr("--cache-size")));
          EXPECT_THAT(r.Transcript(), HasSubstr("--createCache --SSD 0-1-0-0\t"));
          // The cache took the whole SSD: no data volume, and no Rapid Start partition needed.
-         EXPECT_FALSE(r.File("TScriptCreate2ndHDD.txt").has_value());
+         EXPECT_EQ(r.File("TScriptCreate2ndHDD.txt"), std::nullopt);
          EXPECT_THAT(r.Log(), HasSubstr("No data volume after the cache, bIsSupportIFFS = FALSE: "
                                         "skip IntelRST partition\r\n"));
          // The fixed text says TRUE for IFFS whatever the flag holds.

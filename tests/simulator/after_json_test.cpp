@@ -49,7 +49,7 @@ TEST(SimAfterJson, DefaultNotebookEndsWithTheCacheAndTheRapidStartPartition) {
   EXPECT_EQ(ssd["role"], "cache device");
   EXPECT_EQ(ssd["drive"], 1);
   EXPECT_EQ(ssd["style"], "raw");
-  EXPECT_TRUE(ssd["partitions"].empty());
+  EXPECT_TRUE(ssd["partitions"].empty()) << ssd["partitions"].dump();
   const Json& volume = after["disks"][2];
   EXPECT_EQ(volume["role"], "data volume");
   EXPECT_EQ(volume["drive"], 1);
@@ -113,8 +113,8 @@ TEST(SimAfterJson, GateClosedLeavesEverythingAsItWas) {
   EXPECT_EQ(after["storage_tool"]["metadata_deleted"], false);
   EXPECT_EQ(after["storage_tool"]["cache_device"], nullptr);
   EXPECT_EQ(after["storage_tool"]["mode"], nullptr);
-  EXPECT_TRUE(after["diskpart"].empty());
-  EXPECT_TRUE(after["disks"][1]["partitions"].empty());
+  EXPECT_TRUE(after["diskpart"].empty()) << after["diskpart"].dump();
+  EXPECT_TRUE(after["disks"][1]["partitions"].empty()) << after["disks"][1]["partitions"].dump();
   EXPECT_EQ(*sim::DisksBefore(*m), sim::ViewDisks(*m));
 }
 

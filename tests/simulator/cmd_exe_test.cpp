@@ -73,7 +73,7 @@ TEST(SimCmd, EchoWithRedirections) {
     SCOPED_TRACE(c.name);
     SimMachine m;
     if (c.before != "<missing>") {
-      ASSERT_TRUE(m->WriteFile(kLog, c.before, false));
+      ASSERT_TRUE(m->WriteFile(kLog, c.before, false)) << m->HostPath(kLog);
     }
     EXPECT_EQ(Cmd(*m, c.parameters), 0u);
     EXPECT_EQ(FileBytes(*m, kLog), c.after);
@@ -100,7 +100,7 @@ TEST(SimCmd, WithoutRedirectionOutputIsCmdsOwn) {
 TEST(SimCmd, LastRedirectionTakesTheOutputEveryOneIsCreated) {
   SimMachine m;
   const std::wstring a = L"C:\\Windows\\Temp\\a.txt", b = L"C:\\Windows\\Temp\\b.txt";
-  ASSERT_TRUE(m->WriteFile(a, "old a", false));
+  ASSERT_TRUE(m->WriteFile(a, "old a", false)) << m->HostPath(a);
   EXPECT_EQ(Cmd(*m, L"/c echo x > " + a + L" > " + b), 0u);
   EXPECT_EQ(FileBytes(*m, a), "");
   EXPECT_EQ(FileBytes(*m, b), "x  \r\n");
@@ -121,7 +121,7 @@ TEST(SimCmd, MissingProgramGives9009AndStillCreatesTheFile) {
     SCOPED_TRACE(c.name);
     SimMachine m;
     if (c.before != "<missing>") {
-      ASSERT_TRUE(m->WriteFile(kLog, c.before, false));
+      ASSERT_TRUE(m->WriteFile(kLog, c.before, false)) << m->HostPath(kLog);
     }
     EXPECT_EQ(
         Cmd(*m, L"/c C:\\Windows\\Temp\\Nothing.exe -I" + std::wstring(c.redirect) + kLog + L"\""),
@@ -233,7 +233,7 @@ TEST_F(SimStorageToolRun, VersionAndReportLayout) {
 
 TEST_F(SimStorageToolRun, CacheConfiguration) {
   EXPECT_EQ(Tool(L"-M --delete-all-metadata").first, 0u);
-  EXPECT_TRUE(sim::StorageTool(*m_).metadata_deleted);
+  EXPECT_TRUE(sim::StorageTool(*m_).metadata_deleted) << FileBytes(*m_, kLog);
 
   auto [badId, badIdText] = Tool(L"--accelerate --createCache --SSD 9-9-9-9 --cache-size 23.5");
   EXPECT_EQ(badId, sim::kRstRequestFailed);

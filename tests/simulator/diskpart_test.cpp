@@ -83,7 +83,7 @@ TEST(SimDiskpart, EachLineChangesTheSelectedDisk) {
        [](sim::Machine& m) {
          const sim::DiskLayout l = sim::ReadDiskLayout(m, 1);
          EXPECT_EQ(l.style, sim::DiskLayout::kGpt);
-         EXPECT_TRUE(l.entries.empty());
+         EXPECT_THAT(l.entries, testing::IsEmpty());
          EXPECT_EQ(l.first_usable, 34u * 512);
          EXPECT_EQ(l.max_partitions, 128u);
        }},

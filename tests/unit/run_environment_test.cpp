@@ -1,5 +1,6 @@
 #include "environment/run_environment.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -41,14 +42,14 @@ TEST(UpperCaseAscii, RaisesOnlyTheLettersAToZ) {
 TEST(RunEnvironment, StartValues) {
   ResetRunEnvironment();
   const RunEnvironment& env = g_RunEnvironment;
-  EXPECT_TRUE(env.szCommandLine.empty());
+  EXPECT_THAT(env.szCommandLine, testing::IsEmpty());
   EXPECT_EQ(env.bIsMaximizedMode, 1);
   EXPECT_EQ(env.bIs64BitOS, 0);
   EXPECT_EQ(env.bIsComInitialized, 0);
-  EXPECT_TRUE(env.szSystemDir.empty());
-  EXPECT_TRUE(env.szWindowsDir.empty());
-  EXPECT_TRUE(env.szCmdExePath.empty());
-  EXPECT_TRUE(env.szDiskpartExePath.empty());
+  EXPECT_THAT(env.szSystemDir, testing::IsEmpty());
+  EXPECT_THAT(env.szWindowsDir, testing::IsEmpty());
+  EXPECT_THAT(env.szCmdExePath, testing::IsEmpty());
+  EXPECT_THAT(env.szDiskpartExePath, testing::IsEmpty());
 }
 
 }  // namespace
