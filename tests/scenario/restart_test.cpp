@@ -208,4 +208,24 @@ TEST(LineRestart, ASecondRunEndsAsAnUninterruptedRunOrChangesNothing) {
   }
 }
 
+// The child counts the README gives for each example, which the PowerCut numbers follow.
+TEST(LineRestart, EachExampleStartsTheChildrenTheReadmeCounts) {
+  const struct {
+    const char* example;
+    std::size_t children;
+  } cases[] = {{"default-notebook.json", 14},  {"enhanced-mode.json", 14},
+               {"windows-32bit.json", 14},     {"no-recovery-partition.json", 4},
+               {"raid0-gate-refuses.json", 4}, {"recovery-on-usb-disk.json", 4}};
+  for (const auto& c : cases) {
+    TempDir dir;
+    const FolderRun run =
+        RunInFolder(sim::LoadProfile(fs::path(CS_SOURCE_DIR) / "examples" / c.example), dir.path());
+    EXPECT_EQ(Children(run.transcript).size(), c.children) << c.example << "\n" << run.transcript;
+  }
+  sim::Profile noInstaller = sim::DefaultProfile();
+  noInstaller.installer = false;
+  TempDir dir;
+  EXPECT_EQ(Children(RunInFolder(noInstaller, dir.path()).transcript).size(), 10u);
+}
+
 }  // namespace
