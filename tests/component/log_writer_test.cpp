@@ -63,7 +63,7 @@ TEST(LogWriter, FileDeletedBetweenLinesComesBackWithOnlyLaterLines) {
   LogWriter log;
   log.Open(kLog);
   log.WriteLine(L"first");
-  std::filesystem::remove(m->HostPath(kLog));
+  std::filesystem::remove(m->HostPath(kLog).value());
   log.WriteLine(L"second");
   EXPECT_EQ(FileBytes(*m, kLog), "second\r\n");
 }
@@ -76,7 +76,7 @@ TEST(LogWriter, MissingFolderIsToleratedAndCreatesNothing) {
   log.Open(kLog);
   log.WriteStamped(L"x");
   log.WriteLine(L"y");
-  EXPECT_FALSE(std::filesystem::exists(m->HostPath(L"C:\\Windows\\Temp")));
+  EXPECT_FALSE(std::filesystem::exists(m->HostPath(L"C:\\Windows\\Temp").value()));
   EXPECT_EQ(FileBytes(*m, kLog), "<missing>");
 }
 

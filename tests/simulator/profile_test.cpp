@@ -192,23 +192,4 @@ TEST(Profile, LoadNamesAFileThatCannotBeRead) {
   }
 }
 
-TEST(RunFolder, RefusesAFolderThatHoldsSomethingElse) {
-  testing_support::TempDir dir;
-  std::ofstream(dir.path() / "thesis.docx") << "precious";
-  const std::string error = sim::PrepareRunFolder(dir.path());
-  EXPECT_THAT(error, HasSubstr("refusing"));
-  EXPECT_TRUE(std::filesystem::exists(dir.path() / "thesis.docx"));
-}
-
-TEST(RunFolder, EmptiesAnEarlierRunAndMarksTheFolder) {
-  testing_support::TempDir dir;
-  ASSERT_EQ(sim::PrepareRunFolder(dir.path()), "");
-  std::filesystem::create_directories(dir.path() / "C" / "Windows");
-  std::ofstream(dir.path() / "transcript.tsv") << "old";
-  ASSERT_EQ(sim::PrepareRunFolder(dir.path()), "");
-  EXPECT_FALSE(std::filesystem::exists(dir.path() / "transcript.tsv"));
-  EXPECT_FALSE(std::filesystem::exists(dir.path() / "C"));
-  EXPECT_TRUE(std::filesystem::exists(dir.path() / sim::kRunMarker));
-}
-
 }  // namespace
