@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "sim/core/text.h"
 #include "sim/devices/physical_drive.h"
 #include "sim/disks/disk_image.h"
@@ -189,12 +191,17 @@ TEST(SimStorageTool, MakesTheCacheOnASystemDiskUnlessTheProfileSaysItRefuses) {
     }
     EXPECT_EQ(sim::StorageTool(*m).cache_device, refuse ? "" : "0-0-0-0");
     EXPECT_EQ(sim::FindDriveDisk(*m, 0), refuse ? 0 : -1) << "Windows sees the hard disk";
-    // The next run's machine keeps the option.
-    const std::string after = sim::AfterMachineJson(*m);
-    EXPECT_EQ(
-        sim::ParseProfile(after, "after-machine.json", m->root()).storage_config.refuse_system_disk,
-        refuse)
-        << after;
+    // The next run's machine keeps the option. The disk images it names are not written here,
+    // so its disks are laid out instead.
+    nlohmann::json after = nlohmann::json::parse(sim::AfterMachineJson(*m));
+    for (nlohmann::json& disk : after["disks"]) {
+      disk.erase("image");
+      disk["size_mb"] = 64;
+    }
+    EXPECT_EQ(sim::ParseProfile(after.dump(), "after-machine.json", m->root())
+                  .storage_config.refuse_system_disk,
+              refuse)
+        << after.dump(2);
   }
 }
 
