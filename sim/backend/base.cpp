@@ -215,7 +215,13 @@ RawHandle CreateFileW(const std::wstring& path, std::uint32_t access, std::uint3
     return kInvalidHandle;
   }
   namespace fs = std::filesystem;
-  const fs::path host = m.HostPath(path);
+  std::uint32_t refused = 0;
+  const std::optional<fs::path> mapped = m.HostPath(path, &refused);
+  if (!mapped) {
+    m.last_error = refused;
+    return kInvalidHandle;
+  }
+  const fs::path& host = *mapped;
   std::error_code ec;
   if (!fs::is_directory(host.parent_path(), ec)) {
     m.last_error = os::kErrorPathNotFound;
@@ -291,13 +297,20 @@ bool DeviceIoControl(RawHandle device, std::uint32_t code, const void* in, std::
 bool FindFirstFileW(const std::wstring& path) {
   std::error_code ec;
   // A simulated program is a file where it is installed, whether or not its folder holds one.
-  return std::filesystem::is_regular_file(Current().HostPath(path), ec) ||
+  const auto host = Current().HostPath(path);
+  return (host && std::filesystem::is_regular_file(*host, ec)) ||
          Current().FindProgram(path) != nullptr;
 }
 
 bool CreateDirectoryW(const std::wstring& path) {
   sim::Machine& m = Current();
-  const std::filesystem::path host = m.HostPath(path);
+  std::uint32_t refused = 0;
+  const std::optional<std::filesystem::path> mapped = m.HostPath(path, &refused);
+  if (!mapped) {
+    m.last_error = refused;
+    return false;
+  }
+  const std::filesystem::path& host = *mapped;
   std::error_code ec;
   if (!std::filesystem::is_directory(host.parent_path(), ec)) {
     m.last_error = os::kErrorPathNotFound;

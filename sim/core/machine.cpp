@@ -8,63 +8,70 @@
 
 #include "sim/core/host_file.h"
 #include "sim/core/text.h"
+#include "sim/core/windows_path.h"
 
 namespace sim {
 
 namespace {
 Machine* g_current = nullptr;
-
-std::vector<std::wstring> SplitPath(const std::wstring& path) {
-  std::vector<std::wstring> parts;
-  std::wstring part;
-  for (wchar_t c : path) {
-    if (c == L'\\' || c == L'/') {
-      if (!part.empty()) parts.push_back(part);
-      part.clear();
-    } else {
-      part.push_back(c);
-    }
-  }
-  if (!part.empty()) parts.push_back(part);
-  return parts;
-}
+constexpr std::uint64_t kMiB = 1ULL << 20;
 }  // namespace
-
-std::string PrepareRunFolder(const std::filesystem::path& dir) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  if (fs::exists(dir, ec)) {
-    if (!fs::is_directory(dir, ec)) return "output folder " + dir.string() + " is not a folder";
-    const bool empty = fs::is_empty(dir, ec);
-    if (!empty) {
-      if (!fs::exists(dir / kRunMarker, ec)) {
-        return "output folder " + dir.string() +
-               " is not empty and holds no earlier run; refusing to empty it";
-      }
-      for (const auto& entry : fs::directory_iterator(dir, ec)) fs::remove_all(entry.path(), ec);
-    }
-  } else {
-    fs::create_directories(dir, ec);
-    if (ec) return "cannot create output folder " + dir.string() + ": " + ec.message();
-  }
-  std::ofstream marker(dir / kRunMarker);
-  marker << "This folder was laid out by cachesetup-sim; the next run empties it.\n";
-  if (!marker) return "cannot write in output folder " + dir.string();
-  return std::string();
-}
 
 Machine::Machine(Profile profile, std::filesystem::path root)
     : profile_(std::move(profile)), root_(std::move(root)) {
+  CheckDiskSizes();
   std::error_code ec;
-  std::filesystem::create_directories(HostPath(profile_.system_dir), ec);
-  std::filesystem::create_directories(HostPath(profile_.windows_dir), ec);
+  // A folder the simulation does not hold (a profile built in code may name one) is not made;
+  // the product's file operations there fail as on a bad path.
+  for (const std::wstring& dir : {profile_.system_dir, profile_.windows_dir}) {
+    if (const auto host = HostPath(dir)) std::filesystem::create_directories(*host, ec);
+  }
   if (profile_.temp_folder) {
-    std::filesystem::create_directories(HostPath(profile_.windows_dir + L"\\Temp"), ec);
-    for (const TempFile& file : profile_.temp_files) {
-      WriteFile(profile_.windows_dir + L"\\Temp\\" + file.name, file.bytes, false);
+    if (const auto temp = HostPath(profile_.windows_dir + L"\\Temp")) {
+      std::filesystem::create_directories(*temp, ec);
+      for (const TempFile& file : profile_.temp_files) {
+        WriteFile(profile_.windows_dir + L"\\Temp\\" + file.name, file.bytes, false);
+      }
     }
   }
   g_current = this;
+}
+
+// Each disk lives in a sparse file of its full length in the run folder (its overlay, and the
+// copy after-machine.json names); a length the file system there cannot hold is refused before
+// anything is laid out, rather than failing at the disk's first write near its end.
+void Machine::CheckDiskSizes() const {
+  namespace fs = std::filesystem;
+  const fs::path folder = root_ / kDisksFolder;
+  std::error_code ec;
+  const bool made = !fs::exists(folder, ec);
+  std::uint64_t fits = 0;  // the largest length known to fit
+  for (std::size_t i = 0; i < profile_.disks.size(); ++i) {
+    const Disk& d = profile_.disks[i];
+    std::uint64_t bytes = d.size_mb * kMiB;
+    std::string key = "size_mb", size = std::to_string(d.size_mb) + " MB";
+    if (!d.image.empty()) {
+      bytes = fs::file_size(d.image, ec);
+      if (ec) continue;  // the loader has checked the image; one built in code reads as blank
+      key = "image";
+    } else if (d.captured) {
+      bytes = d.captured->bytes;
+      key = "captured.bytes";
+    }
+    if (key != "size_mb") size = std::to_string(bytes) + " bytes";
+    if (bytes <= fits) continue;
+    fs::create_directories(folder, ec);
+    const std::string problem = FileSizeProblem(folder / "size-probe", bytes);
+    if (!problem.empty()) {
+      if (made) fs::remove(folder, ec);
+      throw ProfileError(ToUtf8(profile_.source) + ": key 'disks[" + std::to_string(i) + "]." +
+                         key + "': " + size + " is more than a file can hold in " + root_.string() +
+                         " (" + problem +
+                         "); the simulator keeps each disk in a sparse file of its length there");
+    }
+    fits = bytes;
+  }
+  if (made) fs::remove(folder, ec);
 }
 
 Machine::~Machine() {
@@ -81,21 +88,31 @@ Machine& Current() {
 
 bool HasCurrent() { return g_current != nullptr; }
 
-std::filesystem::path Machine::HostPath(const std::wstring& windowsPath) const {
+std::optional<std::filesystem::path> Machine::HostPath(const std::wstring& windowsPath,
+                                                       std::uint32_t* error) const {
   namespace fs = std::filesystem;
-  std::vector<std::wstring> parts = SplitPath(windowsPath);
+  std::uint32_t ignored = 0;
+  if (error == nullptr) error = &ignored;
+  const wchar_t drive = SystemDrive(profile_.windows_dir);
+  WindowsPath split = SplitWindowsPath(windowsPath, drive);
+  if (split.error != 0) {
+    *error = split.error;
+    return std::nullopt;
+  }
+  split.parts.insert(split.parts.begin(), std::wstring(1, drive));
   fs::path host = root_;
-  bool first = true;
-  for (std::wstring part : parts) {
-    if (first && part.size() == 2 && part[1] == L':') part = part.substr(0, 1);
-    first = false;
-    if (part == L".") continue;
+  for (const std::wstring& part : split.parts) {
     const std::wstring wanted = UpperPath(part);
     std::error_code ec;
     bool matched = false;
     if (fs::is_directory(host, ec)) {
       for (const auto& entry : fs::directory_iterator(host, ec)) {
         if (UpperPath(FromUtf8(entry.path().filename().string())) == wanted) {
+          // Nothing in a run makes a link; one put there could lead anywhere on the host.
+          if (entry.is_symlink(ec)) {
+            *error = os::kErrorAccessDenied;
+            return std::nullopt;
+          }
           host = entry.path();
           matched = true;
           break;
@@ -108,12 +125,15 @@ std::filesystem::path Machine::HostPath(const std::wstring& windowsPath) const {
 }
 
 std::optional<std::string> Machine::ReadFile(const std::wstring& windowsPath) const {
-  return ReadHostFile(HostPath(windowsPath));
+  const auto host = HostPath(windowsPath);
+  if (!host) return std::nullopt;
+  return ReadHostFile(*host);
 }
 
 bool Machine::WriteFile(const std::wstring& windowsPath, const std::string& bytes, bool append) {
-  std::ofstream out(HostPath(windowsPath),
-                    std::ios::binary | (append ? std::ios::app : std::ios::trunc));
+  const auto host = HostPath(windowsPath);
+  if (!host) return false;
+  std::ofstream out(*host, std::ios::binary | (append ? std::ios::app : std::ios::trunc));
   if (!out) return false;
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out);

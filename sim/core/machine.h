@@ -17,6 +17,7 @@
 
 #include "platform/os.h"
 #include "sim/core/profile_model.h"
+#include "sim/core/run_folder.h"
 
 namespace sim {
 
@@ -37,9 +38,10 @@ struct TranscriptEntry {
 
 class Machine {
  public:
-  // Lays the machine's drive C: out under `root` (which must exist and be empty or hold an
-  // earlier run) and installs it as the machine the seam talks to. It has no devices or
-  // programs yet.
+  // Lays the machine's system drive out under `root` (which must exist and be empty or hold
+  // an earlier run) and installs it as the machine the seam talks to. It has no devices or
+  // programs yet. Throws ProfileError, before it lays anything out, for a disk longer than a
+  // file in `root` can be (FileSizeProblem).
   Machine(Profile profile, std::filesystem::path root);
   virtual ~Machine();
   Machine(const Machine&) = delete;
@@ -49,9 +51,13 @@ class Machine {
   const Profile& profile() const { return profile_; }
   const std::filesystem::path& root() const { return root_; }
 
-  // Windows path -> host path, case-insensitive against what exists; components that do not
-  // exist yet keep the case they are written in.
-  std::filesystem::path HostPath(const std::wstring& windowsPath) const;
+  // Windows path -> host path: a path on the system drive (the Windows folder's) maps below
+  // root()/<drive letter>, case-insensitive against what exists; components that do not exist
+  // yet keep the case they are written in. nullopt for a path the simulation does not hold as
+  // a file (SplitWindowsPath) or that reaches a symbolic link, which could lead out of the run
+  // folder; *error (optional) then says what the file operation fails with.
+  std::optional<std::filesystem::path> HostPath(const std::wstring& windowsPath,
+                                                std::uint32_t* error = nullptr) const;
   // Reads or writes a whole file in the simulated namespace.
   std::optional<std::string> ReadFile(const std::wstring& windowsPath) const;
   bool WriteFile(const std::wstring& windowsPath, const std::string& bytes, bool append);
@@ -140,17 +146,12 @@ class Machine {
   os::RawHandle next_handle_ = 0x100;
   std::map<std::type_index, std::unique_ptr<State>> states_;
   std::vector<DeviceOpener> devices_;
+
+  void CheckDiskSizes() const;
 };
 
 // The machine the seam talks to; aborts with a message when none is installed.
 Machine& Current();
 bool HasCurrent();
-
-// The marker file that marks a folder as one laid out by the simulator.
-inline constexpr const char* kRunMarker = ".cachesetup-sim-run";
-
-// Prepares `dir` for a run: creates it, or empties it when it holds an earlier run. Returns an
-// error message (empty on success); a non-empty folder without the marker is refused.
-std::string PrepareRunFolder(const std::filesystem::path& dir);
 
 }  // namespace sim

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +14,14 @@
 #include "sim/core/captured_disk.h"
 
 namespace sim {
+
+// A profile that cannot be used; what() names the file and the key at fault. The loader throws
+// it, and so does the machine for what only its run folder can tell (a disk larger than a file
+// there can be).
+class ProfileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 struct Partition {
   std::string fs = "ntfs";  // "ntfs", "fat32", "bitlocker", "raw"

@@ -172,7 +172,7 @@ DiskImage& Image(Machine& machine, int disk) {
   if (it != store.images.end()) return *it->second;
   auto image = std::make_unique<DiskImage>();
   const Disk& d = machine.profile().disks.at(static_cast<std::size_t>(disk));
-  image->overlay = machine.root() / "disks" / ("disk" + std::to_string(disk) + ".img");
+  image->overlay = machine.root() / kDisksFolder / ("disk" + std::to_string(disk) + ".img");
   DiskImage& ref = *image;
   store.images.emplace(disk, std::move(image));
   if (!d.image.empty()) {

@@ -119,8 +119,9 @@ Json DiskJson(const Machine& machine, std::size_t index) {
 std::vector<fs::path> TempFiles(const Machine& machine) {
   std::vector<fs::path> files;
   std::error_code ec;
-  const fs::path temp = machine.HostPath(machine.profile().windows_dir + L"\\Temp");
-  for (const auto& entry : fs::directory_iterator(temp, ec)) {
+  const auto temp = machine.HostPath(machine.profile().windows_dir + L"\\Temp");
+  if (!temp) return files;
+  for (const auto& entry : fs::directory_iterator(*temp, ec)) {
     if (entry.is_regular_file(ec)) files.push_back(entry.path());
   }
   std::sort(files.begin(), files.end());
@@ -134,7 +135,8 @@ std::string AfterMachineJson(Machine& machine) {
   Json out;
   out["comment"] = "the machine as the cachesetup-sim run in this folder left it";
   std::error_code ec;
-  const bool temp = fs::is_directory(machine.HostPath(p.windows_dir + L"\\Temp"), ec);
+  const auto tempFolder = machine.HostPath(p.windows_dir + L"\\Temp");
+  const bool temp = tempFolder && fs::is_directory(*tempFolder, ec);
   out["windows"] = {{"bits", p.windows_bits},
                     {"windows_dir", ToUtf8(p.windows_dir)},
                     {"system_dir", ToUtf8(p.system_dir)},
@@ -194,7 +196,7 @@ bool WriteAfterMachine(Machine& machine) {
     // A report that cannot be read stays so: the copy is missing as the original is.
     fs::copy_file(p.storage_report, ReportCopy(machine), fs::copy_options::overwrite_existing, ec);
   }
-  std::ofstream json(machine.root() / "after-machine.json", std::ios::binary);
+  std::ofstream json(machine.root() / kAfterMachineFile, std::ios::binary);
   json << AfterMachineJson(machine);
   return static_cast<bool>(json) && ok;
 }

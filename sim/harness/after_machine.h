@@ -8,9 +8,8 @@
 
 namespace sim {
 
-// The folder under the machine's root that holds the after-machine's disk images and storage
-// report.
-inline constexpr const char* kAfterMachineFolder = "after-machine";
+// kAfterMachineFolder (sim/core/run_folder.h), under the machine's root, holds the
+// after-machine's disk images and storage report.
 
 // Writes <root>/after-machine.json and the files it names: a copy of each disk's bytes as they
 // are now (sparse, the overlay folded in) and of the storage report. The Temp folder's files are

@@ -84,8 +84,9 @@ int RunCapture(Machine& machine, const std::vector<std::string>& arguments,
   const int exitCode = CaptureMain(JoinCommandLine(line).c_str());
   std::error_code ec;
   std::filesystem::create_directories(outDir, ec);
-  for (const auto& entry :
-       std::filesystem::directory_iterator(machine.HostPath(kCaptureFolder), ec)) {
+  const auto folder = machine.HostPath(kCaptureFolder);
+  if (!folder) return exitCode;
+  for (const auto& entry : std::filesystem::directory_iterator(*folder, ec)) {
     std::filesystem::copy_file(entry.path(), outDir / entry.path().filename(),
                                std::filesystem::copy_options::overwrite_existing, ec);
   }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/core/machine.h"
+#include "sim/core/run_folder.h"
 #include "sim/core/text.h"
 #include "sim/harness/account.h"
 #include "sim/harness/capture_run.h"
@@ -206,28 +207,30 @@ int main(int argc, char** argv) {
       std::cerr << "cachesetup-sim: cannot write the run files in " << outDir << "\n";
       return sim::kSimUsageExitCode;
     }
-    std::ofstream result(machine.root() / "result.json", std::ios::binary);
+    std::ofstream result(machine.root() / sim::kResultFile, std::ios::binary);
     result << sim::ResultJson(machine, exitCode, productArgs);
     if (!result.flush()) {
-      std::cerr << "cachesetup-sim: cannot write " << (machine.root() / "result.json").string()
+      std::cerr << "cachesetup-sim: cannot write " << (machine.root() / sim::kResultFile).string()
                 << "\n";
       return sim::kSimUsageExitCode;
     }
     // The account is kept with the run, so a quiet run's outcome is on record too.
     std::ostringstream account;
     sim::PrintAccount(machine, exitCode, account);
-    std::ofstream file(machine.root() / "account.txt", std::ios::binary);
+    std::ofstream file(machine.root() / sim::kAccountFile, std::ios::binary);
     file << account.str();
     if (!file.flush()) {
-      std::cerr << "cachesetup-sim: cannot write " << (machine.root() / "account.txt").string()
+      std::cerr << "cachesetup-sim: cannot write " << (machine.root() / sim::kAccountFile).string()
                 << "\n";
       return sim::kSimUsageExitCode;
     }
     if (!quiet) std::cout << account.str();
     if (!compareDir.empty()) {
       std::cout << "\nThe line's Temp files (" << compareDir << ") against the replay:\n";
-      return sim::CompareWithLine(
-          compareDir, machine.HostPath(machine.profile().windows_dir + L"\\Temp"), std::cout);
+      return sim::CompareWithLine(compareDir,
+                                  machine.HostPath(machine.profile().windows_dir + L"\\Temp")
+                                      .value_or(std::filesystem::path()),
+                                  std::cout);
     }
   } catch (const sim::ProfileError& e) {
     // Raised while laying the machine out, for example by a disk image that cannot be read.

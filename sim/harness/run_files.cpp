@@ -96,9 +96,9 @@ std::string AfterJson(Machine& machine) {
 }
 
 bool WriteRunFiles(Machine& machine) {
-  std::ofstream transcript(machine.root() / "transcript.tsv", std::ios::binary);
+  std::ofstream transcript(machine.root() / kTranscriptFile, std::ios::binary);
   transcript << TranscriptText(machine);
-  std::ofstream after(machine.root() / "after.json", std::ios::binary);
+  std::ofstream after(machine.root() / kAfterJsonFile, std::ios::binary);
   after << AfterJson(machine);
   const bool afterMachine = WriteAfterMachine(machine);
   return static_cast<bool>(transcript) && static_cast<bool>(after) && afterMachine;

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "sim/core/host_file.h"
+#include "sim/core/run_folder.h"
 #include "sim/core/text.h"
 #include "sim/profile/profile.h"
 
@@ -90,8 +91,8 @@ int RunSummary(const std::string& self, const std::vector<std::string>& inputs,
   std::size_t next = 0, active = 0, done = 0;
   auto finish = [&](std::size_t i, int status) {
     Row& row = rows[i];
-    const std::filesystem::path runDir = outDir / "runs" / std::to_string(i);
-    const std::optional<std::string> text = ReadHostFile(runDir / "result.json");
+    const std::filesystem::path runDir = outDir / kSummaryRunsFolder / std::to_string(i);
+    const std::optional<std::string> text = ReadHostFile(runDir / kResultFile);
     const nlohmann::json result =
         text ? nlohmann::json::parse(*text, nullptr, false) : nlohmann::json();
     if (!result.is_object()) {
@@ -125,7 +126,7 @@ int RunSummary(const std::string& self, const std::vector<std::string>& inputs,
         continue;
       }
       running[i] = Start(self, std::filesystem::absolute(profiles[i], ec),
-                         outDir / "runs" / std::to_string(i));
+                         outDir / kSummaryRunsFolder / std::to_string(i));
       if (running[i] < 0) {
         rows[i].decision = "could not start " + self;
         ++failed;
@@ -146,9 +147,9 @@ int RunSummary(const std::string& self, const std::vector<std::string>& inputs,
       ++done;
     }
   }
-  std::filesystem::remove_all(outDir / "runs", ec);
+  std::filesystem::remove_all(outDir / kSummaryRunsFolder, ec);
 
-  std::ofstream csv(outDir / "summary.csv", std::ios::binary);
+  std::ofstream csv(outDir / kSummaryFile, std::ios::binary);
   csv << "input,models,fixed_disks,RAID0,ISRT,IFFS,decision,exit_code\n";
   for (const Row& r : rows) {
     if (r.exitCode.empty()) {
@@ -162,7 +163,7 @@ int RunSummary(const std::string& self, const std::vector<std::string>& inputs,
         << r.isrt << "," << r.iffs << "," << Csv(r.decision) << "," << r.exitCode << "\n";
   }
   out << inputs.size() << " notebooks, " << failed << " could not run; "
-      << (outDir / "summary.csv").string() << "\n";
+      << (outDir / kSummaryFile).string() << "\n";
   return failed == 0 && csv.flush() ? 0 : 1;
 #endif
 }

@@ -2,18 +2,13 @@
 #pragma once
 
 #include <filesystem>
-#include <stdexcept>
 #include <string>
 
 #include "sim/core/profile_model.h"
 
 namespace sim {
 
-// A profile that cannot be used; what() names the file and the key at fault.
-class ProfileError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+// ProfileError (sim/core/profile_model.h) names the file and the key at fault.
 
 // Parses profile text. `file` names it in messages; relative paths inside it are taken from
 // `base`. Throws ProfileError.

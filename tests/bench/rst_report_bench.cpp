@@ -90,7 +90,7 @@ int MeasureOne(const std::string& kind, int megabytes) {
   int status = 0;
   {
     sim::Notebook machine(sim::Profile{}, root);
-    const fs::path file = machine.HostPath(kReport);
+    const fs::path file = machine.HostPath(kReport).value();
     WriteReport(file, kind == "devices", static_cast<std::size_t>(megabytes) << 20);
     const double size_mb = static_cast<double>(fs::file_size(file)) / (1 << 20);
     const long before = PeakKb();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "sim/core/text.h"
 #include "tests/support/sim_fixture.h"
 
 using testing_support::FileBytes;
@@ -50,7 +51,7 @@ TEST(LogWriter, PlainLinesNullTextAndPercentSigns) {
 
 TEST(LogWriter, OpenEmptiesAnExistingFile) {
   SimMachine m;
-  ASSERT_TRUE(m->WriteFile(kLog, "old run\r\n", false)) << m->HostPath(kLog);
+  ASSERT_TRUE(m->WriteFile(kLog, "old run\r\n", false)) << sim::ToUtf8(kLog);
   LogWriter log;
   log.Open(kLog);
   EXPECT_EQ(FileBytes(*m, kLog), "");
@@ -63,7 +64,7 @@ TEST(LogWriter, FileDeletedBetweenLinesComesBackWithOnlyLaterLines) {
   LogWriter log;
   log.Open(kLog);
   log.WriteLine(L"first");
-  std::filesystem::remove(m->HostPath(kLog));
+  std::filesystem::remove(m->HostPath(kLog).value());
   log.WriteLine(L"second");
   EXPECT_EQ(FileBytes(*m, kLog), "second\r\n");
 }
@@ -76,8 +77,8 @@ TEST(LogWriter, MissingFolderIsToleratedAndCreatesNothing) {
   log.Open(kLog);
   log.WriteStamped(L"x");
   log.WriteLine(L"y");
-  EXPECT_FALSE(std::filesystem::exists(m->HostPath(L"C:\\Windows\\Temp")))
-      << m->HostPath(L"C:\\Windows\\Temp");
+  EXPECT_FALSE(std::filesystem::exists(m->HostPath(L"C:\\Windows\\Temp").value()))
+      << m->HostPath(L"C:\\Windows\\Temp").value();
   EXPECT_EQ(FileBytes(*m, kLog), "<missing>");
 }
 

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "environment/run_environment.h"
+#include "sim/core/text.h"
 #include "sim/profile/profile.h"
 #include "sim/programs/cmd_exe.h"
 #include "sim/programs/std_streams.h"
@@ -78,7 +79,7 @@ TEST(RstReportSim, MissingToolLeavesAnEmptyReportAndNoRecords) {
   p.storage_tool = false;
   SimMachine m(p);
   ASSERT_TRUE(m->WriteFile(kReport, "stale report of an earlier run\r\n", false))
-      << m->HostPath(kReport);
+      << sim::ToUtf8(kReport);
   testing_support::DetectedRunEnvironment();
   RstDeviceList devices;
   EXPECT_TRUE(ReadRstDeviceReport(devices)) << "report: " << FileBytes(*m, kReport);
@@ -134,7 +135,7 @@ TEST(RstReportSim, CommandFailureIsNotLookedAt) {
                            "--END DEVICE INFORMATION--\r\nID:                old\r\n"
                            "Model:             old\r\n",
                            false))
-      << m->HostPath(kReport);
+      << sim::ToUtf8(kReport);
   testing_support::DetectedRunEnvironment();
   RstDeviceList devices;
   // cmd.exe did not start; whatever the file holds is read.
@@ -161,7 +162,7 @@ TEST(RstReportFile, ReadsAFileInChunksLikeTheBytesInMemory) {
   }
   ASSERT_GT(crlf.size(), 3u * 65536u);
   ASSERT_TRUE(m->WriteFile(L"C:\\Windows\\Temp\\r.txt", crlf, false))
-      << m->HostPath(L"C:\\Windows\\Temp\\r.txt");
+      << sim::ToUtf8(L"C:\\Windows\\Temp\\r.txt");
   RstDeviceList list;
   EXPECT_TRUE(ReadRstReportFile(L"C:\\Windows\\Temp\\r.txt", list))
       << "file: " << FileBytes(*m, L"C:\\Windows\\Temp\\r.txt");
@@ -182,7 +183,7 @@ TEST(RstReportFile, MissingFileGivesFalseAndLeavesTheListAlone) {
 TEST(RstReportFile, EmptyFileGivesTrueAndNoRecords) {
   testing_support::SimMachine m;
   ASSERT_TRUE(m->WriteFile(L"C:\\Windows\\Temp\\TRSTCliLog.txt", "", false))
-      << m->HostPath(L"C:\\Windows\\Temp\\TRSTCliLog.txt");
+      << sim::ToUtf8(L"C:\\Windows\\Temp\\TRSTCliLog.txt");
   RstDeviceList list;
   EXPECT_TRUE(ReadRstReportFile(L"C:\\Windows\\Temp\\TRSTCliLog.txt", list))
       << "file: " << FileBytes(*m, L"C:\\Windows\\Temp\\TRSTCliLog.txt");

@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "sim/core/text.h"
 #include "sim/devices/physical_drive.h"
 #include "sim/disks/disk_image.h"
@@ -73,7 +75,7 @@ TEST(SimCmd, EchoWithRedirections) {
     SCOPED_TRACE(c.name);
     SimMachine m;
     if (c.before != "<missing>") {
-      ASSERT_TRUE(m->WriteFile(kLog, c.before, false)) << m->HostPath(kLog);
+      ASSERT_TRUE(m->WriteFile(kLog, c.before, false)) << sim::ToUtf8(kLog);
     }
     EXPECT_EQ(Cmd(*m, c.parameters), 0u);
     EXPECT_EQ(FileBytes(*m, kLog), c.after);
@@ -100,7 +102,7 @@ TEST(SimCmd, WithoutRedirectionOutputIsCmdsOwn) {
 TEST(SimCmd, LastRedirectionTakesTheOutputEveryOneIsCreated) {
   SimMachine m;
   const std::wstring a = L"C:\\Windows\\Temp\\a.txt", b = L"C:\\Windows\\Temp\\b.txt";
-  ASSERT_TRUE(m->WriteFile(a, "old a", false)) << m->HostPath(a);
+  ASSERT_TRUE(m->WriteFile(a, "old a", false)) << sim::ToUtf8(a);
   EXPECT_EQ(Cmd(*m, L"/c echo x > " + a + L" > " + b), 0u);
   EXPECT_EQ(FileBytes(*m, a), "");
   EXPECT_EQ(FileBytes(*m, b), "x  \r\n");
@@ -121,7 +123,7 @@ TEST(SimCmd, MissingProgramGives9009AndStillCreatesTheFile) {
     SCOPED_TRACE(c.name);
     SimMachine m;
     if (c.before != "<missing>") {
-      ASSERT_TRUE(m->WriteFile(kLog, c.before, false)) << m->HostPath(kLog);
+      ASSERT_TRUE(m->WriteFile(kLog, c.before, false)) << sim::ToUtf8(kLog);
     }
     EXPECT_EQ(
         Cmd(*m, L"/c C:\\Windows\\Temp\\Nothing.exe -I" + std::wstring(c.redirect) + kLog + L"\""),
@@ -189,12 +191,17 @@ TEST(SimStorageTool, MakesTheCacheOnASystemDiskUnlessTheProfileSaysItRefuses) {
     }
     EXPECT_EQ(sim::StorageTool(*m).cache_device, refuse ? "" : "0-0-0-0");
     EXPECT_EQ(sim::FindDriveDisk(*m, 0), refuse ? 0 : -1) << "Windows sees the hard disk";
-    // The next run's machine keeps the option.
-    const std::string after = sim::AfterMachineJson(*m);
-    EXPECT_EQ(
-        sim::ParseProfile(after, "after-machine.json", m->root()).storage_config.refuse_system_disk,
-        refuse)
-        << after;
+    // The next run's machine keeps the option. The disk images it names are not written here,
+    // so its disks are laid out instead.
+    nlohmann::json after = nlohmann::json::parse(sim::AfterMachineJson(*m));
+    for (nlohmann::json& disk : after["disks"]) {
+      disk.erase("image");
+      disk["size_mb"] = 64;
+    }
+    EXPECT_EQ(sim::ParseProfile(after.dump(), "after-machine.json", m->root())
+                  .storage_config.refuse_system_disk,
+              refuse)
+        << after.dump(2);
   }
 }
 

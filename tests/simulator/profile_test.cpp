@@ -28,6 +28,8 @@ struct BadCase {
   const char* message;  // a part of the message that names the key at fault
 };
 
+void PrintTo(const BadCase& c, std::ostream* os) { *os << c.json; }
+
 class BadProfile : public ::testing::TestWithParam<BadCase> {};
 
 TEST_P(BadProfile, IsRejectedNamingTheFileAndTheKey) {
@@ -84,7 +86,85 @@ INSTANTIATE_TEST_SUITE_P(
                 "storage_config.volume_number"},
         BadCase{"{ \"storage_config\": { \"refuse_system_disk\": 1 } }",
                 "storage_config.refuse_system_disk': must be true or false"},
-        BadCase{"[]", "must be an object"}));
+        BadCase{"[]", "must be an object"},
+        // Folders that would lead the run's files out of its folder, refused before it starts.
+        BadCase{R"({ "windows": { "windows_dir": "C:\\..\\..\\ESCAPED" } })",
+                "windows.windows_dir': must be a folder on the Windows folder's drive that the "
+                "simulated notebook holds, below its root: a '..' component leads upwards"},
+        BadCase{R"({ "windows": { "system_dir": "C:\\Windows\\..\\..\\x" } })",
+                "windows.system_dir': must be a folder on the Windows folder's drive"},
+        BadCase{R"({ "windows": { "system_dir": "D:\\Windows\\system32" } })",
+                "windows.system_dir': must be a folder on the Windows folder's drive that the "
+                "simulated notebook holds, below its root: it is on drive D:, not on the system "
+                "drive C:"},
+        BadCase{R"({ "windows": { "windows_dir": "C:\\Windows\\nul.txt" } })",
+                "windows.windows_dir': must be a folder on the Windows folder's drive that the "
+                "simulated notebook holds, below its root: 'nul.txt' is a device name"},
+        BadCase{R"({ "windows": { "windows_dir": "C:\\Win|dows" } })",
+                "'Win|dows' holds a character Windows does not allow in a name"},
+        BadCase{R"({ "windows": { "windows_dir": "\\\\?\\C:\\Windows" } })",
+                "windows.windows_dir': must be an absolute path"},
+        BadCase{R"({ "temp_files": { "COM1": "x.txt" } })",
+                "temp_files.COM1': is a device name, not a file name"},
+        // Times the calendar does not have.
+        BadCase{R"({ "clock": "2013-02-30 09:00:00" })",
+                "clock': '2013-02-30 09:00:00' is no time of the calendar"},
+        BadCase{R"({ "clock": "2100-02-29 09:00:00" })", "clock': '2100-02-29 09:00:00' is no"},
+        BadCase{R"({ "clock": "2013-13-01 09:00:00" })", "clock': '2013-13-01 09:00:00' is no"},
+        BadCase{R"({ "clock": "2013-06-03 24:00:00" })", "clock': '2013-06-03 24:00:00' is no"},
+        BadCase{R"({ "clock": "2013-6-3 09:00:00" })", "clock': must be a time 'YYYY-MM-DD"},
+        // Numbers and letters Windows gives once.
+        BadCase{R"({ "disks": [ { "wmi": { "Index": 0 } }, { "wmi": { "Index": 0 } } ] })",
+                "disks[1].wmi.Index': Index 0 is also disks[0]'s"},
+        BadCase{R"({ "disks": [ { "drive": 3 }, { "drive": 3 } ] })",
+                "disks[1].drive': physical drive 3 is also disks[0]'s"},
+        BadCase{
+            R"({ "disks": [ { "wmi": { "Index": 0 }, "drive": 1 }, { "wmi": { "Index": 1 } } ] })",
+            "disks[1].drive': physical drive 1 is also disks[0]'s"},
+        BadCase{R"({ "disks": [ { "size_mb": 8, "partitions": [ { "size_mb": 1, "letter": "E" } ] },
+                                { "letters": { "E": 1 } } ] })",
+                "disks[1].letters.E': drive letter E: is also given by "
+                "disks[0].partitions[0].letter"},
+        BadCase{R"({ "disks": [ { "size_mb": 8, "partitions": [ { "size_mb": 1, "letter": "E" },
+                                                               { "size_mb": 1, "letter": "E" } ] } ] })",
+                "disks[0].partitions[1].letter': drive letter E: is also given by "
+                "disks[0].partitions[0].letter"},
+        // A key given twice, which JSON readers settle differently.
+        BadCase{R"({ "memory_kb": 1, "memory_kb": 2 })", "key 'memory_kb': is given twice"},
+        BadCase{R"({ "disks": [ {}, { "wmi": { "Index": 1, "Model": "A", "Index": 2 } } ] })",
+                "key 'disks[1].wmi.Index': is given twice"},
+        BadCase{
+            R"({ "faults": [], "disks": [ { "rst": { "id": "A" } }, { "rst": { "id": "B", "id": "A" } } ] })",
+            "key 'disks[1].rst.id': is given twice"},
+        // Numbers: any form of a whole number is one, a fraction or a number out of range is not.
+        BadCase{R"({ "memory_kb": 1.5e0 })", "memory_kb': must be a whole number"},
+        BadCase{R"({ "memory_kb": 1e16 })", "memory_kb': must lie between 0 and 4503599627370496"},
+        BadCase{R"({ "disks": [ { "size_mb": 0.5e1, "partitions": [ { "size_mb": 2.5 } ] } ] })",
+                "disks[0].partitions[0].size_mb': must be a whole number"}));
+
+TEST(Profile, WholeNumbersMayBeWrittenInAnyFormJsonAllows) {
+  for (const char* n : {"1000", "1e3", "1000.0", "1.0E3", "10000e-1"}) {
+    SCOPED_TRACE(n);
+    const sim::Profile p = sim::ParseProfile(
+        std::string(R"({ "memory_kb": )") + n + R"(, "disks": [ { "wmi": { "Size": )" + n +
+            R"(, "Index": )" + n + R"( }, "rotation": )" + n + " } ] }",
+        "n.json", ".");
+    EXPECT_EQ(p.memory_kb, 1000u);
+    ASSERT_EQ(p.disks.size(), 1u);
+    EXPECT_EQ(p.disks[0].rotation.rate, 1000);
+    EXPECT_EQ(p.disks[0].drive, 1000);
+    ASSERT_EQ(p.disks[0].wmi.size(), 2u);
+    EXPECT_EQ(p.disks[0].wmi[1].name, L"Size");
+    EXPECT_EQ(p.disks[0].wmi[1].value.text, L"1000");  // the number's decimal text
+  }
+}
+
+TEST(Profile, ALeapDayAndTheLastSecondOfAYearAreTimes) {
+  EXPECT_EQ(sim::ParseProfile(R"({ "clock": "2012-02-29 23:59:59" })", "c.json", ".").clock.day,
+            29);
+  EXPECT_EQ(sim::ParseProfile(R"({ "clock": "2000-12-31 23:59:59" })", "c.json", ".").clock.second,
+            59);
+}
 
 TEST(Profile, NumberBeyondTheRangeOfADoubleIsABadProfileNotACrash) {
   // 400 digits: the JSON reader reports an overflow, not a syntax error.
@@ -181,34 +261,6 @@ TEST(Profile, DefaultNotebookParses) {
   EXPECT_TRUE(p.installer);
   ASSERT_EQ(p.disks.size(), 2u);
   EXPECT_EQ(p.disks[1].rotation.rate, 1);
-}
-
-TEST(Profile, LoadNamesAFileThatCannotBeRead) {
-  try {
-    sim::LoadProfile("/nonexistent/machine.json");
-    FAIL() << "accepted a missing file";
-  } catch (const sim::ProfileError& e) {
-    EXPECT_THAT(std::string(e.what()), HasSubstr("machine.json"));
-  }
-}
-
-TEST(RunFolder, RefusesAFolderThatHoldsSomethingElse) {
-  testing_support::TempDir dir;
-  std::ofstream(dir.path() / "thesis.docx") << "precious";
-  const std::string error = sim::PrepareRunFolder(dir.path());
-  EXPECT_THAT(error, HasSubstr("refusing"));
-  EXPECT_TRUE(std::filesystem::exists(dir.path() / "thesis.docx"));
-}
-
-TEST(RunFolder, EmptiesAnEarlierRunAndMarksTheFolder) {
-  testing_support::TempDir dir;
-  ASSERT_EQ(sim::PrepareRunFolder(dir.path()), "");
-  std::filesystem::create_directories(dir.path() / "C" / "Windows");
-  std::ofstream(dir.path() / "transcript.tsv") << "old";
-  ASSERT_EQ(sim::PrepareRunFolder(dir.path()), "");
-  EXPECT_FALSE(std::filesystem::exists(dir.path() / "transcript.tsv"));
-  EXPECT_FALSE(std::filesystem::exists(dir.path() / "C"));
-  EXPECT_TRUE(std::filesystem::exists(dir.path() / sim::kRunMarker));
 }
 
 }  // namespace

@@ -44,8 +44,9 @@ inline std::string HostFileBytes(const std::filesystem::path& path) {
 inline std::map<std::string, std::string> TempFolderFiles(sim::Machine& m) {
   std::map<std::string, std::string> files;
   std::error_code ec;
-  for (const auto& entry :
-       std::filesystem::directory_iterator(m.HostPath(m.profile().windows_dir + L"\\Temp"), ec)) {
+  const auto temp = m.HostPath(m.profile().windows_dir + L"\\Temp");
+  if (!temp) return files;
+  for (const auto& entry : std::filesystem::directory_iterator(*temp, ec)) {
     files[entry.path().filename().string()] = HostFileBytes(entry.path());
   }
   return files;

@@ -1,13 +1,14 @@
 // The disk-safety property's random machines: each one built in code from one seed, with disks
-// of random media types, sizes, WMI indices, serial-number forms and drive numbers, "Recovery"
-// and Windows on no disk, one disk or two, random firmware flags, memory, bitness, storage-tool
-// reports and a few failing steps.
+// of random media types, sizes, WMI indices and drive numbers (each given once, as Windows
+// numbers disks), serial-number forms, "Recovery" and Windows on no disk, one disk or two, random
+// firmware flags, memory, bitness, storage-tool reports and a few failing steps.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -87,17 +88,21 @@ inline Machine RandomMachine(std::uint64_t seed) {
   const int windowsOn = !notebook || disks == 0         ? -1
                         : chance(90) && recoveryOn >= 0 ? recoveryOn
                                                         : pick(disks);
+  std::set<int> indices, drives;  // Windows numbers each disk once
   for (int i = 0; i < disks; ++i) {
     sim::Disk d;
-    // Indices follow the enumeration order mostly; sometimes they repeat or skip.
-    const int index = chance(notebook ? 95 : 75) ? i : pick(5);
+    // Indices follow the enumeration order mostly; sometimes they skip or come out of order.
+    int index = chance(notebook ? 95 : 75) ? i : pick(5);
+    while (!indices.insert(index).second) index = pick(8);
     d.wmi.push_back(WmiInt(L"Index", index));
     if (!chance(notebook ? 1 : 5)) {
       d.wmi.push_back(WmiText(L"MediaType", notebook && chance(90) ? kFixed : media[pick(7)]));
     }
     d.wmi.push_back(WmiText(L"Model", L"Disk " + std::to_wstring(i)));
     if (chance(notebook ? 98 : 85)) {
-      d.drive = chance(notebook ? 98 : 90) ? index : pick(5);
+      int drive = chance(notebook ? 98 : 90) ? index : pick(5);
+      while (!drives.insert(drive).second) drive = pick(8);
+      d.drive = drive;
     }
     d.rotation.rate = chance(50) ? 1 : 5400;
     d.style = styles[pick(2)];
