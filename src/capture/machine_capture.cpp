@@ -125,7 +125,7 @@ std::set<int> DriveNumbers(const MachineRecord& record) {
   }
   for (const CapturedLetter& letter : record.letters) {
     if (!letter.extents) continue;
-    for (const CapturedExtent& e : *letter.extents) {
+    for (const DiskExtent& e : *letter.extents) {
       if (e.disk <= static_cast<std::uint32_t>(kHighestDriveNumber)) {
         numbers.insert(static_cast<int>(e.disk));
       }

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "platform/os.h"
+#include "probes/disk_extents.h"
+#include "probes/drive_layout.h"
 #include "probes/firmware.h"
 #include "probes/media_rotation.h"
 
@@ -20,41 +22,21 @@ struct CapturedProperty {
 };
 using CapturedWmiDisk = std::vector<CapturedProperty>;
 
-// One PARTITION_INFORMATION_EX of a drive's layout.
-struct CapturedLayoutEntry {
-  std::uint64_t start = 0;
-  std::uint64_t length = 0;
-  std::uint32_t number = 0;
-  std::uint8_t mbrType = 0;
-  bool recognized = false;
-  std::array<std::uint8_t, 16> gptType{};
-};
-
-// The layout as the system reports it. Style: 0 MBR, 1 GPT, 2 RAW.
-struct CapturedLayout {
-  std::uint32_t style = 2;
-  std::vector<CapturedLayoutEntry> entries;
-};
-
 // One physical drive that opened for reading.
 struct CapturedDrive {
   int number = 0;
   std::uint64_t bytes = 0;                       // the drive's length
-  std::optional<CapturedLayout> layout;          // nullopt: the layout query failed
+  std::optional<DriveLayout> layout;             // nullopt: the layout query failed
   MediaRotationReading rotation;                 // the rotation probe's steps
   bool readsFail = false;                        // a whole-sector read at its start failed
   std::map<std::uint64_t, std::string> sectors;  // bytes read, by offset, in 512-byte pieces
 };
 
 // One drive root with the volume's label and its extents on the physical drives.
-struct CapturedExtent {
-  std::uint32_t disk = 0;
-  std::uint64_t start = 0;
-};
 struct CapturedLetter {
   wchar_t letter = 0;
-  std::optional<std::wstring> label;                   // nullopt: the label query failed
-  std::optional<std::vector<CapturedExtent>> extents;  // nullopt: the extents query failed
+  std::optional<std::wstring> label;               // nullopt: the label query failed
+  std::optional<std::vector<DiskExtent>> extents;  // nullopt: the extents query failed
 };
 
 struct CapturedFeature {

@@ -76,14 +76,15 @@ std::string RotationJson(const MediaRotationReading& r) {
   return Number(r.rate);
 }
 
-std::string LayoutJson(const std::optional<CapturedLayout>& layout, const std::string& indent) {
+std::string LayoutJson(const std::optional<DriveLayout>& layout, const std::string& indent) {
   if (!layout) return "null";
-  const char* style = layout->style == 0 ? "mbr" : layout->style == 1 ? "gpt" : "raw";
+  const bool mbr = layout->style == drive_layout::kStyleMbr;
+  const char* style = mbr ? "mbr" : layout->style == drive_layout::kStyleGpt ? "gpt" : "raw";
   std::vector<std::string> entries;
-  for (const CapturedLayoutEntry& e : layout->entries) {
+  for (const DriveLayoutEntry& e : layout->entries) {
     std::string entry = "{ \"number\": " + Number(e.number) + ", \"start\": " + Number(e.start) +
                         ", \"length\": " + Number(e.length) + ", \"type\": ";
-    if (layout->style == 0) {
+    if (mbr) {
       entry += Quoted(Hex(e.mbrType, 2)) + ", \"recognised\": " + (e.recognized ? "true" : "false");
     } else {
       entry += Quoted(textout::GuidText(e.gptType));
@@ -275,12 +276,12 @@ std::vector<ProfileDisk> AssembleDisks(const MachineRecord& record) {
   }
   for (const CapturedLetter& l : record.letters) {
     if (!l.extents || l.extents->empty()) continue;
-    const CapturedExtent& e = l.extents->front();
+    const DiskExtent& e = l.extents->front();
     for (ProfileDisk& d : disks) {
       if (d.drive == nullptr || d.drive->number != static_cast<int>(e.disk) || !d.drive->layout) {
         continue;
       }
-      for (const CapturedLayoutEntry& entry : d.drive->layout->entries) {
+      for (const DriveLayoutEntry& entry : d.drive->layout->entries) {
         if (entry.start == e.start && entry.number != 0) d.letters[l.letter] = entry.number;
       }
     }

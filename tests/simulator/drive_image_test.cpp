@@ -9,6 +9,9 @@
 
 #include "platform/bytes.h"
 #include "platform/os.h"
+#include "probes/control_codes.h"
+#include "probes/disk_extents.h"
+#include "probes/drive_layout.h"
 #include "sim/core/text.h"
 #include "sim/devices/physical_drive.h"
 #include "sim/disks/disk_image.h"
@@ -38,10 +41,10 @@ std::vector<std::uint8_t> LayoutBytes(const std::wstring& drive, bool* ok) {
   os::UniqueHandle h(os::CreateFileW(drive, os::kGenericRead,
                                      os::kFileShareRead | os::kFileShareWrite, os::kOpenExisting,
                                      os::kFileAttributeNormal));
-  std::vector<std::uint8_t> buffer(kDriveLayoutBufferBytes, 0);
+  std::vector<std::uint8_t> buffer(drive_layout::kBufferBytes, 0);
   std::uint32_t returned = 0;
-  *ok = h && os::DeviceIoControl(h.get(), kIoctlDiskGetDriveLayoutEx, nullptr, 0, buffer.data(),
-                                 kDriveLayoutBufferBytes, &returned);
+  *ok = h && os::DeviceIoControl(h.get(), control_codes::kIoctlDiskGetDriveLayoutEx, nullptr, 0,
+                                 buffer.data(), drive_layout::kBufferBytes, &returned);
   buffer.resize(returned);
   return buffer;
 }
@@ -114,8 +117,9 @@ TEST(SimDrives, LayoutThatDoesNotFitTheBufferFailsAsWindowsDoes) {
       os::CreateFileW(L"\\\\.\\PHYSICALDRIVE0", os::kGenericRead, 3, os::kOpenExisting, 0x80));
   std::vector<std::uint8_t> small(48 + 3 * 144);
   std::uint32_t returned = 7;
-  EXPECT_FALSE(os::DeviceIoControl(h.get(), kIoctlDiskGetDriveLayoutEx, nullptr, 0, small.data(),
-                                   static_cast<std::uint32_t>(small.size()), &returned));
+  EXPECT_FALSE(os::DeviceIoControl(h.get(), control_codes::kIoctlDiskGetDriveLayoutEx, nullptr, 0,
+                                   small.data(), static_cast<std::uint32_t>(small.size()),
+                                   &returned));
   EXPECT_EQ(os::GetLastError(), os::kErrorInsufficientBuffer);
 }
 
@@ -208,18 +212,18 @@ TEST(SimVolumes, ExtentsGiveTheDriveNumberAndStartingOffset) {
   SimMachine m(DisksProfile({disk}));
   os::UniqueHandle v(os::CreateFileW(L"\\\\.\\E:", os::kGenericRead, 7, os::kOpenExisting, 0x80));
   ASSERT_TRUE(v);
-  std::vector<std::uint8_t> out(kDiskExtentsBufferBytes);
+  std::vector<std::uint8_t> out(disk_extents::kBufferBytes);
   std::uint32_t returned = 0;
-  ASSERT_TRUE(os::DeviceIoControl(v.get(), kIoctlVolumeGetVolumeDiskExtents, nullptr, 0, out.data(),
-                                  kDiskExtentsBufferBytes, &returned));
+  ASSERT_TRUE(os::DeviceIoControl(v.get(), control_codes::kIoctlVolumeGetVolumeDiskExtents, nullptr,
+                                  0, out.data(), disk_extents::kBufferBytes, &returned));
   EXPECT_EQ(returned, 32u);
   EXPECT_EQ(bytes::U32(out, 0), 1u);
   EXPECT_EQ(bytes::U32(out, 8), 3u) << "drive number, not profile index";
   EXPECT_EQ(bytes::U64(out, 16), 2ull << 20);
   EXPECT_EQ(bytes::U64(out, 24), 2ull << 20);
   m->AddFault("VolumeDiskExtents:E");
-  EXPECT_FALSE(os::DeviceIoControl(v.get(), kIoctlVolumeGetVolumeDiskExtents, nullptr, 0,
-                                   out.data(), kDiskExtentsBufferBytes, &returned));
+  EXPECT_FALSE(os::DeviceIoControl(v.get(), control_codes::kIoctlVolumeGetVolumeDiskExtents,
+                                   nullptr, 0, out.data(), disk_extents::kBufferBytes, &returned));
   EXPECT_EQ(os::CreateFileW(L"\\\\.\\Q:", os::kGenericRead, 7, os::kOpenExisting, 0x80),
             os::kInvalidHandle);
 }
