@@ -64,6 +64,28 @@ static_assert(dl::kBufferBytes == offsetof(Layout, PartitionEntry) + 101 * sizeo
 
 static_assert(sim::kDriveLayoutHeaderSize == offsetof(Layout, PartitionEntry));
 static_assert(sim::kPartitionInformationExSize == sizeof(Entry));
+namespace lf = sim::layout_fields;
+static_assert(lf::kPartitionStyle == offsetof(Layout, PartitionStyle));
+static_assert(lf::kPartitionCount == offsetof(Layout, PartitionCount));
+static_assert(lf::kMbrSignature == offsetof(Layout, Mbr.Signature));
+static_assert(lf::kGptDiskId == offsetof(Layout, Gpt.DiskId));
+static_assert(lf::kGptStartingUsableOffset == offsetof(Layout, Gpt.StartingUsableOffset));
+static_assert(lf::kGptUsableLength == offsetof(Layout, Gpt.UsableLength));
+static_assert(lf::kGptMaxPartitionCount == offsetof(Layout, Gpt.MaxPartitionCount));
+namespace pf = sim::partition_fields;
+static_assert(pf::kPartitionStyle == offsetof(Entry, PartitionStyle));
+static_assert(pf::kStartingOffset == offsetof(Entry, StartingOffset));
+static_assert(pf::kPartitionLength == offsetof(Entry, PartitionLength));
+static_assert(pf::kPartitionNumber == offsetof(Entry, PartitionNumber));
+static_assert(pf::kMbrPartitionType == offsetof(Entry, Mbr.PartitionType));
+static_assert(pf::kMbrBootIndicator == offsetof(Entry, Mbr.BootIndicator));
+static_assert(pf::kMbrRecognizedPartition == offsetof(Entry, Mbr.RecognizedPartition));
+static_assert(pf::kMbrHiddenSectors == offsetof(Entry, Mbr.HiddenSectors));
+static_assert(pf::kGptPartitionType == offsetof(Entry, Gpt.PartitionType));
+static_assert(pf::kGptPartitionId == offsetof(Entry, Gpt.PartitionId));
+static_assert(pf::kGptAttributes == offsetof(Entry, Gpt.Attributes));
+static_assert(pf::kGptName == offsetof(Entry, Gpt.Name));
+static_assert(pf::kGptNameChars == sizeof(PARTITION_INFORMATION_GPT::Name) / sizeof(WCHAR));
 
 // ---- VOLUME_DISK_EXTENTS and GET_LENGTH_INFORMATION ---------------------------------------------
 
@@ -79,6 +101,11 @@ static_assert(de::kBufferBytes ==
 
 static_assert(sim::kVolumeDiskExtentsHeaderSize == offsetof(VOLUME_DISK_EXTENTS, Extents));
 static_assert(sim::kDiskExtentSize == sizeof(DISK_EXTENT));
+namespace ef = sim::extent_fields;
+static_assert(ef::kNumberOfDiskExtents == offsetof(VOLUME_DISK_EXTENTS, NumberOfDiskExtents));
+static_assert(ef::kDiskNumber == offsetof(DISK_EXTENT, DiskNumber));
+static_assert(ef::kStartingOffset == offsetof(DISK_EXTENT, StartingOffset));
+static_assert(ef::kExtentLength == offsetof(DISK_EXTENT, ExtentLength));
 
 static_assert(drive_length::kLength == offsetof(GET_LENGTH_INFORMATION, Length));
 static_assert(drive_length::kBytes == sizeof(GET_LENGTH_INFORMATION));
@@ -108,6 +135,21 @@ static_assert(sim::kGetVersionInParamsSize == sizeof(GETVERSIONINPARAMS));
 static_assert(sim::kSendCmdInParamsSize == offsetof(SENDCMDINPARAMS, bBuffer));
 static_assert(sim::kSendCmdOutHeaderSize == offsetof(SENDCMDOUTPARAMS, bBuffer));
 static_assert(sim::kIdentifyDataSize == IDENTIFY_BUFFER_SIZE);
+namespace vf = sim::version_fields;
+static_assert(vf::kVersion == offsetof(GETVERSIONINPARAMS, bVersion));
+static_assert(vf::kRevision == offsetof(GETVERSIONINPARAMS, bRevision));
+static_assert(vf::kIdeDeviceMap == offsetof(GETVERSIONINPARAMS, bIDEDeviceMap));
+static_assert(vf::kCapabilities == offsetof(GETVERSIONINPARAMS, fCapabilities));
+static_assert(vf::kCapAtaIdCmd == CAP_ATA_ID_CMD);
+static_assert(vf::kCapSmartCmd == CAP_SMART_CMD);
+namespace sf = sim::sendcmd_fields;
+static_assert(sf::kInFeatures == offsetof(SENDCMDINPARAMS, irDriveRegs.bFeaturesReg));
+static_assert(sf::kInSectorCount == offsetof(SENDCMDINPARAMS, irDriveRegs.bSectorCountReg));
+static_assert(sf::kInSectorNumber == offsetof(SENDCMDINPARAMS, irDriveRegs.bSectorNumberReg));
+static_assert(sf::kInDriveHead == offsetof(SENDCMDINPARAMS, irDriveRegs.bDriveHeadReg));
+static_assert(sf::kInCommand == offsetof(SENDCMDINPARAMS, irDriveRegs.bCommandReg));
+static_assert(sf::kIdCmd == ID_CMD);
+static_assert(sf::kOutBufferSize == offsetof(SENDCMDOUTPARAMS, cBufferSize));
 
 // ---- The seam's constants, and the simulator's extra error codes --------------------------------
 
