@@ -11,6 +11,7 @@
 
 #include "platform/os.h"
 #include "probes/disk_extents.h"
+#include "probes/disk_record.h"
 #include "probes/drive_layout.h"
 #include "probes/firmware.h"
 #include "probes/media_rotation.h"
@@ -53,7 +54,8 @@ struct MachineRecord {
   bool installer = false;
   std::array<CapturedFeature, 4> features;  // in kFirmwareFeatures order
   std::vector<CapturedWmiDisk> wmiDisks;    // in WMI order
-  std::vector<CapturedDrive> drives;        // by drive number
+  DiskList inventory;  // the inventory's records of wmiDisks (their media kind not probed)
+  std::vector<CapturedDrive> drives;  // by drive number
   std::vector<CapturedLetter> letters;
   bool storageTool = false;
   std::optional<std::string> storageReport;  // the tool's "-I" report, when it was run

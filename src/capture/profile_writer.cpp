@@ -187,7 +187,7 @@ std::string FirmwareJson(const MachineRecord& record) {
   std::string out = "{ ";
   for (std::size_t i = 0; i < record.features.size(); ++i) {
     const CapturedFeature& f = record.features[i];
-    const bool set = f.reading == FirmwareReading::kAnswered && ((f.value >> 16) & 1u) != 0;
+    const bool set = FirmwareFeatureFlag(f.reading, f.value) != 0;
     out += std::string(i ? ", " : "") + "\"" + names[i] + "\": " + (set ? "true" : "false");
   }
   return out + " }";
