@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "platform/pieces_file.h"
 #include "sim/core/host_file.h"
 #include "sim/core/text.h"
 #include "sim/profile/default_profile.h"
@@ -145,7 +146,7 @@ CapturedDisk ParseCapturedDisk(const JsonReader& r, const Json& object,
   const std::optional<std::string> bytes = ReadHostFile(c.pieces_file);
   if (!bytes) r.Fail("pieces", "cannot read " + c.pieces_file.string());
   std::string error;
-  std::optional<std::vector<DiskPiece>> pieces = ParsePieces(*bytes, c.bytes, &error);
+  std::optional<std::vector<DiskPiece>> pieces = pieces_file::Decode(*bytes, c.bytes, &error);
   if (!pieces) r.Fail("pieces", c.pieces_file.string() + " " + error);
   c.pieces = std::move(*pieces);
   c.layout = ParseRecordedLayout(r.Sub("layout"), object["layout"]);

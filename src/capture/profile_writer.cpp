@@ -236,10 +236,6 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
   return true;
 }
 
-void PutLe(std::string* out, std::uint64_t value, int bytesWide) {
-  for (int i = 0; i < bytesWide; ++i) out->push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
 }  // namespace
 
 std::vector<ProfileDisk> AssembleDisks(const MachineRecord& record) {
@@ -348,17 +344,12 @@ std::wstring PiecesFileName(int driveNumber) {
   return L"disk" + std::to_wstring(driveNumber) + L".pieces";
 }
 
-std::string PiecesFile(const CapturedDrive& drive) {
-  std::string out = "CSPIECES";
-  PutLe(&out, 1, 4);
-  std::uint64_t runStart = 0;
-  std::string run;
+std::vector<pieces_file::Piece> DrivePieces(const CapturedDrive& drive) {
+  std::vector<pieces_file::Piece> pieces;
+  pieces_file::Piece run;
   auto flush = [&] {
-    if (run.empty()) return;
-    PutLe(&out, runStart, 8);
-    PutLe(&out, run.size(), 4);
-    out += run;
-    run.clear();
+    if (!run.bytes.empty()) pieces.push_back(std::move(run));
+    run = pieces_file::Piece{};
   };
   for (const auto& [offset, bytes] : drive.sectors) {
     if (offset >= drive.bytes) continue;
@@ -368,18 +359,19 @@ std::string PiecesFile(const CapturedDrive& drive) {
     }
     const std::string kept = bytes.substr(
         0, static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), drive.bytes - offset)));
-    if (!run.empty() && runStart + run.size() != offset) flush();
-    if (run.empty()) runStart = offset;
-    run += kept;
+    if (!run.bytes.empty() && run.offset + run.bytes.size() != offset) flush();
+    if (run.bytes.empty()) run.offset = offset;
+    run.bytes += kept;
   }
   flush();
-  return out;
+  return pieces;
 }
 
 bool WriteProfileFolder(const std::wstring& outDir, const MachineRecord& record,
                         const std::vector<ProfileDisk>& disks) {
   for (const CapturedDrive& d : record.drives) {
-    if (!WriteFileBytes(outDir + L"\\" + PiecesFileName(d.number), PiecesFile(d))) return false;
+    const std::string pieces = pieces_file::Encode(DrivePieces(d));
+    if (!WriteFileBytes(outDir + L"\\" + PiecesFileName(d.number), pieces)) return false;
   }
   return WriteFileBytes(outDir + L"\\machine.json", MachineJson(record, disks));
 }

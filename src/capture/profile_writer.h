@@ -5,6 +5,7 @@
 #include <string>
 
 #include "capture/machine_record.h"
+#include "platform/pieces_file.h"
 
 // The profile's disks, each a WMI disk and/or a physical drive, as the replay lays them out.
 struct ProfileDisk {
@@ -24,9 +25,9 @@ std::vector<ProfileDisk> AssembleDisks(const MachineRecord& record);
 // machine.json's text (UTF-8).
 std::string MachineJson(const MachineRecord& record, const std::vector<ProfileDisk>& disks);
 
-// A drive's pieces file: "CSPIECES" and version 1, then records of offset (u64), length (u32)
-// and bytes, little-endian, ascending and apart; sectors of zeros are left out.
-std::string PiecesFile(const CapturedDrive& drive);
+// The pieces of a drive's pieces file (platform/pieces_file.h): the sectors read, adjacent ones
+// joined, sectors of zeros and bytes past the drive's length left out.
+std::vector<pieces_file::Piece> DrivePieces(const CapturedDrive& drive);
 
 // The file name of drive n's pieces inside the capture folder.
 std::wstring PiecesFileName(int driveNumber);
