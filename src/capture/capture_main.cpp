@@ -5,6 +5,7 @@
 
 #include "app/disk_identity.h"
 #include "app/disk_roles.h"
+#include "capture/disk_pairing.h"
 #include "capture/machine_capture.h"
 #include "capture/profile_writer.h"
 #include "probes/firmware.h"
@@ -118,7 +119,7 @@ int CaptureMain(const wchar_t* commandLine) {
     return 1;
   }
   const MachineRecord record = CaptureMachine(outDir, runStorageTool);
-  const std::vector<ProfileDisk> disks = AssembleDisks(record);
+  const std::vector<ProfileDisk> disks = PairDisks(record);
   if (!WriteProfileFolder(outDir, record, disks)) {
     os::PrintStdout(textout::Format(L"cachesetup-capture: cannot write the profile into %ls\n",
                                     outDir.c_str()));

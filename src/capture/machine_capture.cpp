@@ -46,10 +46,8 @@ void CaptureWmi(MachineRecord* record) {
       disk.push_back(std::move(p));
     }
     record->inventory.push_back(DiskRecordFromProperties([&disk](const wchar_t* name) {
-      for (const CapturedProperty& p : disk) {
-        if (p.name == name) return p.value;
-      }
-      return os::WmiValue{};
+      const os::WmiValue* value = FindProperty(&disk, name);
+      return value != nullptr ? *value : os::WmiValue{};
     }));
     record->wmiDisks.push_back(std::move(disk));
   });

@@ -23,6 +23,15 @@ struct CapturedProperty {
 };
 using CapturedWmiDisk = std::vector<CapturedProperty>;
 
+// The value of property `name` of a WMI disk; nullptr when there is no disk or no such property.
+inline const os::WmiValue* FindProperty(const CapturedWmiDisk* disk, const wchar_t* name) {
+  if (disk == nullptr) return nullptr;
+  for (const CapturedProperty& p : *disk) {
+    if (p.name == name) return &p.value;
+  }
+  return nullptr;
+}
+
 // One physical drive that opened for reading.
 struct CapturedDrive {
   int number = 0;
