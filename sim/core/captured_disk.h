@@ -8,13 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/pieces_file.h"
+
 namespace sim {
 
 // A run of bytes at an offset of the disk; everything outside the pieces reads as zeros.
-struct DiskPiece {
-  std::uint64_t offset = 0;
-  std::string bytes;
-};
+using DiskPiece = pieces_file::Piece;
 
 // One partition entry of the recorded layout. `type` is "0xNN" (MBR) or a GUID (GPT);
 // `recognised` is given for MBR entries only.
@@ -33,14 +32,8 @@ struct RecordedLayout {
 struct CapturedDisk {
   std::uint64_t bytes = 0;
   std::filesystem::path pieces_file;
-  std::vector<DiskPiece> pieces;         // ascending, apart, inside `bytes`
+  std::vector<DiskPiece> pieces;         // ascending, apart, inside `bytes` (pieces_file.h)
   std::optional<RecordedLayout> layout;  // nullopt: the layout query failed on capture
 };
-
-// The pieces of a pieces file ("CSPIECES", version 1, then records of offset u64, length u32
-// and the bytes, little-endian). On a file that is not of this form, or whose pieces overlap,
-// are out of order or reach past `diskBytes`, returns nullopt and says why in *error.
-std::optional<std::vector<DiskPiece>> ParsePieces(const std::string& file, std::uint64_t diskBytes,
-                                                  std::string* error);
 
 }  // namespace sim

@@ -16,34 +16,37 @@ std::vector<std::uint8_t> EncodeDriveLayout(const DiskLayout& layout, std::size_
   if (need > capacity) return {};
   std::vector<std::uint8_t> out(need, 0);
   std::span<std::uint8_t> o(out);
-  bytes::WriteU32(o, 0x00, layout.style);                                       // PartitionStyle
-  bytes::WriteU32(o, 0x04, static_cast<std::uint32_t>(layout.entries.size()));  // PartitionCount
+  namespace lf = layout_fields;
+  namespace pf = partition_fields;
+  bytes::WriteU32(o, lf::kPartitionStyle, layout.style);
+  bytes::WriteU32(o, lf::kPartitionCount, static_cast<std::uint32_t>(layout.entries.size()));
   if (layout.style == DiskLayout::kMbr) {
-    bytes::WriteU32(o, 0x08, layout.mbr_signature);  // Mbr.Signature
+    bytes::WriteU32(o, lf::kMbrSignature, layout.mbr_signature);
   } else if (layout.style == DiskLayout::kGpt) {
-    bytes::WriteBytes(o, 0x08, layout.disk_id.data(), 16);  // Gpt.DiskId
-    bytes::WriteU64(o, 0x18, layout.first_usable);          // Gpt.StartingUsableOffset
-    bytes::WriteU64(o, 0x20, layout.usable_length);         // Gpt.UsableLength
-    bytes::WriteU32(o, 0x28, layout.max_partitions);        // Gpt.MaxPartitionCount
+    bytes::WriteBytes(o, lf::kGptDiskId, layout.disk_id.data(), layout.disk_id.size());
+    bytes::WriteU64(o, lf::kGptStartingUsableOffset, layout.first_usable);
+    bytes::WriteU64(o, lf::kGptUsableLength, layout.usable_length);
+    bytes::WriteU32(o, lf::kGptMaxPartitionCount, layout.max_partitions);
   }
   for (std::size_t i = 0; i < layout.entries.size(); ++i) {
     const LayoutEntry& e = layout.entries[i];
-    const std::size_t at = kDriveLayoutHeaderSize + i * kPartitionInformationExSize;
-    bytes::WriteU32(o, at + 0x00, layout.style);  // PartitionStyle
-    bytes::WriteU64(o, at + 0x08, e.offset);      // StartingOffset
-    bytes::WriteU64(o, at + 0x10, e.length);      // PartitionLength
-    bytes::WriteU32(o, at + 0x18, e.number);      // PartitionNumber
+    const std::span<std::uint8_t> p = o.subspan(
+        kDriveLayoutHeaderSize + i * kPartitionInformationExSize, kPartitionInformationExSize);
+    bytes::WriteU32(p, pf::kPartitionStyle, layout.style);
+    bytes::WriteU64(p, pf::kStartingOffset, e.offset);
+    bytes::WriteU64(p, pf::kPartitionLength, e.length);
+    bytes::WriteU32(p, pf::kPartitionNumber, e.number);
     if (layout.style == DiskLayout::kMbr) {
-      bytes::WriteU8(o, at + 0x20, e.mbr_type);                // Mbr.PartitionType
-      bytes::WriteU8(o, at + 0x21, e.boot_indicator ? 1 : 0);  // Mbr.BootIndicator
-      bytes::WriteU8(o, at + 0x22, e.recognized ? 1 : 0);      // Mbr.RecognizedPartition
-      bytes::WriteU32(o, at + 0x24, e.hidden_sectors);         // Mbr.HiddenSectors
+      bytes::WriteU8(p, pf::kMbrPartitionType, e.mbr_type);
+      bytes::WriteU8(p, pf::kMbrBootIndicator, e.boot_indicator ? 1 : 0);
+      bytes::WriteU8(p, pf::kMbrRecognizedPartition, e.recognized ? 1 : 0);
+      bytes::WriteU32(p, pf::kMbrHiddenSectors, e.hidden_sectors);
     } else if (layout.style == DiskLayout::kGpt) {
-      bytes::WriteBytes(o, at + 0x20, e.gpt_type.data(), 16);  // Gpt.PartitionType
-      bytes::WriteBytes(o, at + 0x30, e.gpt_id.data(), 16);    // Gpt.PartitionId
-      bytes::WriteU64(o, at + 0x40, e.gpt_attributes);         // Gpt.Attributes
-      for (std::size_t c = 0; c < e.gpt_name.size() && c < 36; ++c) {
-        bytes::WriteU16(o, at + 0x48 + 2 * c, e.gpt_name[c]);  // Gpt.Name[36]
+      bytes::WriteBytes(p, pf::kGptPartitionType, e.gpt_type.data(), e.gpt_type.size());
+      bytes::WriteBytes(p, pf::kGptPartitionId, e.gpt_id.data(), e.gpt_id.size());
+      bytes::WriteU64(p, pf::kGptAttributes, e.gpt_attributes);
+      for (std::size_t c = 0; c < e.gpt_name.size() && c < pf::kGptNameChars; ++c) {
+        bytes::WriteU16(p, pf::kGptName + 2 * c, e.gpt_name[c]);
       }
     }
   }

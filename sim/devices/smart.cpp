@@ -14,16 +14,16 @@ namespace sim {
 namespace {
 
 // The IDENTIFY DEVICE block the drive accepts: every register as an ATA host sends IDENTIFY
-// to the master device (0x04 features 0xD0, 0x05 count 1, 0x06 number 1, 0x07/0x08 cylinder
-// 0, 0x09 drive/head 0xA0, 0x0A command 0xEC), buffer size, drive number and reserved 0.
+// to the master device (features 0xD0, sector count 1, sector number 1, cylinder 0, drive/head
+// 0xA0, command ID_CMD), buffer size, drive number and reserved 0.
 bool ValidIdentifyBlock(const std::uint8_t* in, std::uint32_t inSize) {
   if (in == nullptr || inSize < kSendCmdInParamsSize) return false;
   std::uint8_t expected[kSendCmdInParamsSize] = {};
-  expected[0x04] = 0xD0;
-  expected[0x05] = 1;
-  expected[0x06] = 1;
-  expected[0x09] = 0xA0;
-  expected[0x0A] = 0xEC;
+  expected[sendcmd_fields::kInFeatures] = 0xD0;
+  expected[sendcmd_fields::kInSectorCount] = 1;
+  expected[sendcmd_fields::kInSectorNumber] = 1;
+  expected[sendcmd_fields::kInDriveHead] = 0xA0;
+  expected[sendcmd_fields::kInCommand] = sendcmd_fields::kIdCmd;
   return std::memcmp(in, expected, kSendCmdInParamsSize) == 0;
 }
 
@@ -58,10 +58,12 @@ bool SmartIoctl(Machine& machine, int disk, std::uint32_t code, const void* in,
     }
     std::span<std::uint8_t> v(static_cast<std::uint8_t*>(out), kGetVersionInParamsSize);
     std::memset(v.data(), 0, v.size());
-    bytes::WriteU8(v, 0x00, 1);  // bVersion
-    bytes::WriteU8(v, 0x01, 1);  // bRevision
-    bytes::WriteU8(v, 0x03, static_cast<std::uint8_t>(drive >= 0 && drive < 8 ? 1u << drive : 0));
-    bytes::WriteU32(v, 0x04, 1 | 4);  // CAP_ATA_ID_CMD | CAP_SMART_CMD
+    namespace vf = version_fields;
+    bytes::WriteU8(v, vf::kVersion, 1);
+    bytes::WriteU8(v, vf::kRevision, 1);
+    bytes::WriteU8(v, vf::kIdeDeviceMap,
+                   static_cast<std::uint8_t>(drive >= 0 && drive < 8 ? 1u << drive : 0));
+    bytes::WriteU32(v, vf::kCapabilities, vf::kCapAtaIdCmd | vf::kCapSmartCmd);
     *returned = kGetVersionInParamsSize;
     return true;
   }
@@ -94,13 +96,13 @@ bool SmartIoctl(Machine& machine, int disk, std::uint32_t code, const void* in,
   std::span<std::uint8_t> reply(static_cast<std::uint8_t*>(out),
                                 kSendCmdOutHeaderSize + kIdentifyDataSize);
   std::memset(reply.data(), 0, reply.size());
-  bytes::WriteU32(reply, 0x00, kIdentifyDataSize);  // cBufferSize; DRIVERSTATUS stays 0
+  bytes::WriteU32(reply, sendcmd_fields::kOutBufferSize, kIdentifyDataSize);  // DRIVERSTATUS: 0
   std::span<std::uint8_t> data = reply.subspan(kSendCmdOutHeaderSize);
   bytes::WriteU16(data, 0 * 2, 0x0040);  // general configuration: fixed ATA device
   PutAtaString(data, 10, 10, WmiText(d, L"SerialNumber"));
   PutAtaString(data, 23, 4, "SIM1");
   PutAtaString(data, 27, 20, WmiText(d, L"Model"));
-  bytes::WriteU16(data, 217 * 2, d.rotation.rate);
+  bytes::WriteU16(data, sendcmd_fields::kIdentifyRotationRateWord * 2, d.rotation.rate);
   *returned = kSendCmdOutHeaderSize + kIdentifyDataSize;
   return true;
 }

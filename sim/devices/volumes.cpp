@@ -70,12 +70,13 @@ struct VolumeObject : Machine::Object {
     }
     std::span<std::uint8_t> o(static_cast<std::uint8_t*>(out), outSize);
     std::memset(out, 0, need);
-    bytes::WriteU32(o, 0x00, count);  // NumberOfDiskExtents
+    bytes::WriteU32(o, extent_fields::kNumberOfDiskExtents, count);
     if (count == 1) {
       const int drive = *machine->profile().disks[static_cast<std::size_t>(volume.disk)].drive;
-      bytes::WriteU32(o, 0x08, static_cast<std::uint32_t>(drive));  // DiskNumber
-      bytes::WriteU64(o, 0x10, volume.offset);                      // StartingOffset
-      bytes::WriteU64(o, 0x18, volume.length);                      // ExtentLength
+      const std::span<std::uint8_t> extent = o.subspan(kVolumeDiskExtentsHeaderSize);
+      bytes::WriteU32(extent, extent_fields::kDiskNumber, static_cast<std::uint32_t>(drive));
+      bytes::WriteU64(extent, extent_fields::kStartingOffset, volume.offset);
+      bytes::WriteU64(extent, extent_fields::kExtentLength, volume.length);
     }
     *returned = need;
     return true;

@@ -1,4 +1,5 @@
 // disks[].captured: a disk captured from a notebook, its pieces file and its recorded layout.
+#include "platform/pieces_file.h"
 #include "sim/profile/loader_parts.h"
 
 namespace sim {
@@ -50,7 +51,7 @@ CapturedDisk ParseCapturedDisk(const JsonReader& r, const Json& object,
   c.pieces_file = base / r.Text(object["pieces"], "pieces");
   const std::string bytes = ReadInputFile(r, "pieces", c.pieces_file, kWholeFileLimit);
   std::string error;
-  std::optional<std::vector<DiskPiece>> pieces = ParsePieces(bytes, c.bytes, &error);
+  std::optional<std::vector<DiskPiece>> pieces = pieces_file::Decode(bytes, c.bytes, &error);
   if (!pieces) r.Fail("pieces", c.pieces_file.string() + " " + error);
   c.pieces = std::move(*pieces);
   c.layout = ParseRecordedLayout(r.Sub("layout"), object["layout"]);

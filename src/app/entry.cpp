@@ -28,23 +28,10 @@ int CacheSetupMain(const wchar_t* commandLine) {
   env.szCommandLine = UpperCaseAscii(commandLine != nullptr ? commandLine : L"");
   env.bIsMaximizedMode = SelectMaximizedMode(env.szCommandLine, env.bIsMaximizedMode);
 
-  // Redirection goes off before any path is resolved or used, and stays off for the run.
-  if (Detect64BitWindows() == 1) {
-    env.bIs64BitOS = 1;
-    os::Wow64EnableWow64FsRedirection(false);
-  }
+  SettleBitnessAndPaths();
 
-  ResolveRunPaths();
-
-  const os::HResult started = os::CoInitializeEx(os::kCoinitMultithreaded);
-  if (os::Failed(started)) return ExitCode(RefuseWithoutCom(started));
-  const os::HResult secured = os::CoInitializeSecurity(os::kRpcCAuthnLevelDefault,
-                                                       os::kRpcCImpLevelImpersonate, os::kEoacNone);
-  if (os::Failed(secured)) {
-    os::CoUninitialize();
-    return ExitCode(RefuseWithoutCom(secured));
-  }
-  env.bIsComInitialized = 1;
+  const ComStart com = StartCom();
+  if (com.failed != ComStart::Failed::kNone) return ExitCode(RefuseWithoutCom(com.hr));
 
   return ExitCode(RunProvisioning());
 }

@@ -24,10 +24,9 @@ namespace {
 // Runs "/c <Windows>\Temp\<storage tool> <arguments>" through cmd.exe, which ends with the
 // tool's exit code. The tool's path is not quoted; the files its output goes to are.
 std::uint32_t RunStorageTool(const RunEnvironment& env, const std::wstring& arguments) {
-  const wchar_t* tool = env.bIs64BitOS != 0 ? L"RSTCLI64.exe" : L"RSTCLI.exe";
-  return RunProgram(
-      env.szCmdExePath,
-      textout::Format(L"/c %ls\\Temp\\%ls %ls", env.szWindowsDir.c_str(), tool, arguments.c_str()));
+  return RunProgram(env.szCmdExePath,
+                    textout::Format(L"/c %ls\\Temp\\%ls %ls", env.szWindowsDir.c_str(),
+                                    StorageToolName(env), arguments.c_str()));
 }
 
 std::uint32_t RunDiskpartScript(const RunEnvironment& env, const std::wstring& scriptPath) {

@@ -5,8 +5,10 @@
 
 #include "app/disk_identity.h"
 #include "app/disk_roles.h"
+#include "capture/disk_pairing.h"
 #include "capture/machine_capture.h"
 #include "capture/profile_writer.h"
+#include "probes/firmware.h"
 #include "probes/recovery_locator.h"
 #include "textout/format.h"
 #include "textout/log_writer.h"
@@ -34,31 +36,6 @@ std::vector<std::wstring> Arguments(const wchar_t* commandLine) {
   }
   if (any) args.push_back(current);
   return args;
-}
-
-// The product's disk records for what WMI answered (the properties its decisions read).
-DiskList CapturedDiskList(const MachineRecord& record) {
-  DiskList list;
-  for (const CapturedWmiDisk& wmi : record.wmiDisks) {
-    DiskRecord r;
-    r.MediaType = L"Unknown";  // as the inventory reads a missing media type
-    r.Size = L"0";
-    for (const CapturedProperty& p : wmi) {
-      const bool text = p.value.kind == os::WmiValue::Kind::Text;
-      const std::wstring value = text ? p.value.text.substr(0, p.value.text.find(L'\0')) : L"";
-      if (p.name == L"Index" && p.value.kind == os::WmiValue::Kind::Int32) {
-        r.Index = static_cast<std::uint32_t>(p.value.i32);
-      } else if (p.name == L"MediaType" && text) {
-        r.MediaType = value;
-      } else if (p.name == L"SerialNumber" && text) {
-        r.SerialNumber = value;
-      } else if (p.name == L"Size" && text) {
-        r.Size = value;
-      }
-    }
-    list.push_back(r);
-  }
-  return list;
 }
 
 // What the product would decide here before its first disk change, and the exit code that
@@ -95,7 +72,7 @@ std::wstring Verdict(const MachineRecord& record, const DiskList& list, std::int
 // The gate's three inputs, where the locator finds "Recovery" and what the product would decide,
 // in one line.
 std::wstring Summary(const MachineRecord& record, const std::vector<ProfileDisk>& disks) {
-  const DiskList list = CapturedDiskList(record);
+  const DiskList& list = record.inventory;
   std::int32_t disk = 0, partition = 0;
   std::wstring root;
   const std::int32_t found = LocateRecoveryDisk(&disk, &partition, &root);
@@ -105,8 +82,7 @@ std::wstring Summary(const MachineRecord& record, const std::vector<ProfileDisk>
       : found == kLocatorFailed ? textout::Format(L"layout of disk %d unreadable", disk)
                                 : std::wstring(L"no \"Recovery\" partition");
   auto on = [&record](std::size_t i) {
-    const CapturedFeature& f = record.features[i];
-    return f.reading == FirmwareReading::kAnswered && ((f.value >> 16) & 1u) != 0;
+    return FirmwareFeatureFlag(record.features[i].reading, record.features[i].value) != 0;
   };
   return textout::Format(
       L"%d disks (%d in WMI, %d drives); %ls; gate: %d fixed disks, RAID0 %ls, "
@@ -143,7 +119,7 @@ int CaptureMain(const wchar_t* commandLine) {
     return 1;
   }
   const MachineRecord record = CaptureMachine(outDir, runStorageTool);
-  const std::vector<ProfileDisk> disks = AssembleDisks(record);
+  const std::vector<ProfileDisk> disks = PairDisks(record);
   if (!WriteProfileFolder(outDir, record, disks)) {
     os::PrintStdout(textout::Format(L"cachesetup-capture: cannot write the profile into %ls\n",
                                     outDir.c_str()));

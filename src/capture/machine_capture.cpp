@@ -8,14 +8,12 @@
 #include "capture/drive_capture.h"
 #include "environment/run_environment.h"
 #include "probes/disk_inventory.h"
-#include "textout/format.h"
+#include "probes/firmware.h"
 #include "tools/process_runner.h"
+#include "tools/rst_report.h"
 
 namespace {
 
-constexpr std::int32_t kWbemFlagForwardOnly = 0x20;
-constexpr std::int32_t kWbemFlagReturnImmediately = 0x10;
-constexpr std::int32_t kWbemInfinite = -1;
 // The highest drive number the locator's walk reaches, and a few beyond for gaps.
 constexpr int kDriveNumbersWalked = 16;
 constexpr int kHighestDriveNumber = 1000;
@@ -33,59 +31,44 @@ std::string Narrow(const wchar_t* text) {
   return out;
 }
 
-// The COM set-up the product's entry point makes; true when COM is up (to be ended).
-bool StartCom(std::vector<std::string>* faults) {
-  if (os::Failed(os::CoInitializeEx(os::kCoinitMultithreaded))) {
-    AddFault(faults, "CoInitializeEx");
-    return false;
-  }
-  if (os::Failed(os::CoInitializeSecurity(os::kRpcCAuthnLevelDefault, os::kRpcCImpLevelImpersonate,
-                                          os::kEoacNone))) {
-    AddFault(faults, "CoInitializeSecurity");
-    os::CoUninitialize();
-    return false;
-  }
-  return true;
-}
-
-// The WMI disk list in WMI order.
+// The WMI disk list in WMI order: each property the inventory reads, as WMI typed it, and the
+// inventory's own record of it.
 void CaptureWmi(MachineRecord* record) {
-  std::vector<std::string>* faults = &record->faults;
-  os::ComRef locator, services, enumerator;
-  if (os::Failed(os::CoCreateWbemLocator(&locator))) {
-    AddFault(faults, "CoCreateInstance");
-  } else if (os::Failed(os::ConnectServer(locator, L"ROOT\\CIMV2", &services))) {
-    AddFault(faults, "ConnectServer");
-  } else if (os::Failed(os::CoSetProxyBlanket(services, os::kRpcCAuthnWinNT, os::kRpcCAuthzNone,
-                                              os::kRpcCAuthnLevelCall, os::kRpcCImpLevelImpersonate,
-                                              os::kEoacNone))) {
-    AddFault(faults, "CoSetProxyBlanket");
-  } else if (os::Failed(os::ExecQuery(services, L"WQL", L"SELECT * FROM Win32_DiskDrive",
-                                      kWbemFlagForwardOnly | kWbemFlagReturnImmediately,
-                                      &enumerator))) {
-    AddFault(faults, "ExecQuery");
-  } else {
-    for (;;) {
-      os::ComRef object;
-      std::uint32_t returned = 0;
-      const os::HResult hr = os::EnumNext(enumerator, kWbemInfinite, &object, &returned);
-      if (os::Failed(hr)) {
-        AddFault(faults, "Next:" + std::to_string(record->wmiDisks.size() + 1));
-        break;
+  const DiskQueryStep failed = EnumerateDiskDrives([record](const os::ComRef& object) {
+    CapturedWmiDisk disk;
+    for (const wchar_t* name : kDiskInventoryProperties) {
+      CapturedProperty p;
+      p.name = name;
+      if (os::Failed(os::WmiGet(object, name, &p.value))) {
+        p.value = os::WmiValue{};
+        AddFault(&record->faults, "Get:" + Narrow(name));
       }
-      if (returned == 0 || !object.valid()) break;
-      CapturedWmiDisk disk;
-      for (const wchar_t* name : kDiskInventoryProperties) {
-        CapturedProperty p;
-        p.name = name;
-        if (os::Failed(os::WmiGet(object, name, &p.value))) {
-          p.value = os::WmiValue{};
-          AddFault(faults, "Get:" + Narrow(name));
-        }
-        disk.push_back(std::move(p));
-      }
-      record->wmiDisks.push_back(std::move(disk));
+      disk.push_back(std::move(p));
     }
+    record->inventory.push_back(DiskRecordFromProperties([&disk](const wchar_t* name) {
+      const os::WmiValue* value = FindProperty(&disk, name);
+      return value != nullptr ? *value : os::WmiValue{};
+    }));
+    record->wmiDisks.push_back(std::move(disk));
+  });
+  switch (failed) {
+    case DiskQueryStep::kCreateLocator:
+      AddFault(&record->faults, "CoCreateInstance");
+      break;
+    case DiskQueryStep::kConnectServer:
+      AddFault(&record->faults, "ConnectServer");
+      break;
+    case DiskQueryStep::kProxyBlanket:
+      AddFault(&record->faults, "CoSetProxyBlanket");
+      break;
+    case DiskQueryStep::kExecQuery:
+      AddFault(&record->faults, "ExecQuery");
+      break;
+    case DiskQueryStep::kNext:
+      AddFault(&record->faults, "Next:" + std::to_string(record->wmiDisks.size() + 1));
+      break;
+    case DiskQueryStep::kNone:
+      break;
   }
 }
 
@@ -125,7 +108,7 @@ std::set<int> DriveNumbers(const MachineRecord& record) {
   }
   for (const CapturedLetter& letter : record.letters) {
     if (!letter.extents) continue;
-    for (const CapturedExtent& e : *letter.extents) {
+    for (const DiskExtent& e : *letter.extents) {
       if (e.disk <= static_cast<std::uint32_t>(kHighestDriveNumber)) {
         numbers.insert(static_cast<int>(e.disk));
       }
@@ -162,13 +145,9 @@ std::uint64_t FallbackLength(const MachineRecord& record, const CapturedDrive& d
 MachineRecord CaptureMachine(const std::wstring& outDir, bool runStorageTool) {
   MachineRecord record;
   RunEnvironment& env = g_RunEnvironment;
-  // The product's own detection, with redirection off as the product switches it.
-  if (Detect64BitWindows() == 1) {
-    env.bIs64BitOS = 1;
-    os::Wow64EnableWow64FsRedirection(false);
-  }
+  // The product's own set-up: its 64-bit detection, redirection off, its folders.
+  SettleBitnessAndPaths();
   record.bits = env.bIs64BitOS != 0 ? 64 : 32;
-  ResolveRunPaths();
   if (env.szSystemDir.empty() || env.szWindowsDir.empty()) {
     AddFault(&record.faults, "SHGetSpecialFolderPathW");
   } else {
@@ -180,12 +159,12 @@ MachineRecord CaptureMachine(const std::wstring& outDir, bool runStorageTool) {
   record.clock = os::GetLocalTime();
 
   // COM stays up for the rest, as it does for the product's run.
-  const bool com = StartCom(&record.faults);
-  if (com) CaptureWmi(&record);
+  const ComStart com = StartCom();
+  if (com.failed == ComStart::Failed::kInitialize) AddFault(&record.faults, "CoInitializeEx");
+  if (com.failed == ComStart::Failed::kSecurity) AddFault(&record.faults, "CoInitializeSecurity");
+  if (com.failed == ComStart::Failed::kNone) CaptureWmi(&record);
 
-  const std::wstring installer =
-      textout::Format(L"%ls\\InstQORWMIACPISrv64.exe", env.szSystemDir.c_str());
-  record.installer = os::FindFirstFileW(installer);
+  record.installer = os::FindFirstFileW(FirmwareInstallerPath());
   for (std::size_t i = 0; i < std::size(kFirmwareFeatures); ++i) {
     CapturedFeature& f = record.features[i];
     f.reading = ReadFirmwareFeature(kFirmwareFeatures[i].nFeatureId, &f.value);
@@ -204,15 +183,16 @@ MachineRecord CaptureMachine(const std::wstring& outDir, bool runStorageTool) {
     if (drive.bytes == 0) drive.bytes = FallbackLength(record, drive);
   }
 
-  const wchar_t* tool = env.bIs64BitOS != 0 ? L"RSTCLI64.exe" : L"RSTCLI.exe";
-  record.storageTool = os::FindFirstFileW(temp + L"\\" + tool);
+  record.storageTool = os::FindFirstFileW(temp + L"\\" + StorageToolName(env));
   if (record.storageTool && runStorageTool) {
     // Information only: "-I" changes nothing, and its output goes into the capture folder.
     const std::wstring report = outDir + L"\\" + kStorageReportName;
-    RunProgram(env.szCmdExePath, textout::Format(L"/c %ls\\Temp\\%ls -I > \"%ls\"",
-                                                 env.szWindowsDir.c_str(), tool, report.c_str()));
+    RunProgram(env.szCmdExePath, StorageToolReportParameters(report));
     record.storageReport = ReadWholeFile(report);
   }
-  if (com) os::CoUninitialize();
+  if (com.failed == ComStart::Failed::kNone) {
+    os::CoUninitialize();
+    env.bIsComInitialized = 0;
+  }
   return record;
 }

@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "platform/os.h"
+#include "probes/disk_extents.h"
+#include "probes/disk_record.h"
+#include "probes/drive_layout.h"
 #include "probes/firmware.h"
 #include "probes/media_rotation.h"
 
@@ -20,41 +23,30 @@ struct CapturedProperty {
 };
 using CapturedWmiDisk = std::vector<CapturedProperty>;
 
-// One PARTITION_INFORMATION_EX of a drive's layout.
-struct CapturedLayoutEntry {
-  std::uint64_t start = 0;
-  std::uint64_t length = 0;
-  std::uint32_t number = 0;
-  std::uint8_t mbrType = 0;
-  bool recognized = false;
-  std::array<std::uint8_t, 16> gptType{};
-};
-
-// The layout as the system reports it. Style: 0 MBR, 1 GPT, 2 RAW.
-struct CapturedLayout {
-  std::uint32_t style = 2;
-  std::vector<CapturedLayoutEntry> entries;
-};
+// The value of property `name` of a WMI disk; nullptr when there is no disk or no such property.
+inline const os::WmiValue* FindProperty(const CapturedWmiDisk* disk, const wchar_t* name) {
+  if (disk == nullptr) return nullptr;
+  for (const CapturedProperty& p : *disk) {
+    if (p.name == name) return &p.value;
+  }
+  return nullptr;
+}
 
 // One physical drive that opened for reading.
 struct CapturedDrive {
   int number = 0;
   std::uint64_t bytes = 0;                       // the drive's length
-  std::optional<CapturedLayout> layout;          // nullopt: the layout query failed
+  std::optional<DriveLayout> layout;             // nullopt: the layout query failed
   MediaRotationReading rotation;                 // the rotation probe's steps
   bool readsFail = false;                        // a whole-sector read at its start failed
   std::map<std::uint64_t, std::string> sectors;  // bytes read, by offset, in 512-byte pieces
 };
 
 // One drive root with the volume's label and its extents on the physical drives.
-struct CapturedExtent {
-  std::uint32_t disk = 0;
-  std::uint64_t start = 0;
-};
 struct CapturedLetter {
   wchar_t letter = 0;
-  std::optional<std::wstring> label;                   // nullopt: the label query failed
-  std::optional<std::vector<CapturedExtent>> extents;  // nullopt: the extents query failed
+  std::optional<std::wstring> label;               // nullopt: the label query failed
+  std::optional<std::vector<DiskExtent>> extents;  // nullopt: the extents query failed
 };
 
 struct CapturedFeature {
@@ -71,7 +63,8 @@ struct MachineRecord {
   bool installer = false;
   std::array<CapturedFeature, 4> features;  // in kFirmwareFeatures order
   std::vector<CapturedWmiDisk> wmiDisks;    // in WMI order
-  std::vector<CapturedDrive> drives;        // by drive number
+  DiskList inventory;  // the inventory's records of wmiDisks (their media kind not probed)
+  std::vector<CapturedDrive> drives;  // by drive number
   std::vector<CapturedLetter> letters;
   bool storageTool = false;
   std::optional<std::string> storageReport;  // the tool's "-I" report, when it was run

@@ -40,3 +40,35 @@ void ResolveRunPaths() {
   env.szCmdExePath = textout::Format(L"%ls\\cmd.exe", env.szSystemDir.c_str());
   env.szDiskpartExePath = textout::Format(L"%ls\\diskpart.exe", env.szSystemDir.c_str());
 }
+
+void SettleBitnessAndPaths() {
+  RunEnvironment& env = g_RunEnvironment;
+  // Redirection goes off before any path is resolved or used, and stays off for the run.
+  if (Detect64BitWindows() == 1) {
+    env.bIs64BitOS = 1;
+    os::Wow64EnableWow64FsRedirection(false);
+  }
+  ResolveRunPaths();
+}
+
+ComStart StartCom() {
+  ComStart start;
+  start.hr = os::CoInitializeEx(os::kCoinitMultithreaded);
+  if (os::Failed(start.hr)) {
+    start.failed = ComStart::Failed::kInitialize;
+    return start;
+  }
+  start.hr = os::CoInitializeSecurity(os::kRpcCAuthnLevelDefault, os::kRpcCImpLevelImpersonate,
+                                      os::kEoacNone);
+  if (os::Failed(start.hr)) {
+    os::CoUninitialize();
+    start.failed = ComStart::Failed::kSecurity;
+    return start;
+  }
+  g_RunEnvironment.bIsComInitialized = 1;
+  return start;
+}
+
+const wchar_t* StorageToolName(const RunEnvironment& env) {
+  return env.bIs64BitOS != 0 ? L"RSTCLI64.exe" : L"RSTCLI.exe";
+}

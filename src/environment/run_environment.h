@@ -34,3 +34,21 @@ int Detect64BitWindows();
 
 // Fills the system and Windows folders and the cmd.exe and diskpart.exe paths.
 void ResolveRunPaths();
+
+// The entry point's first steps: on 64-bit Windows sets bIs64BitOS and switches file-system
+// redirection off for the rest of the process, before any path is resolved; then
+// ResolveRunPaths.
+void SettleBitnessAndPaths();
+
+// COM for the process: CoInitializeEx (multithreaded), then CoInitializeSecurity; when security
+// fails, COM is ended again. On success bIsComInitialized is set.
+struct ComStart {
+  enum class Failed { kNone, kInitialize, kSecurity };
+  Failed failed = Failed::kNone;
+  os::HResult hr = os::kSOk;  // the failing call's result
+};
+ComStart StartCom();
+
+// The storage tool's file name on this Windows: RSTCLI64.exe on 64-bit, RSTCLI.exe on 32-bit.
+// The line puts it in <Windows>\Temp.
+const wchar_t* StorageToolName(const RunEnvironment& env);

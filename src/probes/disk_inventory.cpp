@@ -29,73 +29,110 @@ class ComSession {
   bool started_ = false;
 };
 
-// The property's value, or null when Get fails (the value is then left null by the seam).
-os::WmiValue Get(const os::ComRef& object, const wchar_t* name) {
-  os::WmiValue value;
-  if (os::Failed(os::WmiGet(object, name, &value))) value = os::WmiValue{};
-  return value;
-}
+// The property values of one disk, read through `property`.
+class Properties {
+ public:
+  explicit Properties(const std::function<os::WmiValue(const wchar_t*)>& property)
+      : property_(property) {}
 
-// A text property up to its terminating zero; `null` for a null value or one of another type.
-std::wstring Text(const os::ComRef& object, const wchar_t* name, const wchar_t* null = L"") {
-  const os::WmiValue value = Get(object, name);
-  if (value.kind != os::WmiValue::Kind::Text) return null;
-  return value.text.substr(0, value.text.find(L'\0'));
-}
+  // A text up to its terminating zero; `null` for a null value or one of another type.
+  std::wstring Text(const wchar_t* name, const wchar_t* null = L"") const {
+    const os::WmiValue value = property_(name);
+    if (value.kind != os::WmiValue::Kind::Text) return null;
+    return value.text.substr(0, value.text.find(L'\0'));
+  }
+  // A uint32 (WMI delivers it as a 32-bit signed integer); 0 when null.
+  std::uint32_t Unsigned(const wchar_t* name) const {
+    const os::WmiValue value = property_(name);
+    if (value.kind != os::WmiValue::Kind::Int32) return 0;
+    return static_cast<std::uint32_t>(value.i32);
+  }
+  std::uint16_t Low16(const wchar_t* name) const {
+    return static_cast<std::uint16_t>(Unsigned(name) & 0xFFFF);
+  }
+  // A boolean as -1 for true and 0 for false; 0 when null.
+  std::int32_t Boolean(const wchar_t* name) const {
+    const os::WmiValue value = property_(name);
+    return value.kind == os::WmiValue::Kind::Bool && value.boolean ? -1 : 0;
+  }
 
-// A uint32 property (WMI delivers it as a 32-bit signed integer); 0 when null.
-std::uint32_t Unsigned(const os::ComRef& object, const wchar_t* name) {
-  const os::WmiValue value = Get(object, name);
-  if (value.kind != os::WmiValue::Kind::Int32) return 0;
-  return static_cast<std::uint32_t>(value.i32);
-}
-
-std::uint16_t Low16(const os::ComRef& object, const wchar_t* name) {
-  return static_cast<std::uint16_t>(Unsigned(object, name) & 0xFFFF);
-}
-
-// A boolean as -1 for true and 0 for false; 0 when null.
-std::int32_t Boolean(const os::ComRef& object, const wchar_t* name) {
-  const os::WmiValue value = Get(object, name);
-  return value.kind == os::WmiValue::Kind::Bool && value.boolean ? -1 : 0;
-}
-
-void ReadDisk(const os::ComRef& object, DiskRecord* r) {
-  r->Reserved = 0;
-  r->Description = Text(object, L"Description");
-  r->DeviceID = Text(object, L"DeviceID");
-  r->Index = Unsigned(object, L"Index");
-  r->InterfaceType = Text(object, L"InterfaceType");
-  r->Manufacturer = Text(object, L"Manufacturer");
-  r->MediaLoaded = Boolean(object, L"MediaLoaded");
-  r->MediaType = Text(object, L"MediaType", L"Unknown");
-  r->Model = Text(object, L"Model");
-  r->Partitions = Unsigned(object, L"Partitions");
-  r->PNPDeviceID = Text(object, L"PNPDeviceID");
-  r->SCSIBus = Unsigned(object, L"SCSIBus");
-  r->SCSILogicalUnit = Low16(object, L"SCSILogicalUnit");
-  r->SCSIPort = Low16(object, L"SCSIPort");
-  r->SCSITargetId = Low16(object, L"SCSITargetId");
-  r->SerialNumber = Text(object, L"SerialNumber");
-  r->Signature = Unsigned(object, L"Signature");
-  r->Size = Text(object, L"Size", L"0");
-  r->Status = Text(object, L"Status");
-  r->SystemCreationClassName = Text(object, L"SystemCreationClassName");
-  r->SystemName = Text(object, L"SystemName");
-}
+ private:
+  const std::function<os::WmiValue(const wchar_t*)>& property_;
+};
 
 }  // namespace
 
-bool QueryDiskInventory(DiskList* list) {
-  DiskRecord record;
+DiskRecord DiskRecordFromProperties(
+    const std::function<os::WmiValue(const wchar_t* name)>& property) {
+  const Properties p(property);
+  DiskRecord r;
+  // In the order of kDiskInventoryProperties.
+  r.Description = p.Text(L"Description");
+  r.DeviceID = p.Text(L"DeviceID");
+  r.Index = p.Unsigned(L"Index");
+  r.InterfaceType = p.Text(L"InterfaceType");
+  r.Manufacturer = p.Text(L"Manufacturer");
+  r.MediaLoaded = p.Boolean(L"MediaLoaded");
+  r.MediaType = p.Text(L"MediaType", L"Unknown");
+  r.Model = p.Text(L"Model");
+  r.Partitions = p.Unsigned(L"Partitions");
+  r.PNPDeviceID = p.Text(L"PNPDeviceID");
+  r.SCSIBus = p.Unsigned(L"SCSIBus");
+  r.SCSILogicalUnit = p.Low16(L"SCSILogicalUnit");
+  r.SCSIPort = p.Low16(L"SCSIPort");
+  r.SCSITargetId = p.Low16(L"SCSITargetId");
+  r.SerialNumber = p.Text(L"SerialNumber");
+  r.Signature = p.Unsigned(L"Signature");
+  r.Size = p.Text(L"Size", L"0");
+  r.Status = p.Text(L"Status");
+  r.SystemCreationClassName = p.Text(L"SystemCreationClassName");
+  r.SystemName = p.Text(L"SystemName");
+  return r;
+}
 
-  // Declared so that leaving early releases the services, the locator and the enumerator in
-  // that order, and only then ends COM.
-  ComSession com;
+DiskQueryStep EnumerateDiskDrives(const std::function<void(const os::ComRef& object)>& each) {
+  // Declared so that leaving releases the services, the locator and the enumerator in that
+  // order.
   os::ComRef enumerator;
   os::ComRef locator;
   os::ComRef services;
 
+  if (os::Failed(os::CoCreateWbemLocator(&locator))) return DiskQueryStep::kCreateLocator;
+  if (os::Failed(os::ConnectServer(locator, L"ROOT\\CIMV2", &services))) {
+    return DiskQueryStep::kConnectServer;
+  }
+  if (os::Failed(os::CoSetProxyBlanket(services, os::kRpcCAuthnWinNT, os::kRpcCAuthzNone,
+                                       os::kRpcCAuthnLevelCall, os::kRpcCImpLevelImpersonate,
+                                       os::kEoacNone))) {
+    return DiskQueryStep::kProxyBlanket;
+  }
+  if (os::Failed(os::ExecQuery(services, L"WQL", L"SELECT * FROM Win32_DiskDrive",
+                               kWbemFlagForwardOnly | kWbemFlagReturnImmediately, &enumerator))) {
+    return DiskQueryStep::kExecQuery;
+  }
+
+  DiskQueryStep end = DiskQueryStep::kNone;
+  for (;;) {
+    os::ComRef object;
+    std::uint32_t returned = 0;
+    const os::HResult hr = os::EnumNext(enumerator, kWbemInfinite, &object, &returned);
+    if (os::Failed(hr)) {
+      end = DiskQueryStep::kNext;
+      break;
+    }
+    if (returned == 0 || !object.valid()) break;
+    each(object);
+  }
+
+  services.Release();
+  locator.Release();
+  enumerator.Release();
+  return end;
+}
+
+bool QueryDiskInventory(DiskList* list) {
+  // Ends COM after the query's interfaces are released, when the query started it.
+  ComSession com;
   if (!g_RunEnvironment.bIsComInitialized) {
     if (os::Failed(os::CoInitializeEx(os::kCoinitMultithreaded))) return false;
     com.Started();
@@ -104,32 +141,18 @@ bool QueryDiskInventory(DiskList* list) {
       return false;
     }
   }
-  if (os::Failed(os::CoCreateWbemLocator(&locator))) return false;
-  if (os::Failed(os::ConnectServer(locator, L"ROOT\\CIMV2", &services))) return false;
-  if (os::Failed(os::CoSetProxyBlanket(services, os::kRpcCAuthnWinNT, os::kRpcCAuthzNone,
-                                       os::kRpcCAuthnLevelCall, os::kRpcCImpLevelImpersonate,
-                                       os::kEoacNone))) {
-    return false;
-  }
-  if (os::Failed(os::ExecQuery(services, L"WQL", L"SELECT * FROM Win32_DiskDrive",
-                               kWbemFlagForwardOnly | kWbemFlagReturnImmediately, &enumerator))) {
-    return false;
-  }
-
-  for (;;) {
-    os::ComRef object;
-    std::uint32_t returned = 0;
-    const os::HResult hr = os::EnumNext(enumerator, kWbemInfinite, &object, &returned);
-    // A failing fetch ends the list like its end: the disks read so far stand.
-    if (os::Failed(hr) || returned == 0 || !object.valid()) break;
-    ReadDisk(object, &record);
+  const DiskQueryStep failed = EnumerateDiskDrives([list](const os::ComRef& object) {
+    DiskRecord record = DiskRecordFromProperties([&object](const wchar_t* name) {
+      os::WmiValue value;
+      // A failing Get leaves the value null.
+      if (os::Failed(os::WmiGet(object, name, &value))) value = os::WmiValue{};
+      return value;
+    });
     record.MediaKind = ProbeMediaRotation(static_cast<int>(record.Index));
     list->push_back(record);
-  }
-
-  services.Release();
-  locator.Release();
-  enumerator.Release();
+  });
+  // A failing fetch ends the list like its end: the disks read so far stand.
+  if (failed != DiskQueryStep::kNone && failed != DiskQueryStep::kNext) return false;
   com.End();
   return true;
 }

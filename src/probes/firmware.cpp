@@ -4,6 +4,7 @@
 #include <array>
 
 #include "environment/run_environment.h"
+#include "probes/control_codes.h"
 #include "textout/format.h"
 #include "tools/process_runner.h"
 
@@ -16,9 +17,9 @@ namespace {
 // record lives in memory below 4 GiB, taken once for the life of the process.
 std::span<std::uint8_t> ArgumentRecordStorage() {
   static std::uint8_t* const storage =
-      static_cast<std::uint8_t*>(os::AllocateLow32(kFirmwareArgumentStorageSize));
+      static_cast<std::uint8_t*>(os::AllocateLow32(firmware_request::kArgumentStorageSize));
   if (storage == nullptr) return {};
-  return {storage, kFirmwareArgumentStorageSize};
+  return {storage, firmware_request::kArgumentStorageSize};
 }
 
 bool AddressFits32(const void* p) {
@@ -53,13 +54,13 @@ bool CallFirmwareMethod(std::uint32_t featureId, std::uint32_t* value) {
   if (g_FirmwareControlDevice.state != FirmwareControlDevice::State::kOpen) return false;
 
   // Without low storage only the inline form can be sent; the record then lives here.
-  std::array<std::uint8_t, kFirmwareArgumentStorageSize> localRecord{};
+  std::array<std::uint8_t, firmware_request::kArgumentStorageSize> localRecord{};
   std::span<std::uint8_t> record = ArgumentRecordStorage();
   const bool lowRecord = !record.empty() && AddressFits32(record.data());
   if (!lowRecord) record = localRecord;
   WriteFirmwareMethodArgument(record, featureId);
 
-  std::array<std::uint8_t, kFirmwareMethodRequestSize64> request{};
+  std::array<std::uint8_t, firmware_request::kRequestSize64> request{};
   std::uint32_t address = 0;
   if (!g_bFirmwareOn64BitWindows) {
     if (!lowRecord) return false;  // no address the driver could follow
@@ -69,10 +70,10 @@ bool CallFirmwareMethod(std::uint32_t featureId, std::uint32_t* value) {
       BuildFirmwareMethodRequest(request, g_bFirmwareOn64BitWindows, featureId, address);
 
   // Zeroed, so that what a failed call leaves behind reads as an empty answer.
-  std::array<std::uint8_t, kFirmwareMethodResultSize> result{};
+  std::array<std::uint8_t, firmware_request::kResultSize> result{};
   std::uint32_t returned = 0;  // not looked at: the data length in the answer counts
   const bool ok =
-      os::DeviceIoControl(g_FirmwareControlDevice.handle.get(), kFirmwareMethodControlCode,
+      os::DeviceIoControl(g_FirmwareControlDevice.handle.get(), control_codes::kFirmwareMethod,
                           request.data(), static_cast<std::uint32_t>(requestSize), result.data(),
                           static_cast<std::uint32_t>(result.size()), &returned);
   *value = TakeFirmwareMethodResult(result, record);
@@ -80,8 +81,7 @@ bool CallFirmwareMethod(std::uint32_t featureId, std::uint32_t* value) {
 }
 
 FirmwareReading ReadFirmwareFeature(std::uint32_t featureId, std::uint32_t* value) {
-  const std::wstring installer =
-      textout::Format(L"%ls\\InstQORWMIACPISrv64.exe", g_RunEnvironment.szSystemDir.c_str());
+  const std::wstring installer = FirmwareInstallerPath();
   // The installer's exit code, and whether it started at all, change nothing.
   if (os::FindFirstFileW(installer)) RunProgram(installer, L"-i check");
 
@@ -96,7 +96,15 @@ FirmwareReading ReadFirmwareFeature(std::uint32_t featureId, std::uint32_t* valu
 
 int QueryFirmwareFeature(std::uint32_t featureId) {
   std::uint32_t value = 0;
-  // A failed call holds nothing the device wrote: the feature counts as absent.
-  if (ReadFirmwareFeature(featureId, &value) != FirmwareReading::kAnswered) return 0;
+  const FirmwareReading reading = ReadFirmwareFeature(featureId, &value);
+  return FirmwareFeatureFlag(reading, value);
+}
+
+int FirmwareFeatureFlag(FirmwareReading reading, std::uint32_t value) {
+  if (reading != FirmwareReading::kAnswered) return 0;
   return static_cast<int>((value >> 16) & 1u);
+}
+
+std::wstring FirmwareInstallerPath() {
+  return textout::Format(L"%ls\\InstQORWMIACPISrv64.exe", g_RunEnvironment.szSystemDir.c_str());
 }

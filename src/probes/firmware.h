@@ -2,28 +2,17 @@
 // one method call of the firmware method "DSTS" with the feature id as its only argument.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <span>
+#include <string>
 
 #include "platform/os.h"
+#include "probes/firmware_request.h"
 
-// ---- Device and request constants ------------------------------------------------------------
+// ---- The device ---------------------------------------------------------------------------------
 
 inline constexpr const wchar_t* kFirmwareControlDeviceName = L"\\\\.\\QORACPI";
-// Device type 0x22, function 0x901, buffered transfer, any access.
-inline constexpr std::uint32_t kFirmwareMethodControlCode = 0x00222404;
-inline constexpr std::uint32_t kFirmwareMethodRequestCode = 2;
-inline constexpr std::uint32_t kFirmwareMethodNameDsts = 0x53545344;  // "DSTS", little-endian
-inline constexpr std::size_t kFirmwareMethodArgumentSize = 8;
-inline constexpr std::size_t kFirmwareMethodRequestSize64 = 24;  // argument inline
-inline constexpr std::size_t kFirmwareMethodRequestSize32 = 20;  // argument by 32-bit address
-inline constexpr std::size_t kFirmwareMethodResultSize = 768;
-// The argument record takes back up to 96 data bytes plus its 4-byte head.
-inline constexpr std::size_t kFirmwareArgumentStorageSize = 100;
-inline constexpr std::uint16_t kFirmwareMaxCopiedDataLength = 96;
 
-// ---- The feature table -----------------------------------------------------------------------
+// ---- The feature table --------------------------------------------------------------------------
 
 inline constexpr std::uint32_t kFeatureIdIFFS = 0x00080041;  // Intel Rapid Start
 inline constexpr std::uint32_t kFeatureIdRAID0 = 0x00080042;
@@ -43,7 +32,7 @@ inline constexpr FirmwareFeature kFirmwareFeatures[] = {
     {L"bIsSupportDiskeeper", kFeatureIdDiskeeper},
 };
 
-// ---- Process-wide state ------------------------------------------------------------------------
+// ---- Process-wide state -------------------------------------------------------------------------
 
 // The control device handle: none between queries, open only during one, invalid after an
 // open that failed (until the next open replaces it).
@@ -58,8 +47,7 @@ extern FirmwareControlDevice g_FirmwareControlDevice;
 // layout. Recomputed at every open, independent of the run environment's flag.
 extern bool g_bFirmwareOn64BitWindows;
 
-// ---- Operations
-// ----------------------------------------------------------------------------------
+// ---- Operations ---------------------------------------------------------------------------------
 
 // Sets the 64-bit flag, opens the device into g_FirmwareControlDevice, returns whether it is open.
 bool OpenFirmwareControlDevice();
@@ -73,24 +61,13 @@ bool CallFirmwareMethod(std::uint32_t featureId, std::uint32_t* value);
 enum class FirmwareReading { kAnswered, kNoDevice, kCallFailed };
 FirmwareReading ReadFirmwareFeature(std::uint32_t featureId, std::uint32_t* value);
 
-// The same, as the feature's flag. 1 when bit 16 of the answer is set, else 0 (also when the device
-// is missing or the call fails).
+// The same, as the feature's flag: FirmwareFeatureFlag of the reading.
 int QueryFirmwareFeature(std::uint32_t featureId);
 
-// ---- Byte layouts (used by the operations above; exposed so tests can check them)
-// ----------------
+// A feature's flag from a reading: 1 when the device answered and bit 16 of the answer's data
+// word is set, else 0 (a missing device or a failed call holds nothing the device wrote).
+int FirmwareFeatureFlag(FirmwareReading reading, std::uint32_t value);
 
-// The 8-byte argument: type 0 (integer), length 4, the feature id. False if `record` is short.
-bool WriteFirmwareMethodArgument(std::span<std::uint8_t> record, std::uint32_t featureId);
-
-// Builds the request into `request`: 24 bytes with the argument inline on 64-bit Windows, 20
-// bytes ending in `argumentAddress` on 32-bit Windows. Returns the length, 0 if it does not fit.
-std::size_t BuildFirmwareMethodRequest(std::span<std::uint8_t> request, bool is64BitWindows,
-                                       std::uint32_t featureId, std::uint32_t argumentAddress);
-
-// Takes the returned argument from a result buffer over the argument record, by the returned
-// data length L at offset 14: L 0-4 copies 8 bytes, L 5-96 copies L + 4 bytes, 97 or more copies
-// nothing and gives 0. Returns the record's data word after the copy. Nothing outside either
-// span is read or written; a copy that would not fit in both is not made and gives 0.
-std::uint32_t TakeFirmwareMethodResult(std::span<const std::uint8_t> result,
-                                       std::span<std::uint8_t> record);
+// The firmware service's installer, <system>\InstQORWMIACPISrv64.exe, run before each query
+// when present.
+std::wstring FirmwareInstallerPath();

@@ -3,13 +3,14 @@
 #include <array>
 #include <string>
 
-#include "platform/bytes.h"
 #include "platform/os.h"
+#include "probes/control_codes.h"
+#include "probes/smart_identify.h"
 #include "textout/format.h"
 
 namespace {
 
-using namespace media_rotation;
+using namespace smart_identify;
 
 // The error code as a 32-bit signed number, which is what %ld shows on Windows.
 long ErrorNumber(std::uint32_t error) {
@@ -18,20 +19,6 @@ long ErrorNumber(std::uint32_t error) {
 
 void PrintError(const wchar_t* format, std::uint32_t error) {
   os::PrintStdout(textout::Format(format, ErrorNumber(error)));
-}
-
-std::array<std::uint8_t, kSendCmdInSize> IdentifyCommandBlock() {
-  std::array<std::uint8_t, kSendCmdInSize> block{};  // cBufferSize, drive number, reserved: 0
-  bytes::WriteU32(block, kInBufferSize, 0);
-  bytes::WriteU8(block, kInFeatures, kIdentifyFeatures);
-  bytes::WriteU8(block, kInSectorCount, 1);
-  bytes::WriteU8(block, kInSectorNumber, 1);
-  bytes::WriteU8(block, kInCylLow, 0);
-  bytes::WriteU8(block, kInCylHigh, 0);
-  bytes::WriteU8(block, kInDriveHead, kIdentifyDriveHead);
-  bytes::WriteU8(block, kInCommand, kIdentifyCommand);
-  bytes::WriteU8(block, kInDriveNumber, 0);
-  return block;
 }
 
 }  // namespace
@@ -50,7 +37,7 @@ MediaRotationReading ReadMediaRotation(int driveNumber) {
 
   std::array<std::uint8_t, kGetVersionSize> version{};
   std::uint32_t returned = 0;
-  if (!os::DeviceIoControl(drive.get(), kSmartGetVersion, nullptr, 0, version.data(),
+  if (!os::DeviceIoControl(drive.get(), control_codes::kSmartGetVersion, nullptr, 0, version.data(),
                            kGetVersionSize, &returned)) {
     reading.failedStep = MediaRotationReading::Step::kVersion;
     reading.error = os::GetLastError();
@@ -59,13 +46,13 @@ MediaRotationReading ReadMediaRotation(int driveNumber) {
 
   const std::array<std::uint8_t, kSendCmdInSize> command = IdentifyCommandBlock();
   std::array<std::uint8_t, kSendCmdOutSize> identify{};
-  if (!os::DeviceIoControl(drive.get(), kSmartRcvDriveData, command.data(), kSendCmdInSize,
-                           identify.data(), kSendCmdOutSize, &returned)) {
+  if (!os::DeviceIoControl(drive.get(), control_codes::kSmartRcvDriveData, command.data(),
+                           kSendCmdInSize, identify.data(), kSendCmdOutSize, &returned)) {
     reading.failedStep = MediaRotationReading::Step::kIdentify;
     reading.error = os::GetLastError();
     return reading;
   }
-  reading.rate = bytes::U16(identify, kRotationRateOffset);
+  reading.rate = IdentifyRotationRate(identify);
   return reading;
 }
 

@@ -18,17 +18,3 @@ std::int32_t LocateRecoveryDisk(std::int32_t* nDiskNumber, std::int32_t* nPartit
 // (root left as it was).
 std::int32_t FindRecoveryDriveRoot(std::int32_t nDiskNumber, std::wstring* szDriveRoot,
                                    std::int64_t llStartingOffset);
-
-// Windows' control codes and output buffer sizes the locator uses.
-inline constexpr std::uint32_t kIoctlDiskGetDriveLayoutEx = 0x00070050;
-inline constexpr std::uint32_t kIoctlVolumeGetVolumeDiskExtents = 0x00560000;
-// DRIVE_LAYOUT_INFORMATION_EX with room for 101 PARTITION_INFORMATION_EX entries.
-inline constexpr std::uint32_t kDriveLayoutHeaderBytes = 48;
-inline constexpr std::uint32_t kPartitionEntryBytes = 144;
-inline constexpr std::uint32_t kDriveLayoutBufferBytes = 14592;
-// VOLUME_DISK_EXTENTS with room for 101 DISK_EXTENT entries.
-inline constexpr std::uint32_t kDiskExtentsHeaderBytes = 8;
-inline constexpr std::uint32_t kDiskExtentBytes = 24;
-inline constexpr std::uint32_t kDiskExtentsBufferBytes = 2432;
-static_assert(kDriveLayoutHeaderBytes + 101 * kPartitionEntryBytes == kDriveLayoutBufferBytes);
-static_assert(kDiskExtentsHeaderBytes + 101 * kDiskExtentBytes == kDiskExtentsBufferBytes);

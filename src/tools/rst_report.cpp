@@ -187,14 +187,17 @@ bool ReadRstReportFile(const std::wstring& path, RstDeviceList& devices) {
   return true;  // a failure to close the file changes nothing
 }
 
+std::wstring StorageToolReportParameters(const std::wstring& reportPath) {
+  const RunEnvironment& env = g_RunEnvironment;
+  return textout::Format(L"/c %ls\\Temp\\%ls -I > \"%ls\"", env.szWindowsDir.c_str(),
+                         StorageToolName(env), reportPath.c_str());
+}
+
 bool ReadRstDeviceReport(RstDeviceList& devices) {
   const RunEnvironment& env = g_RunEnvironment;
   // Composed at full length: a shortened command line could name another program or file.
   const std::wstring reportPath =
       textout::Format(L"%ls\\Temp\\TRSTCliLog.txt", env.szWindowsDir.c_str());
-  const wchar_t* const command = env.bIs64BitOS ? L"/c %ls\\Temp\\RSTCLI64.exe -I > \"%ls\""
-                                                : L"/c %ls\\Temp\\RSTCLI.exe -I > \"%ls\"";
-  RunProgram(env.szCmdExePath,
-             textout::Format(command, env.szWindowsDir.c_str(), reportPath.c_str()));
+  RunProgram(env.szCmdExePath, StorageToolReportParameters(reportPath));
   return ReadRstReportFile(reportPath, devices);
 }

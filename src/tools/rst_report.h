@@ -27,6 +27,10 @@ using RstDeviceList = std::vector<RstDeviceRecord>;
 // opened; the list is then untouched. The tool's exit code is not looked at.
 bool ReadRstDeviceReport(RstDeviceList& devices);
 
+// The cmd.exe parameters that run the storage tool (<Windows>\Temp\<tool>) with "-I", its output
+// redirected into `reportPath`.
+std::wstring StorageToolReportParameters(const std::wstring& reportPath);
+
 // Reads a report file (text mode: a CR before an LF is dropped; ANSI code page). False when
 // the file cannot be opened. A read error ends the reading; a partial last line is then dropped.
 bool ReadRstReportFile(const std::wstring& path, RstDeviceList& devices);

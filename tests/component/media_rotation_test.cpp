@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "probes/control_codes.h"
 #include "sim/core/text.h"
 #include "sim/devices/disk_probes.h"
 #include "tests/support/sim_fixture.h"
@@ -157,7 +158,7 @@ TEST(SimSmart, DriveRejectsMalformedIdentifyBlocks) {
     if (c.offset != 0 || c.value != 0) in[c.offset] = c.value;
     std::vector<std::uint8_t> out(528, 0xCC);
     std::uint32_t returned = 0xDEADBEEF;
-    const bool ok = os::DeviceIoControl(drive.get(), media_rotation::kSmartRcvDriveData, in.data(),
+    const bool ok = os::DeviceIoControl(drive.get(), control_codes::kSmartRcvDriveData, in.data(),
                                         c.inSize, out.data(), c.outSize, &returned);
     const bool wellFormed = std::string(c.what) == "well formed";
     EXPECT_EQ(ok, wellFormed);
@@ -180,10 +181,10 @@ TEST(SimSmart, VersionQueryNeedsItsWholeBuffer) {
   ASSERT_TRUE(drive);
   std::vector<std::uint8_t> out(24, 0xCC);
   std::uint32_t returned = 0;
-  EXPECT_FALSE(os::DeviceIoControl(drive.get(), media_rotation::kSmartGetVersion, nullptr, 0,
+  EXPECT_FALSE(os::DeviceIoControl(drive.get(), control_codes::kSmartGetVersion, nullptr, 0,
                                    out.data(), 23, &returned));
   EXPECT_EQ(os::GetLastError(), os::kErrorInsufficientBuffer);
-  ASSERT_TRUE(os::DeviceIoControl(drive.get(), media_rotation::kSmartGetVersion, nullptr, 0,
+  ASSERT_TRUE(os::DeviceIoControl(drive.get(), control_codes::kSmartGetVersion, nullptr, 0,
                                   out.data(), 24, &returned));
   EXPECT_EQ(returned, 24u);
   EXPECT_EQ(out[0], 1);        // bVersion

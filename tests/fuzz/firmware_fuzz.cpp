@@ -13,6 +13,7 @@
 
 #include "environment/run_environment.h"
 #include "platform/bytes.h"
+#include "probes/control_codes.h"
 #include "probes/firmware.h"
 #include "sim/core/machine.h"
 #include "tests/support/fuzz_machine.h"
@@ -23,7 +24,7 @@ std::vector<std::uint8_t> g_answer;
 bool g_callSucceeds = false;
 std::function<bool(std::uint32_t, void*, std::uint32_t, std::uint32_t*)> g_ioctl =
     [](std::uint32_t code, void* out, std::uint32_t outSize, std::uint32_t* returned) {
-      if (code != kFirmwareMethodControlCode) return false;
+      if (code != control_codes::kFirmwareMethod) return false;
       const std::size_t n = g_answer.size() < outSize ? g_answer.size() : outSize;
       if (n != 0) std::memcpy(out, g_answer.data(), n);
       *returned = static_cast<std::uint32_t>(n);
@@ -62,8 +63,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // byte read or written outside them is caught.
   const std::size_t cut = mode >> 2;  // 0-63
   const std::size_t resultSize = g_answer.size() > cut ? g_answer.size() - cut : 0;
-  const std::size_t recordSize =
-      kFirmwareArgumentStorageSize > cut ? kFirmwareArgumentStorageSize - cut : 0;
+  const std::size_t recordSize = firmware_request::kArgumentStorageSize > cut
+                                     ? firmware_request::kArgumentStorageSize - cut
+                                     : 0;
   std::unique_ptr<std::uint8_t[]> result(new std::uint8_t[resultSize + 1]);
   std::unique_ptr<std::uint8_t[]> record(new std::uint8_t[recordSize + 1]);
   if (resultSize != 0) std::memcpy(result.get(), g_answer.data(), resultSize);
@@ -78,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(word == 0 || word == inRecord, "a data word the record does not hold");
 
   // The request forms fit the space they are given or are not built at all.
-  std::uint8_t request[kFirmwareMethodRequestSize64] = {};
+  std::uint8_t request[firmware_request::kRequestSize64] = {};
   const std::size_t room = cut < sizeof(request) ? sizeof(request) - cut : 0;
   const std::size_t built = BuildFirmwareMethodRequest(std::span<std::uint8_t>(request, room),
                                                        (mode & 2) != 0, kFeatureIdIFFS, 0x1000);

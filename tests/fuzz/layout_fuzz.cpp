@@ -11,6 +11,7 @@
 #include <functional>
 #include <vector>
 
+#include "probes/control_codes.h"
 #include "probes/recovery_locator.h"
 #include "sim/core/machine.h"
 #include "tests/support/fuzz_machine.h"
@@ -22,7 +23,7 @@ std::vector<std::uint8_t> g_disk;
 std::vector<std::uint8_t> g_layout;
 std::function<bool(std::uint32_t, void*, std::uint32_t, std::uint32_t*)> g_ioctl =
     [](std::uint32_t code, void* out, std::uint32_t outSize, std::uint32_t* returned) {
-      if (code != kIoctlDiskGetDriveLayoutEx) return false;
+      if (code != control_codes::kIoctlDiskGetDriveLayoutEx) return false;
       const std::size_t n = g_layout.size() < outSize ? g_layout.size() : outSize;
       if (n != 0) std::memcpy(out, g_layout.data(), n);
       *returned = static_cast<std::uint32_t>(n);

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "sim/core/captured_disk.h"
+#include "platform/pieces_file.h"
 
 namespace {
 
@@ -24,20 +24,20 @@ constexpr std::uint64_t kDiskBytes = 1 << 20;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string file(reinterpret_cast<const char*>(data), size);
   std::string error;
-  const auto pieces = sim::ParsePieces(file, kDiskBytes, &error);
+  const auto pieces = pieces_file::Decode(file, kDiskBytes, &error);
   if (!pieces) {
     if (error.empty()) Broken("refused without a reason", 0);
     return 0;
   }
   std::uint64_t end = 0;
-  std::size_t held = 12;  // the header
+  std::size_t held = pieces_file::kHeaderBytes;
   for (std::size_t i = 0; i < pieces->size(); ++i) {
-    const sim::DiskPiece& p = (*pieces)[i];
+    const pieces_file::Piece& p = (*pieces)[i];
     if (p.bytes.empty()) Broken("empty", i);
     if (i != 0 && p.offset < end) Broken("overlaps the one before", i);
     if (p.offset > kDiskBytes || p.bytes.size() > kDiskBytes - p.offset) Broken("past the disk", i);
     end = p.offset + p.bytes.size();
-    held += 12 + p.bytes.size();
+    held += pieces_file::kRecordHeadBytes + p.bytes.size();
   }
   if (held != size) Broken("the records do not add up to the file", pieces->size());
   return 0;

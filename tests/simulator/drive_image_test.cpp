@@ -9,8 +9,12 @@
 
 #include "platform/bytes.h"
 #include "platform/os.h"
+#include "probes/control_codes.h"
+#include "probes/disk_extents.h"
+#include "probes/drive_layout.h"
 #include "sim/core/text.h"
 #include "sim/devices/physical_drive.h"
+#include "sim/devices/windows_codes.h"
 #include "sim/disks/disk_image.h"
 #include "sim/disks/file_systems.h"
 #include "sim/disks/guid.h"
@@ -38,45 +42,45 @@ std::vector<std::uint8_t> LayoutBytes(const std::wstring& drive, bool* ok) {
   os::UniqueHandle h(os::CreateFileW(drive, os::kGenericRead,
                                      os::kFileShareRead | os::kFileShareWrite, os::kOpenExisting,
                                      os::kFileAttributeNormal));
-  std::vector<std::uint8_t> buffer(kDriveLayoutBufferBytes, 0);
+  std::vector<std::uint8_t> buffer(drive_layout::kBufferBytes, 0);
   std::uint32_t returned = 0;
-  *ok = h && os::DeviceIoControl(h.get(), kIoctlDiskGetDriveLayoutEx, nullptr, 0, buffer.data(),
-                                 kDriveLayoutBufferBytes, &returned);
+  *ok = h && os::DeviceIoControl(h.get(), control_codes::kIoctlDiskGetDriveLayoutEx, nullptr, 0,
+                                 buffer.data(), drive_layout::kBufferBytes, &returned);
   buffer.resize(returned);
   return buffer;
 }
 
+// The simulated answers are read with the product's own decoder, so that the simulator's
+// encoder and the product's reader check each other.
 TEST(SimDrives, MbrLayoutListsFourEntriesPerTableWithLogicalsNumberedAfterPrimaries) {
   SimMachine m(DisksProfile(
       {LaidOutDisk(0, "mbr",
                    {Part("ntfs", L"A", 2), Part("fat32", L"B", 2), Part("ntfs", L"C", 2),
                     Part("ntfs", L"D", 3), Part("fat32", L"E", 3)})}));
   bool ok = false;
-  const auto bytes = LayoutBytes(L"\\\\.\\PHYSICALDRIVE0", &ok);
+  const DriveLayout layout = DecodeDriveLayout(LayoutBytes(L"\\\\.\\PHYSICALDRIVE0", &ok));
   ASSERT_TRUE(ok);
-  const std::span<const std::uint8_t> b(bytes);
-  EXPECT_EQ(bytes::U32(b, 0), 0u) << "MBR";
-  ASSERT_EQ(bytes::U32(b, 4), 12u) << "the MBR and two extended boot records";
+  EXPECT_EQ(layout.style, drive_layout::kStyleMbr);
+  ASSERT_EQ(layout.entries.size(), 12u) << "the MBR and two extended boot records";
   struct Row {
     std::uint32_t number;
     std::uint8_t type;
-    std::uint8_t recognized;
+    bool recognized;
   };
   const Row rows[12] = {{1, 0x07, 1}, {2, 0x0C, 1}, {3, 0x07, 1}, {0, 0x0F, 0},
                         {4, 0x07, 1}, {0, 0x05, 0}, {0, 0, 0},    {0, 0, 0},
                         {5, 0x0C, 1}, {0, 0, 0},    {0, 0, 0},    {0, 0, 0}};
   for (std::size_t i = 0; i < 12; ++i) {
     SCOPED_TRACE(i);
-    const std::size_t at = 48 + i * 144;
-    EXPECT_EQ(bytes::U32(b, at + 0x18), rows[i].number);
-    EXPECT_EQ(b[at + 0x20], rows[i].type);
-    EXPECT_EQ(b[at + 0x22], rows[i].recognized);
+    EXPECT_EQ(layout.entries[i].number, rows[i].number);
+    EXPECT_EQ(layout.entries[i].mbrType, rows[i].type);
+    EXPECT_EQ(layout.entries[i].recognized, rows[i].recognized);
   }
   // The extended container starts where the fourth partition's region starts; the first
   // logical one MiB (its boot record's gap) later.
-  EXPECT_EQ(bytes::U64(b, 48 + 3 * 144 + 8), 7u << 20);
-  EXPECT_EQ(bytes::U64(b, 48 + 4 * 144 + 8), 8u << 20);
-  EXPECT_EQ(bytes::U64(b, 48 + 8 * 144 + 8), 11u << 20);
+  EXPECT_EQ(layout.entries[3].start, 7u << 20);
+  EXPECT_EQ(layout.entries[4].start, 8u << 20);
+  EXPECT_EQ(layout.entries[8].start, 11u << 20);
 }
 
 TEST(SimDrives, GptLayoutListsEveryUsedEntryWithTypesAndNames) {
@@ -84,28 +88,30 @@ TEST(SimDrives, GptLayoutListsEveryUsedEntryWithTypesAndNames) {
   bool ok = false;
   const auto bytes = LayoutBytes(L"\\\\.\\physicaldrive0", &ok);
   ASSERT_TRUE(ok);
-  const std::span<const std::uint8_t> b(bytes);
-  EXPECT_EQ(bytes::U32(b, 0), 1u);
-  ASSERT_EQ(bytes::U32(b, 4), 4u);
-  EXPECT_EQ(bytes::U32(b, 0x28), 128u) << "MaxPartitionCount";
+  const DriveLayout layout = DecodeDriveLayout(bytes);
+  EXPECT_EQ(layout.style, drive_layout::kStyleGpt);
+  ASSERT_EQ(layout.entries.size(), 4u);
   const std::uint64_t offsets[4] = {1ull << 20, 261ull << 20, 389ull << 20, 456389ull << 20};
   for (std::size_t i = 0; i < 4; ++i) {
-    const std::size_t at = 48 + i * 144;
-    EXPECT_EQ(bytes::U64(b, at + 8), offsets[i]) << i;
-    EXPECT_EQ(bytes::U32(b, at + 0x18), i + 1) << i;
+    EXPECT_EQ(layout.entries[i].start, offsets[i]) << i;
+    EXPECT_EQ(layout.entries[i].number, i + 1) << i;
   }
-  sim::Guid type;
-  std::copy(b.begin() + 48 + 144 + 0x20, b.begin() + 48 + 144 + 0x30, type.begin());
-  EXPECT_EQ(sim::GuidText(type), sim::kGptMicrosoftReserved);
-  std::copy(b.begin() + 48 + 0x20, b.begin() + 48 + 0x30, type.begin());
-  EXPECT_EQ(sim::GuidText(type), sim::kGptEfiSystem);
-  EXPECT_EQ(bytes::U16(b, 48 + 0x48), 'E') << "EFI system partition";
-  EXPECT_EQ(bytes::U16(b, 48 + 2 * 144 + 0x48), 'B') << "Basic data partition";
+  EXPECT_EQ(sim::GuidText(layout.entries[0].gptType), sim::kGptEfiSystem);
+  EXPECT_EQ(sim::GuidText(layout.entries[1].gptType), sim::kGptMicrosoftReserved);
+  // What the product does not read, at the simulator's own offsets.
+  EXPECT_EQ(bytes::U32(bytes, sim::layout_fields::kGptMaxPartitionCount), 128u);
+  const auto nameAt = [&bytes](std::size_t entry) {
+    return bytes::U16(bytes, sim::kDriveLayoutHeaderSize +
+                                 entry * sim::kPartitionInformationExSize +
+                                 sim::partition_fields::kGptName);
+  };
+  EXPECT_EQ(nameAt(0), 'E') << "EFI system partition";
+  EXPECT_EQ(nameAt(2), 'B') << "Basic data partition";
   // The empty second disk: GPT without entries.
-  const auto empty = LayoutBytes(L"\\\\.\\PHYSICALDRIVE1", &ok);
+  const DriveLayout empty = DecodeDriveLayout(LayoutBytes(L"\\\\.\\PHYSICALDRIVE1", &ok));
   ASSERT_TRUE(ok);
-  EXPECT_EQ(bytes::U32(empty, 0), 1u);
-  EXPECT_EQ(bytes::U32(empty, 4), 0u);
+  EXPECT_EQ(empty.style, drive_layout::kStyleGpt);
+  EXPECT_TRUE(empty.entries.empty());
 }
 
 TEST(SimDrives, LayoutThatDoesNotFitTheBufferFailsAsWindowsDoes) {
@@ -114,8 +120,9 @@ TEST(SimDrives, LayoutThatDoesNotFitTheBufferFailsAsWindowsDoes) {
       os::CreateFileW(L"\\\\.\\PHYSICALDRIVE0", os::kGenericRead, 3, os::kOpenExisting, 0x80));
   std::vector<std::uint8_t> small(48 + 3 * 144);
   std::uint32_t returned = 7;
-  EXPECT_FALSE(os::DeviceIoControl(h.get(), kIoctlDiskGetDriveLayoutEx, nullptr, 0, small.data(),
-                                   static_cast<std::uint32_t>(small.size()), &returned));
+  EXPECT_FALSE(os::DeviceIoControl(h.get(), control_codes::kIoctlDiskGetDriveLayoutEx, nullptr, 0,
+                                   small.data(), static_cast<std::uint32_t>(small.size()),
+                                   &returned));
   EXPECT_EQ(os::GetLastError(), os::kErrorInsufficientBuffer);
 }
 
@@ -208,18 +215,19 @@ TEST(SimVolumes, ExtentsGiveTheDriveNumberAndStartingOffset) {
   SimMachine m(DisksProfile({disk}));
   os::UniqueHandle v(os::CreateFileW(L"\\\\.\\E:", os::kGenericRead, 7, os::kOpenExisting, 0x80));
   ASSERT_TRUE(v);
-  std::vector<std::uint8_t> out(kDiskExtentsBufferBytes);
+  std::vector<std::uint8_t> out(disk_extents::kBufferBytes);
   std::uint32_t returned = 0;
-  ASSERT_TRUE(os::DeviceIoControl(v.get(), kIoctlVolumeGetVolumeDiskExtents, nullptr, 0, out.data(),
-                                  kDiskExtentsBufferBytes, &returned));
+  ASSERT_TRUE(os::DeviceIoControl(v.get(), control_codes::kIoctlVolumeGetVolumeDiskExtents, nullptr,
+                                  0, out.data(), disk_extents::kBufferBytes, &returned));
   EXPECT_EQ(returned, 32u);
-  EXPECT_EQ(bytes::U32(out, 0), 1u);
-  EXPECT_EQ(bytes::U32(out, 8), 3u) << "drive number, not profile index";
-  EXPECT_EQ(bytes::U64(out, 16), 2ull << 20);
-  EXPECT_EQ(bytes::U64(out, 24), 2ull << 20);
+  const std::vector<DiskExtent> extents = DecodeDiskExtents(std::span(out).first(returned));
+  ASSERT_EQ(extents.size(), 1u);
+  EXPECT_EQ(extents[0].disk, 3u) << "drive number, not profile index";
+  EXPECT_EQ(extents[0].start, 2ull << 20);
+  EXPECT_EQ(extents[0].length, 2ull << 20);
   m->AddFault("VolumeDiskExtents:E");
-  EXPECT_FALSE(os::DeviceIoControl(v.get(), kIoctlVolumeGetVolumeDiskExtents, nullptr, 0,
-                                   out.data(), kDiskExtentsBufferBytes, &returned));
+  EXPECT_FALSE(os::DeviceIoControl(v.get(), control_codes::kIoctlVolumeGetVolumeDiskExtents,
+                                   nullptr, 0, out.data(), disk_extents::kBufferBytes, &returned));
   EXPECT_EQ(os::CreateFileW(L"\\\\.\\Q:", os::kGenericRead, 7, os::kOpenExisting, 0x80),
             os::kInvalidHandle);
 }

@@ -72,7 +72,7 @@ TEST(FirmwareFeatureTable, FourIdsInTheOrderOfTheQueries) {
 // A result buffer whose returned argument has data length `length`, data bytes 0x10, 0x11, ...
 // and the given first data word.
 Bytes Result(std::uint16_t length, std::uint32_t word) {
-  Bytes r(kFirmwareMethodResultSize, 0);
+  Bytes r(firmware_request::kResultSize, 0);
   for (std::size_t i = 0; i < 12; ++i) r[i] = 0xEE;  // header, never read
   r[12] = 0x07;                                      // type: copied, not tested
   r[13] = 0x00;
@@ -97,8 +97,8 @@ TEST(FirmwareResult, CopyRulesByReturnedDataLength) {
     SCOPED_TRACE(testing::Message() << "data length " << c.length);
     const Bytes result = Result(c.length, 0x00010000);
     // The record sits between guard bytes that must survive every answer.
-    Bytes space(64 + kFirmwareArgumentStorageSize + 64, 0xAB);
-    std::span<std::uint8_t> record(space.data() + 64, kFirmwareArgumentStorageSize);
+    Bytes space(64 + firmware_request::kArgumentStorageSize + 64, 0xAB);
+    std::span<std::uint8_t> record(space.data() + 64, firmware_request::kArgumentStorageSize);
     const std::uint32_t value = TakeFirmwareMethodResult(result, record);
     EXPECT_EQ(value, c.gives_word ? 0x00010000u : 0u);
     for (std::size_t i = 0; i < space.size(); ++i) {
@@ -110,8 +110,8 @@ TEST(FirmwareResult, CopyRulesByReturnedDataLength) {
 }
 
 TEST(FirmwareResult, EveryDataLengthStaysInsideBothBuffers) {
-  Bytes space(32 + kFirmwareArgumentStorageSize + 32, 0xAB);
-  std::span<std::uint8_t> record(space.data() + 32, kFirmwareArgumentStorageSize);
+  Bytes space(32 + firmware_request::kArgumentStorageSize + 32, 0xAB);
+  std::span<std::uint8_t> record(space.data() + 32, firmware_request::kArgumentStorageSize);
   Bytes result = Result(0, 0xFFFFFFFF);
   for (std::uint32_t length = 0; length <= 0xFFFF; ++length) {
     result[14] = static_cast<std::uint8_t>(length);
@@ -128,10 +128,10 @@ TEST(FirmwareResult, EveryDataLengthStaysInsideBothBuffers) {
 TEST(FirmwareResult, ShortBuffersGiveZeroAndWriteNothing) {
   // A result cut short before the copy ends, and a record smaller than the copy.
   const Bytes full = Result(96, 0x00010000);
-  Bytes record(kFirmwareArgumentStorageSize, 0xAB);
+  Bytes record(firmware_request::kArgumentStorageSize, 0xAB);
   EXPECT_EQ(TakeFirmwareMethodResult(std::span(full).first(111), record), 0u);
   EXPECT_EQ(TakeFirmwareMethodResult(std::span(full).first(15), record), 0u);
-  EXPECT_EQ(record, Bytes(kFirmwareArgumentStorageSize, 0xAB));
+  EXPECT_EQ(record, Bytes(firmware_request::kArgumentStorageSize, 0xAB));
   Bytes small(99, 0xAB);
   EXPECT_EQ(TakeFirmwareMethodResult(full, small), 0u);
   EXPECT_EQ(small, Bytes(99, 0xAB));

@@ -1,6 +1,6 @@
-// The label readers and the locator against the real Windows API (under Wine): the Windows
-// structures pinned to the offsets the product reads, and labels read through CreateFileW on
-// image files made on the build host.
+// The label readers and the locator against the real Windows API (under Wine): labels read
+// through CreateFileW on image files made on the build host. The structures the locator reads
+// are pinned to windows.h in windows_definitions_test.cpp.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <winioctl.h>
@@ -12,34 +12,6 @@
 #include "platform/os.h"
 #include "probes/recovery_locator.h"
 #include "tests/support/win32_support.h"
-
-// The layouts the product reads field by field.
-static_assert(IOCTL_DISK_GET_DRIVE_LAYOUT_EX == kIoctlDiskGetDriveLayoutEx);
-static_assert(IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS == kIoctlVolumeGetVolumeDiskExtents);
-static_assert(offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionStyle) == 0x00);
-static_assert(offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionCount) == 0x04);
-static_assert(offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) == kDriveLayoutHeaderBytes);
-static_assert(sizeof(PARTITION_INFORMATION_EX) == kPartitionEntryBytes);
-static_assert(offsetof(PARTITION_INFORMATION_EX, StartingOffset) == 0x08);
-static_assert(offsetof(PARTITION_INFORMATION_EX, PartitionLength) == 0x10);
-static_assert(offsetof(PARTITION_INFORMATION_EX, PartitionNumber) == 0x18);
-static_assert(offsetof(PARTITION_INFORMATION_EX, Mbr) == 0x20);
-static_assert(offsetof(PARTITION_INFORMATION_MBR, PartitionType) == 0x00);
-static_assert(offsetof(PARTITION_INFORMATION_MBR, RecognizedPartition) == 0x02);
-static_assert(offsetof(PARTITION_INFORMATION_MBR, HiddenSectors) == 0x04);
-static_assert(offsetof(PARTITION_INFORMATION_GPT, PartitionId) == 0x10);
-static_assert(offsetof(PARTITION_INFORMATION_GPT, Attributes) == 0x20);
-static_assert(offsetof(PARTITION_INFORMATION_GPT, Name) == 0x28);
-static_assert(offsetof(DRIVE_LAYOUT_INFORMATION_GPT, MaxPartitionCount) == 0x20);
-static_assert(kDriveLayoutHeaderBytes + 101 * sizeof(PARTITION_INFORMATION_EX) ==
-              kDriveLayoutBufferBytes);
-static_assert(offsetof(VOLUME_DISK_EXTENTS, NumberOfDiskExtents) == 0x00);
-static_assert(offsetof(VOLUME_DISK_EXTENTS, Extents) == kDiskExtentsHeaderBytes);
-static_assert(sizeof(DISK_EXTENT) == kDiskExtentBytes);
-static_assert(offsetof(DISK_EXTENT, DiskNumber) == 0x00);
-static_assert(offsetof(DISK_EXTENT, StartingOffset) == 0x08);
-static_assert(offsetof(DISK_EXTENT, ExtentLength) == 0x10);
-static_assert(kDiskExtentsHeaderBytes + 101 * sizeof(DISK_EXTENT) == kDiskExtentsBufferBytes);
 
 namespace {
 

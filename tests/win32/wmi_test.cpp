@@ -20,37 +20,6 @@
 #include "probes/media_rotation.h"
 #include "tests/support/win32_support.h"
 
-namespace mr = media_rotation;
-
-// The product builds the SMART buffers byte by byte; the offsets must be the Windows headers'.
-static_assert(mr::kSmartGetVersion == SMART_GET_VERSION);
-static_assert(mr::kSmartRcvDriveData == SMART_RCV_DRIVE_DATA);
-static_assert(mr::kGetVersionSize == sizeof(GETVERSIONINPARAMS));
-static_assert(mr::kSendCmdInSize == sizeof(SENDCMDINPARAMS) - 1);
-static_assert(mr::kInBufferSize == offsetof(SENDCMDINPARAMS, cBufferSize));
-static_assert(mr::kInFeatures ==
-              offsetof(SENDCMDINPARAMS, irDriveRegs) + offsetof(IDEREGS, bFeaturesReg));
-static_assert(mr::kInSectorCount ==
-              offsetof(SENDCMDINPARAMS, irDriveRegs) + offsetof(IDEREGS, bSectorCountReg));
-static_assert(mr::kInSectorNumber ==
-              offsetof(SENDCMDINPARAMS, irDriveRegs) + offsetof(IDEREGS, bSectorNumberReg));
-static_assert(mr::kInCylLow ==
-              offsetof(SENDCMDINPARAMS, irDriveRegs) + offsetof(IDEREGS, bCylLowReg));
-static_assert(mr::kInCylHigh ==
-              offsetof(SENDCMDINPARAMS, irDriveRegs) + offsetof(IDEREGS, bCylHighReg));
-static_assert(mr::kInDriveHead ==
-              offsetof(SENDCMDINPARAMS, irDriveRegs) + offsetof(IDEREGS, bDriveHeadReg));
-static_assert(mr::kInCommand ==
-              offsetof(SENDCMDINPARAMS, irDriveRegs) + offsetof(IDEREGS, bCommandReg));
-static_assert(mr::kInRegsReserved ==
-              offsetof(SENDCMDINPARAMS, irDriveRegs) + offsetof(IDEREGS, bReserved));
-static_assert(mr::kInDriveNumber == offsetof(SENDCMDINPARAMS, bDriveNumber));
-static_assert(mr::kInReserved == offsetof(SENDCMDINPARAMS, bReserved));
-static_assert(mr::kInDwReserved == offsetof(SENDCMDINPARAMS, dwReserved));
-static_assert(mr::kOutHeaderSize == offsetof(SENDCMDOUTPARAMS, bBuffer));
-static_assert(mr::kIdentifyCommand == ID_CMD);
-static_assert(mr::kSendCmdOutSize == sizeof(SENDCMDOUTPARAMS) - 1 + 512);
-
 namespace {
 
 // Wine 8's Win32_DiskDrive has DeviceID, Index, InterfaceType, Manufacturer, MediaType, Model,

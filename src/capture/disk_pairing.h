@@ -1,0 +1,29 @@
+// Which physical drive sits behind which WMI disk, which partition each drive letter is, and
+// which of the storage tool's devices is which disk: the capture decides these for the replay,
+// since the product never sees them together.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "capture/machine_record.h"
+
+// One disk of the profile: a WMI disk and/or a physical drive, as the replay lays it out.
+struct ProfileDisk {
+  const CapturedWmiDisk* wmi = nullptr;      // nullptr: a drive WMI did not list
+  const CapturedDrive* drive = nullptr;      // nullptr: no physical drive behind it
+  std::uint64_t blankSizeMb = 0;             // without a drive: WMI's Size in MiB, 0 if none
+  std::map<wchar_t, std::uint32_t> letters;  // drive letter -> partition number
+  std::optional<std::wstring> rstId;         // the storage tool's device on this disk
+  std::wstring rstSize;
+  bool rstSystemDisk = false;  // the storage tool does not make a system disk its cache
+};
+
+// Pairs WMI disks with drives (a disk's own Index first, then the rest in order), places the
+// drive letters at the partitions their first extents start at, and ties the storage tool's
+// devices to disks (by serial number, else the next disk without one). The disks point into
+// `record`, which must outlive them.
+std::vector<ProfileDisk> PairDisks(const MachineRecord& record);
