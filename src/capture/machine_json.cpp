@@ -1,6 +1,7 @@
 #include "capture/machine_json.h"
 
 #include <cstdio>
+#include <nlohmann/json.hpp>
 
 #include "capture/machine_capture.h"
 #include "capture/profile_writer.h"
@@ -9,27 +10,10 @@
 
 namespace {
 
-std::string Quoted(const std::string& utf8) {
-  std::string out = "\"";
-  for (const char ch : utf8) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c == '"' || c == '\\') {
-      out.push_back('\\');
-      out.push_back(ch);
-    } else if (c < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof(escape), "\\u%04x", c);
-      out += escape;
-    } else {
-      out.push_back(ch);
-    }
-  }
-  return out + "\"";
-}
+// Keys stay in the order written, so that a person reads the profile as the capture ran.
+using Json = nlohmann::ordered_json;
 
-std::string Quoted(const std::wstring& text) { return Quoted(textout::ToUtf8(text)); }
-
-std::string Number(std::uint64_t n) { return std::to_string(n); }
+Json Text(const std::wstring& text) { return textout::ToUtf8(text); }
 
 std::string Hex(std::uint32_t n, int digits) {
   char text[16];
@@ -37,101 +21,87 @@ std::string Hex(std::uint32_t n, int digits) {
   return text;
 }
 
-std::string Join(const std::vector<std::string>& items, const std::string& indent) {
-  std::string out;
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    out += indent + items[i] + (i + 1 < items.size() ? ",\n" : "\n");
-  }
-  return out;
-}
-
-std::string WmiValueJson(const os::WmiValue& v) {
+Json WmiValueJson(const os::WmiValue& v) {
   switch (v.kind) {
     case os::WmiValue::Kind::Text:
-      return Quoted(v.text);
+      return Text(v.text);
     case os::WmiValue::Kind::Int32:
-      return std::to_string(v.i32);
+      return v.i32;
     case os::WmiValue::Kind::Bool:
-      return v.boolean ? "true" : "false";
+      return v.boolean;
     case os::WmiValue::Kind::Null:
     case os::WmiValue::Kind::Other:
       break;
   }
-  return "null";
+  return nullptr;
 }
 
-std::string RotationJson(const MediaRotationReading& r) {
+Json RotationJson(const MediaRotationReading& r) {
   switch (r.failedStep) {
     case MediaRotationReading::Step::kOpen:
-      return "\"no-open\"";
+      return "no-open";
     case MediaRotationReading::Step::kVersion:
-      return "\"no-smart\"";
+      return "no-smart";
     case MediaRotationReading::Step::kIdentify:
-      return "\"identify-fails\"";
+      return "identify-fails";
     case MediaRotationReading::Step::kNone:
       break;
   }
-  return Number(r.rate);
+  return r.rate;
 }
 
-std::string LayoutJson(const std::optional<DriveLayout>& layout, const std::string& indent) {
-  if (!layout) return "null";
+Json LayoutJson(const std::optional<DriveLayout>& layout) {
+  if (!layout) return nullptr;
   const bool mbr = layout->style == drive_layout::kStyleMbr;
-  const char* style = mbr ? "mbr" : layout->style == drive_layout::kStyleGpt ? "gpt" : "raw";
-  std::vector<std::string> entries;
+  Json out = Json::object();
+  out["style"] = mbr ? "mbr" : layout->style == drive_layout::kStyleGpt ? "gpt" : "raw";
+  out["entries"] = Json::array();
   for (const DriveLayoutEntry& e : layout->entries) {
-    std::string entry = "{ \"number\": " + Number(e.number) + ", \"start\": " + Number(e.start) +
-                        ", \"length\": " + Number(e.length) + ", \"type\": ";
+    Json entry = {{"number", e.number}, {"start", e.start}, {"length", e.length}};
     if (mbr) {
-      entry += Quoted(Hex(e.mbrType, 2)) + ", \"recognised\": " + (e.recognized ? "true" : "false");
+      entry["type"] = Hex(e.mbrType, 2);
+      entry["recognised"] = e.recognized;
     } else {
-      entry += Quoted(textout::GuidText(e.gptType));
+      entry["type"] = textout::GuidText(e.gptType);
     }
-    entries.push_back(entry + " }");
+    out["entries"].push_back(std::move(entry));
   }
-  return std::string("{\n") + indent + "  \"style\": \"" + style + "\",\n" + indent +
-         "  \"entries\": [\n" + Join(entries, indent + "    ") + indent + "  ]\n" + indent + "}";
+  return out;
 }
 
-std::string DiskJson(const ProfileDisk& d) {
-  std::vector<std::string> keys;
+Json DiskJson(const ProfileDisk& d) {
+  Json out = Json::object();
   if (d.wmi != nullptr) {
-    std::vector<std::string> properties;
-    for (const CapturedProperty& p : *d.wmi) {
-      properties.push_back(Quoted(p.name) + ": " + WmiValueJson(p.value));
-    }
-    keys.push_back("\"wmi\": {\n" + Join(properties, "        ") + "      }");
+    Json& wmi = out["wmi"] = Json::object();
+    for (const CapturedProperty& p : *d.wmi) wmi[textout::ToUtf8(p.name)] = WmiValueJson(p.value);
   } else {
-    keys.push_back("\"comment\": \"a drive that the WMI disk list did not show\"");
+    out["comment"] = "a drive that the WMI disk list did not show";
   }
   if (d.drive == nullptr) {
-    keys.push_back("\"drive\": null");
+    out["drive"] = nullptr;
     if (d.blankSizeMb != 0) {
-      keys.push_back("\"size_mb\": " + Number(d.blankSizeMb));
-      keys.push_back("\"style\": \"raw\"");
+      out["size_mb"] = d.blankSizeMb;
+      out["style"] = "raw";
     }
   } else {
-    keys.push_back("\"drive\": " + Number(static_cast<std::uint64_t>(d.drive->number)));
-    keys.push_back("\"rotation\": " + RotationJson(d.drive->rotation));
-    keys.push_back("\"captured\": {\n        \"bytes\": " + Number(d.drive->bytes) +
-                   ",\n        \"pieces\": " + Quoted(PiecesFileName(d.drive->number)) +
-                   ",\n        \"layout\": " + LayoutJson(d.drive->layout, "        ") +
-                   "\n      }");
+    out["drive"] = d.drive->number;
+    out["rotation"] = RotationJson(d.drive->rotation);
+    out["captured"] = {{"bytes", d.drive->bytes},
+                       {"pieces", Text(PiecesFileName(d.drive->number))},
+                       {"layout", LayoutJson(d.drive->layout)}};
   }
   if (!d.letters.empty()) {
-    std::vector<std::string> letters;
+    Json& letters = out["letters"] = Json::object();
     for (const auto& [letter, number] : d.letters) {
-      letters.push_back(Quoted(std::wstring(1, letter)) + ": " + Number(number));
+      letters[textout::ToUtf8(std::wstring(1, letter))] = number;
     }
-    std::string text;
-    for (std::size_t i = 0; i < letters.size(); ++i) text += (i ? ", " : "") + letters[i];
-    keys.push_back("\"letters\": { " + text + " }");
   }
   if (d.rstId) {
-    keys.push_back("\"rst\": { \"id\": " + Quoted(*d.rstId) + ", \"size\": " + Quoted(d.rstSize) +
-                   ", \"system_disk\": " + (d.rstSystemDisk ? "\"True\"" : "\"False\"") + " }");
+    out["rst"] = {{"id", Text(*d.rstId)},
+                  {"size", Text(d.rstSize)},
+                  {"system_disk", d.rstSystemDisk ? "True" : "False"}};
   }
-  return "{\n" + Join(keys, "      ") + "    }";
+  return out;
 }
 
 std::string FeatureText(const CapturedFeature& f) {
@@ -146,76 +116,63 @@ std::string FeatureText(const CapturedFeature& f) {
   return Hex(f.value, 8);
 }
 
-std::string FirmwareJson(const MachineRecord& record) {
+Json FirmwareJson(const MachineRecord& record) {
   bool device = false;
-  for (const CapturedFeature& f : record.features)
+  for (const CapturedFeature& f : record.features) {
     device |= f.reading != FirmwareReading::kNoDevice;
-  if (!device) return "null";
+  }
+  if (!device) return nullptr;
   const char* names[] = {"IFFS", "RAID0", "ISRT", "Diskeeper"};
-  std::string out = "{ ";
+  Json out = Json::object();
   for (std::size_t i = 0; i < record.features.size(); ++i) {
     const CapturedFeature& f = record.features[i];
-    const bool set = FirmwareFeatureFlag(f.reading, f.value) != 0;
-    out += std::string(i ? ", " : "") + "\"" + names[i] + "\": " + (set ? "true" : "false");
+    out[names[i]] = FirmwareFeatureFlag(f.reading, f.value) != 0;
   }
-  return out + " }";
+  return out;
 }
 
-std::string CommentJson(const MachineRecord& record) {
-  std::vector<std::string> answers;
+Json CommentJson(const MachineRecord& record) {
+  Json answers = Json::object();
   for (std::size_t i = 0; i < record.features.size(); ++i) {
-    answers.push_back(Quoted(textout::ToUtf8(kFirmwareFeatures[i].szLogName)) + ": " +
-                      Quoted(FeatureText(record.features[i])));
+    answers[textout::ToUtf8(kFirmwareFeatures[i].szLogName)] = FeatureText(record.features[i]);
   }
-  std::vector<std::string> letters;
+  Json letters = Json::object();
   for (const CapturedLetter& l : record.letters) {
-    std::string extents = "null";
+    Json extents = nullptr;
     if (l.extents) {
-      extents = "[";
-      for (std::size_t i = 0; i < l.extents->size(); ++i) {
-        extents += std::string(i ? ", " : "") + "[" + Number((*l.extents)[i].disk) + ", " +
-                   Number((*l.extents)[i].start) + "]";
-      }
-      extents += "]";
+      extents = Json::array();
+      for (const DiskExtent& e : *l.extents) extents.push_back({e.disk, e.start});
     }
-    letters.push_back(Quoted(std::wstring(1, l.letter)) + ": { \"label\": " +
-                      (l.label ? Quoted(*l.label) : "null") + ", \"extents\": " + extents + " }");
+    letters[textout::ToUtf8(std::wstring(1, l.letter))] = {
+        {"label", l.label ? Text(*l.label) : Json(nullptr)}, {"extents", extents}};
   }
-  return "{\n    \"captured_by\": \"cachesetup-capture\",\n    \"firmware_answers\": {\n" +
-         Join(answers, "      ") + "    },\n    \"drive_letters\": {\n" + Join(letters, "      ") +
-         "    }\n  }";
+  return {{"captured_by", "cachesetup-capture"},
+          {"firmware_answers", answers},
+          {"drive_letters", letters}};
 }
 
 }  // namespace
 
 std::string MachineJson(const MachineRecord& record, const std::vector<ProfileDisk>& disks) {
-  std::vector<std::string> keys;
-  keys.push_back("\"comment\": " + CommentJson(record));
-  std::string windows = "{ \"bits\": " + Number(static_cast<std::uint64_t>(record.bits));
+  Json out = Json::object();
+  out["comment"] = CommentJson(record);
+  Json& windows = out["windows"] = {{"bits", record.bits}};
   if (!record.windowsDir.empty()) {
-    windows += ", \"windows_dir\": " + Quoted(record.windowsDir) +
-               ", \"system_dir\": " + Quoted(record.systemDir);
+    windows["windows_dir"] = Text(record.windowsDir);
+    windows["system_dir"] = Text(record.systemDir);
   }
-  keys.push_back("\"windows\": " + windows +
-                 ", \"temp_folder\": " + (record.tempFolder ? "true" : "false") + " }");
+  windows["temp_folder"] = record.tempFolder;
   const os::LocalTime& t = record.clock;
-  keys.push_back("\"clock\": " + Quoted(textout::ToUtf8(
-                                     textout::Format(L"%04d-%02d-%02d %02d:%02d:%02d", t.year,
-                                                     t.month, t.day, t.hour, t.minute, t.second))));
-  keys.push_back("\"memory_kb\": " + (record.memoryKb ? Number(*record.memoryKb) : "null"));
-  keys.push_back("\"firmware\": " + FirmwareJson(record));
-  keys.push_back(std::string("\"installer\": ") + (record.installer ? "true" : "false"));
-  keys.push_back(std::string("\"storage_tool\": ") + (record.storageTool ? "true" : "false"));
-  if (record.storageReport) {
-    keys.push_back("\"storage_report\": " + Quoted(std::wstring(kStorageReportName)));
-  }
-  std::vector<std::string> diskItems;
-  for (const ProfileDisk& d : disks) diskItems.push_back(DiskJson(d));
-  keys.push_back("\"disks\": [\n" + Join(diskItems, "    ") + "  ]");
-  std::vector<std::string> faults;
-  for (const std::string& f : record.faults) faults.push_back(Quoted(f));
-  std::string faultList;
-  for (std::size_t i = 0; i < faults.size(); ++i) faultList += (i ? ", " : "") + faults[i];
-  keys.push_back("\"faults\": [" + faultList + "]");
-  return "{\n" + Join(keys, "  ") + "}\n";
+  out["clock"] = Text(textout::Format(L"%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
+                                      t.hour, t.minute, t.second));
+  out["memory_kb"] = record.memoryKb ? Json(*record.memoryKb) : Json(nullptr);
+  out["firmware"] = FirmwareJson(record);
+  out["installer"] = record.installer;
+  out["storage_tool"] = record.storageTool;
+  if (record.storageReport) out["storage_report"] = Text(kStorageReportName);
+  out["disks"] = Json::array();
+  for (const ProfileDisk& d : disks) out["disks"].push_back(DiskJson(d));
+  out["faults"] = record.faults;
+  // Text that is not valid UTF-8 (a label with a lone surrogate) is replaced, never thrown on.
+  return out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
