@@ -10,61 +10,19 @@
 #include "probes/firmware.h"
 #include "sim/core/low_blocks.h"
 #include "sim/devices/firmware_device.h"
+#include "tests/support/firmware_bench.h"
 #include "tests/support/run_environment_setup.h"
 #include "tests/support/sim_fixture.h"
 
 namespace {
 
+using testing_support::Bench;
+using testing_support::Flags;
+using testing_support::Notebook;
 using testing_support::SimMachine;
 using Bytes = std::vector<std::uint8_t>;
 
 const std::wstring kInstaller = L"C:\\Windows\\system32\\InstQORWMIACPISrv64.exe";
-
-sim::Profile Notebook(int bits, bool installer, std::optional<sim::Firmware> firmware) {
-  sim::Profile p;
-  p.windows_bits = bits;
-  p.installer = installer;
-  p.firmware = firmware;
-  return p;
-}
-
-sim::Firmware Flags(bool iffs, bool raid0, bool isrt, bool diskeeper) {
-  sim::Firmware f;
-  f.IFFS = iffs;
-  f.RAID0 = raid0;
-  f.ISRT = isrt;
-  f.Diskeeper = diskeeper;
-  return f;
-}
-
-// A machine with the run environment's folders resolved from it.
-struct Bench {
-  explicit Bench(sim::Profile profile) : m(std::move(profile)) {
-    testing_support::ResolvedRunEnvironment();
-    // Every query closes what it opened; only an invalid mark can be left from a test before.
-    EXPECT_FALSE(g_FirmwareControlDevice.handle.valid());
-    g_FirmwareControlDevice.state = FirmwareControlDevice::State::kNone;
-  }
-  sim::Machine& machine() { return *m; }
-  sim::FirmwareDeviceState& device() { return sim::FirmwareState(*m); }
-  std::vector<int> QueryAll() {
-    std::vector<int> results;
-    for (const FirmwareFeature& f : kFirmwareFeatures) {
-      results.push_back(QueryFirmwareFeature(f.nFeatureId));
-    }
-    return results;
-  }
-  // The transcript as "program|parameters|code" lines.
-  std::vector<std::wstring> Runs() {
-    std::vector<std::wstring> out;
-    for (const auto& e : m->transcript()) {
-      if (e.kind == "run")
-        out.push_back(e.program + L"|" + e.parameters + L"|" + std::to_wstring(e.value));
-    }
-    return out;
-  }
-  SimMachine m;
-};
 
 class FirmwareOnEachWindows : public ::testing::TestWithParam<int> {};
 INSTANTIATE_TEST_SUITE_P(Bits, FirmwareOnEachWindows, ::testing::Values(64, 32),
@@ -281,104 +239,6 @@ TEST(FirmwareQuery, InstallerOutcomesChangeOnlyTheTranscript) {
       EXPECT_EQ(b.machine().open_handles(), 0u);
     }
   }
-}
-
-// The simulated driver checks each request as the real one does.
-class FirmwareDevice : public ::testing::Test {
- protected:
-  std::uint32_t Send(int bits, std::function<void(Bytes&)> spoil, std::uint32_t outSize = 768) {
-    Bench b(Notebook(bits, false, Flags(true, true, true, true)));
-    const bool windows64 = bits == 64;
-    std::uint8_t* low = static_cast<std::uint8_t*>(os::AllocateLow32(100));
-    EXPECT_NE(low, nullptr);
-    WriteFirmwareMethodArgument(std::span(low, 100), kFeatureIdIFFS);
-    Bytes request(24, 0);
-    request.resize(BuildFirmwareMethodRequest(
-        request, windows64, kFeatureIdIFFS,
-        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(low))));
-    spoil(request);
-    if (!windows64) spoil_record_(low);
-    os::UniqueHandle device(os::CreateFileW(L"\\\\.\\qoracpi", os::kGenericRead | os::kGenericWrite,
-                                            0, os::kOpenExisting, 0));
-    EXPECT_TRUE(device.valid());
-    Bytes out(outSize, 0);
-    std::uint32_t returned = 0;
-    const bool ok = os::DeviceIoControl(device.get(), code_, request.data(),
-                                        static_cast<std::uint32_t>(request.size()), out.data(),
-                                        outSize, &returned);
-    const std::uint32_t error = ok ? 0 : os::GetLastError();
-    if (ok) {
-      EXPECT_EQ(bytes::U16(out, 14), 4);
-      EXPECT_EQ(bytes::U32(out, 16), sim::kFirmwareFlagSet);
-    }
-    return error;
-  }
-  std::uint32_t code_ = 0x00222404;
-  std::function<void(std::uint8_t*)> spoil_record_ = [](std::uint8_t*) {};
-};
-
-TEST_F(FirmwareDevice, AcceptsTheRequestOfItsOwnWindowsOnly) {
-  EXPECT_EQ(Send(64, [](Bytes&) {}), 0u);
-  EXPECT_EQ(Send(32, [](Bytes&) {}), 0u);
-  const struct {
-    const char* name;
-    std::size_t offset;
-    std::uint8_t byte;
-  } spoils[] = {{"request code", 0, 3},
-                {"method name", 4, 'X'},
-                {"argument count", 8, 2},
-                {"arguments size", 12, 16}};
-  for (int bits : {64, 32}) {
-    for (const auto& s : spoils) {
-      SCOPED_TRACE(testing::Message() << bits << "-bit, " << s.name);
-      EXPECT_EQ(Send(bits, [&](Bytes& r) { r[s.offset] = s.byte; }), os::kErrorInvalidParameter);
-    }
-  }
-  // The other Windows' form, and a wrong argument type or length in either place.
-  EXPECT_EQ(Send(64, [](Bytes& r) { r.resize(20); }), os::kErrorInvalidParameter);
-  EXPECT_EQ(Send(32, [](Bytes& r) { r.resize(24); }), os::kErrorInvalidParameter);
-  EXPECT_EQ(Send(64, [](Bytes& r) { r[16] = 1; }), os::kErrorInvalidParameter);
-  EXPECT_EQ(Send(64, [](Bytes& r) { r[18] = 8; }), os::kErrorInvalidParameter);
-  spoil_record_ = [](std::uint8_t* record) { record[2] = 8; };
-  EXPECT_EQ(Send(32, [](Bytes&) {}), os::kErrorInvalidParameter);
-}
-
-TEST_F(FirmwareDevice, FollowsOnlyAddressesOfLowMemory) {
-  EXPECT_EQ(Send(32, [](Bytes& r) { bytes::WriteU32(r, 16, 0x00001000); }), 998u);
-  EXPECT_EQ(Send(32, [](Bytes& r) { bytes::WriteU32(r, 16, 0xFFFFFFFC); }), 998u);
-}
-
-TEST_F(FirmwareDevice, RefusesOtherCodesAndTooSmallAnOutput) {
-  EXPECT_EQ(Send(
-                64, [](Bytes&) {}, 19),
-            os::kErrorInsufficientBuffer);
-  EXPECT_EQ(Send(
-                64, [](Bytes&) {}, 20),
-            0u);
-  code_ = 0x00222400;
-  EXPECT_EQ(Send(64, [](Bytes&) {}), os::kErrorInvalidFunction);
-}
-
-TEST(FirmwareDeviceName, AbsentWhenTheProfileHasNoFirmware) {
-  Bench b(Notebook(64, false, std::nullopt));
-  EXPECT_EQ(os::CreateFileW(L"\\\\.\\QORACPI", os::kGenericRead | os::kGenericWrite, 3,
-                            os::kOpenExisting, 0),
-            os::kInvalidHandle);
-  EXPECT_EQ(os::GetLastError(), os::kErrorFileNotFound);
-}
-
-TEST(LowMemory, BlocksAreZeroedWritableAndBelowFourGiB) {
-  for (std::size_t size : {std::size_t{1}, std::size_t{100}, std::size_t{70000}}) {
-    auto* p = static_cast<std::uint8_t*>(os::AllocateLow32(size));
-    ASSERT_NE(p, nullptr) << size;
-    const std::uint64_t address = reinterpret_cast<std::uintptr_t>(p);
-    EXPECT_LE(address + size, 0x100000000ull) << size;
-    for (std::size_t i = 0; i < size; ++i) ASSERT_EQ(p[i], 0) << i;
-    p[size - 1] = 0x5A;
-    EXPECT_TRUE(sim::IsLowMemory(address, size));
-    EXPECT_FALSE(sim::IsLowMemory(address, size + 1));
-  }
-  EXPECT_EQ(os::AllocateLow32(0), nullptr);
 }
 
 }  // namespace
