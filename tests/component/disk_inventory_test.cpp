@@ -69,7 +69,7 @@ TEST_F(Inventory, DefaultNotebookGivesEveryMemberAndTheMediaKinds) {
   SimMachine m(sim::DefaultProfile());
   ComFromEntryPoint(*m);
   DiskList list;
-  ASSERT_TRUE(QueryDiskInventory(&list));
+  ASSERT_TRUE(QueryDiskInventory(&list)) << list.size() << " disks read";
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(Describe(list[0]),
             "Reserved=0\nDescription=Disk drive\nDeviceID=\\\\.\\PHYSICALDRIVE0\nIndex=0\n"
@@ -98,7 +98,7 @@ TEST_F(Inventory, NullPropertiesTakeTheirSubstitutes) {
                                   "MediaLoaded": null, "Index": null, "SCSIPort": null}}])"));
   ComFromEntryPoint(*m);
   DiskList list;
-  ASSERT_TRUE(QueryDiskInventory(&list));
+  ASSERT_TRUE(QueryDiskInventory(&list)) << list.size() << " disks read";
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(Describe(list[0]), kAllNull);
   EXPECT_EQ(Describe(list[1]), kAllNull);
@@ -132,7 +132,7 @@ TEST_F(Inventory, ValuesAreStoredAsWmiDeliversThem) {
     SimMachine m(Disks(std::string(R"([{"drive": null, "wmi": {)") + c.wmi + "}}]"));
     ComFromEntryPoint(*m);
     DiskList list;
-    ASSERT_TRUE(QueryDiskInventory(&list));
+    ASSERT_TRUE(QueryDiskInventory(&list)) << list.size() << " disks read";
     ASSERT_EQ(list.size(), 1u);
     const std::string all = Describe(list[0]);
     EXPECT_THAT(all, testing::HasSubstr(std::string("\n") + c.member + "\n"));
@@ -164,7 +164,7 @@ TEST_F(Inventory, TextEndsAtItsZeroAndValuesOfAnotherTypeCountAsNull) {
   SimMachine m(std::move(p));
   ComFromEntryPoint(*m);
   DiskList list;
-  ASSERT_TRUE(QueryDiskInventory(&list));
+  ASSERT_TRUE(QueryDiskInventory(&list)) << list.size() << " disks read";
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].Model, L"ST500");
   EXPECT_EQ(list[0].Size, L"0");
@@ -181,7 +181,7 @@ TEST_F(Inventory, FailingGetLeavesThatMemberNull) {
   m->AddFault("Get:Model");
   m->AddFault("Get:Index");
   DiskList list;
-  ASSERT_TRUE(QueryDiskInventory(&list));
+  ASSERT_TRUE(QueryDiskInventory(&list)) << list.size() << " disks read";
   ASSERT_EQ(list.size(), 2u);
   for (const DiskRecord& r : list) {
     EXPECT_EQ(r.MediaType, L"Unknown");
@@ -200,7 +200,7 @@ TEST_F(Inventory, RecordsFollowWmiOrderNotIndexOrder) {
                          {"wmi": {"Index": 1, "Model": "second"}, "rotation": "identify-fails"}])"));
   ComFromEntryPoint(*m);
   DiskList list;
-  ASSERT_TRUE(QueryDiskInventory(&list));
+  ASSERT_TRUE(QueryDiskInventory(&list)) << list.size() << " disks read";
   ASSERT_EQ(list.size(), 3u);
   EXPECT_EQ(list[0].Model, L"third");
   EXPECT_EQ(list[0].Index, 2u);
@@ -218,7 +218,7 @@ TEST_F(Inventory, StepsRunInOrderAndEachDiskIsProbedBeforeTheNextIsFetched) {
                          {"wmi": {"Index": 0}, "rotation": 5400}])"));
   ComFromEntryPoint(*m);
   DiskList list;
-  ASSERT_TRUE(QueryDiskInventory(&list));
+  ASSERT_TRUE(QueryDiskInventory(&list)) << list.size() << " disks read";
   std::vector<std::wstring> expected = {L"CoCreateInstance", L"ConnectServer ROOT\\CIMV2",
                                         L"CoSetProxyBlanket 10 0 3 3 0",
                                         L"ExecQuery WQL SELECT * FROM Win32_DiskDrive 0x30"};
@@ -244,8 +244,8 @@ TEST_F(Inventory, NoDisksGivesTrueAndAnEmptyList) {
   SimMachine m;
   ComFromEntryPoint(*m);
   DiskList list;
-  EXPECT_TRUE(QueryDiskInventory(&list));
-  EXPECT_TRUE(list.empty());
+  EXPECT_TRUE(QueryDiskInventory(&list)) << list.size() << " disks read";
+  EXPECT_THAT(list, testing::IsEmpty());
   EXPECT_EQ(m->console(), L"");
   EXPECT_EQ(m->com_live_refs, 0);
   EXPECT_EQ(m->com_refs_acquired, 3);
@@ -258,7 +258,7 @@ TEST_F(Inventory, ListIsAppendedToNotCleared) {
   DiskList list(1);
   list[0].Model = L"earlier";
   list[0].Index = 7;
-  ASSERT_TRUE(QueryDiskInventory(&list));
+  ASSERT_TRUE(QueryDiskInventory(&list)) << list.size() << " disks read";
   ASSERT_EQ(list.size(), 3u);
   EXPECT_EQ(list[0].Model, L"earlier");
   EXPECT_EQ(list[0].Index, 7u);
@@ -321,14 +321,14 @@ TEST_F(Inventory, QueryStartsComItselfOnlyWhenTheFlagIsClear) {
   SimMachine m(sim::DefaultProfile());
   DiskList list;
   // The flag clear: the query joins COM, sets up security and ends COM again.
-  ASSERT_TRUE(QueryDiskInventory(&list));
+  ASSERT_TRUE(QueryDiskInventory(&list)) << list.size() << " disks read";
   EXPECT_EQ(m->com_initialized, 0);
   EXPECT_EQ(m->com_security_calls, 0);  // COM ended: security goes with it
   EXPECT_EQ(list.size(), 2u);
   // The flag set but COM not up: the query does not start it, and the locator cannot be made.
   g_RunEnvironment.bIsComInitialized = 1;
   list.clear();
-  EXPECT_FALSE(QueryDiskInventory(&list));
+  EXPECT_FALSE(QueryDiskInventory(&list)) << list.size() << " disks read";
   EXPECT_EQ(m->com_initialized, 0);
   EXPECT_EQ(m->com_refs_acquired, 5);  // only the first run's
 }
@@ -343,7 +343,7 @@ TEST_F(Inventory, FailingNextEndsTheListWithTheDisksReadSoFar) {
     ComFromEntryPoint(*m);
     m->AddFault("Next:" + std::to_string(failing));
     DiskList list;
-    EXPECT_TRUE(QueryDiskInventory(&list));
+    EXPECT_TRUE(QueryDiskInventory(&list)) << list.size() << " disks read";
     const std::size_t read = static_cast<std::size_t>(failing - 1 < 3 ? failing - 1 : 3);
     ASSERT_EQ(list.size(), read);
     for (std::size_t i = 0; i < read; ++i) EXPECT_EQ(list[i].Index, i);

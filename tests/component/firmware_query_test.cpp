@@ -1,4 +1,5 @@
 // The firmware feature queries against the simulated control device and service installer.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -59,7 +60,7 @@ TEST_P(FirmwareOnEachWindows, RequestHasTheFormOfTheSimulatedWindows) {
   if (!windows64) {
     EXPECT_NE(call.argument_address, 0u);
     EXPECT_EQ(bytes::U32(call.request, 16), call.argument_address);
-    EXPECT_TRUE(sim::IsLowMemory(call.argument_address, 100));
+    EXPECT_TRUE(sim::IsLowMemory(call.argument_address, 100)) << "error " << os::GetLastError();
   }
   EXPECT_EQ(b.device().open_access, os::kGenericRead | os::kGenericWrite);
   EXPECT_EQ(b.device().open_share, os::kFileShareRead | os::kFileShareWrite);
@@ -70,7 +71,7 @@ TEST_P(FirmwareOnEachWindows, NoDeviceGivesZeroAndTheInstallerStillRunsBeforeEac
   EXPECT_EQ(b.QueryAll(), (std::vector<int>{0, 0, 0, 0}));
   const std::wstring line = kInstaller + L"|-i check|0";
   EXPECT_EQ(b.Runs(), (std::vector<std::wstring>{line, line, line, line}));
-  EXPECT_TRUE(b.device().calls.empty());
+  EXPECT_THAT(b.device().calls, testing::IsEmpty());
   EXPECT_EQ(g_FirmwareControlDevice.state, FirmwareControlDevice::State::kInvalid);
   EXPECT_EQ(b.machine().open_handles(), 0u);
 }
@@ -140,9 +141,10 @@ TEST(FirmwareQuery, ReturnedDataLengths) {
         answer.data[3] = 0x00;
       }
       b.device().answer = answer;
-      ASSERT_TRUE(OpenFirmwareControlDevice());
+      ASSERT_TRUE(OpenFirmwareControlDevice()) << "error " << os::GetLastError();
       std::uint32_t value = 0xDEADBEEF;
-      EXPECT_TRUE(CallFirmwareMethod(kFeatureIdIFFS, &value));
+      EXPECT_TRUE(CallFirmwareMethod(kFeatureIdIFFS, &value))
+          << "value " << value << ", error " << os::GetLastError();
       EXPECT_EQ(value, c.value);
       g_FirmwareControlDevice.handle.reset();
       g_FirmwareControlDevice.state = FirmwareControlDevice::State::kNone;
@@ -179,9 +181,10 @@ TEST(FirmwareQuery, RefusedOpenMakesNoCallAndLeavesTheHandleInvalid) {
   b.device().open_error = os::kErrorAccessDenied;
   EXPECT_EQ(QueryFirmwareFeature(kFeatureIdIFFS), 0);
   EXPECT_EQ(g_FirmwareControlDevice.state, FirmwareControlDevice::State::kInvalid);
-  EXPECT_TRUE(b.device().calls.empty());
+  EXPECT_THAT(b.device().calls, testing::IsEmpty());
   std::uint32_t value = 0xDEADBEEF;
-  EXPECT_FALSE(CallFirmwareMethod(kFeatureIdIFFS, &value));
+  EXPECT_FALSE(CallFirmwareMethod(kFeatureIdIFFS, &value))
+      << "value " << value << ", error " << os::GetLastError();
   EXPECT_EQ(value, 0xDEADBEEFu) << "value written without a device";
   // The next query opens again and overwrites the invalid handle.
   b.device().open_error = 0;
@@ -193,9 +196,10 @@ TEST(FirmwareQuery, CallWithoutAnOpenDeviceLeavesTheValueAlone) {
   Bench b(Notebook(64, false, Flags(true, true, true, true)));
   g_FirmwareControlDevice.state = FirmwareControlDevice::State::kNone;
   std::uint32_t value = 0xDEADBEEF;
-  EXPECT_FALSE(CallFirmwareMethod(kFeatureIdIFFS, &value));
+  EXPECT_FALSE(CallFirmwareMethod(kFeatureIdIFFS, &value))
+      << "value " << value << ", error " << os::GetLastError();
   EXPECT_EQ(value, 0xDEADBEEFu);
-  EXPECT_TRUE(b.device().calls.empty());
+  EXPECT_THAT(b.device().calls, testing::IsEmpty());
 }
 
 // Whatever happens to the installer, the answers and the device calls stay the same; only

@@ -59,7 +59,7 @@ TEST(SimDrives, MbrLayoutListsFourEntriesPerTableWithLogicalsNumberedAfterPrimar
                     Part("ntfs", L"D", 3), Part("fat32", L"E", 3)})}));
   bool ok = false;
   const DriveLayout layout = DecodeDriveLayout(LayoutBytes(L"\\\\.\\PHYSICALDRIVE0", &ok));
-  ASSERT_TRUE(ok);
+  ASSERT_TRUE(ok) << "error " << os::GetLastError();
   EXPECT_EQ(layout.style, drive_layout::kStyleMbr);
   ASSERT_EQ(layout.entries.size(), 12u) << "the MBR and two extended boot records";
   struct Row {
@@ -87,7 +87,7 @@ TEST(SimDrives, GptLayoutListsEveryUsedEntryWithTypesAndNames) {
   SimMachine m(sim::DefaultProfile());
   bool ok = false;
   const auto bytes = LayoutBytes(L"\\\\.\\physicaldrive0", &ok);
-  ASSERT_TRUE(ok);
+  ASSERT_TRUE(ok) << "error " << os::GetLastError();
   const DriveLayout layout = DecodeDriveLayout(bytes);
   EXPECT_EQ(layout.style, drive_layout::kStyleGpt);
   ASSERT_EQ(layout.entries.size(), 4u);
@@ -109,9 +109,9 @@ TEST(SimDrives, GptLayoutListsEveryUsedEntryWithTypesAndNames) {
   EXPECT_EQ(nameAt(2), 'B') << "Basic data partition";
   // The empty second disk: GPT without entries.
   const DriveLayout empty = DecodeDriveLayout(LayoutBytes(L"\\\\.\\PHYSICALDRIVE1", &ok));
-  ASSERT_TRUE(ok);
+  ASSERT_TRUE(ok) << "error " << os::GetLastError();
   EXPECT_EQ(empty.style, drive_layout::kStyleGpt);
-  EXPECT_TRUE(empty.entries.empty());
+  EXPECT_THAT(empty.entries, testing::IsEmpty());
 }
 
 TEST(SimDrives, LayoutThatDoesNotFitTheBufferFailsAsWindowsDoes) {
@@ -122,7 +122,8 @@ TEST(SimDrives, LayoutThatDoesNotFitTheBufferFailsAsWindowsDoes) {
   std::uint32_t returned = 7;
   EXPECT_FALSE(os::DeviceIoControl(h.get(), control_codes::kIoctlDiskGetDriveLayoutEx, nullptr, 0,
                                    small.data(), static_cast<std::uint32_t>(small.size()),
-                                   &returned));
+                                   &returned))
+      << "error " << os::GetLastError();
   EXPECT_EQ(os::GetLastError(), os::kErrorInsufficientBuffer);
 }
 
@@ -132,16 +133,16 @@ TEST(SimDrives, RawReadsAreWholeSectorsAndCounted) {
       os::CreateFileW(L"\\\\.\\PHYSICALDRIVE0", os::kGenericRead, 3, os::kOpenExisting, 0x80));
   std::uint8_t sector[512];
   std::uint32_t read = 0;
-  ASSERT_TRUE(os::SetFilePointerEx(h.get(), 0, os::kFileBegin));
-  ASSERT_TRUE(os::ReadFile(h.get(), sector, 512, &read));
+  ASSERT_TRUE(os::SetFilePointerEx(h.get(), 0, os::kFileBegin)) << "error " << os::GetLastError();
+  ASSERT_TRUE(os::ReadFile(h.get(), sector, 512, &read)) << "error " << os::GetLastError();
   EXPECT_EQ(read, 512u);
   EXPECT_EQ(sector[0x1BE + 4], 0xEE) << "protective MBR";
   EXPECT_EQ(sim::DiskBytesReadByProduct(*m), 512u);
   EXPECT_FALSE(os::ReadFile(h.get(), sector, 100, &read)) << "not a whole sector";
   EXPECT_EQ(os::GetLastError(), os::kErrorInvalidParameter);
   // At the end of the disk a read gives nothing.
-  ASSERT_TRUE(os::SetFilePointerEx(h.get(), 0, os::kFileEnd));
-  EXPECT_TRUE(os::ReadFile(h.get(), sector, 512, &read));
+  ASSERT_TRUE(os::SetFilePointerEx(h.get(), 0, os::kFileEnd)) << "error " << os::GetLastError();
+  EXPECT_TRUE(os::ReadFile(h.get(), sector, 512, &read)) << "error " << os::GetLastError();
   EXPECT_EQ(read, 0u);
 }
 
@@ -174,11 +175,11 @@ TEST(SimVolumes, LettersComeFromTheProfileAndCIsAlwaysThere) {
                                ImageDisk(1, ImagePath("gpt-labels.img"), {{L'E', 3}, {L'G', 9}})}));
     EXPECT_EQ(RootList(), std::wstring(L"C:\\\0E:\\\0F:\\\0", 12)) << "partition 9 does not exist";
     std::wstring label = L"x";
-    EXPECT_TRUE(os::GetVolumeInformationW(L"C:\\", &label));
+    EXPECT_TRUE(os::GetVolumeInformationW(L"C:\\", &label)) << "error " << os::GetLastError();
     EXPECT_EQ(label, L"") << "C: of the host folder";
-    EXPECT_TRUE(os::GetVolumeInformationW(L"e:\\", &label));
+    EXPECT_TRUE(os::GetVolumeInformationW(L"e:\\", &label)) << "error " << os::GetLastError();
     EXPECT_EQ(label, L"recovery");
-    EXPECT_FALSE(os::GetVolumeInformationW(L"G:\\", &label));
+    EXPECT_FALSE(os::GetVolumeInformationW(L"G:\\", &label)) << "error " << os::GetLastError();
   }
 }
 
@@ -186,7 +187,7 @@ TEST(SimVolumes, RootListThatDoesNotFitReturnsTheSizeNeeded) {
   SimMachine m(sim::DefaultProfile());
   std::vector<wchar_t> roots;
   EXPECT_EQ(os::GetLogicalDriveStringsW(8, &roots), 9u);
-  EXPECT_TRUE(roots.empty());
+  EXPECT_THAT(roots, testing::IsEmpty());
   EXPECT_EQ(os::GetLogicalDriveStringsW(9, &roots), 8u);
   m->AddFault("GetLogicalDriveStringsW");
   EXPECT_EQ(os::GetLogicalDriveStringsW(105, &roots), 0u);
@@ -198,15 +199,16 @@ TEST(SimVolumes, LabelIsReadFromTheFileSystemNotFromTheProfile) {
                    {Part("fat32", L"OLD", 2, L'E'), Part("bitlocker", L"Recovery", 1, L'F'),
                     Part("raw", L"", 1, L'G')})}));
   std::wstring label;
-  ASSERT_TRUE(os::GetVolumeInformationW(L"E:\\", &label));
+  ASSERT_TRUE(os::GetVolumeInformationW(L"E:\\", &label)) << "error " << os::GetLastError();
   EXPECT_EQ(label, L"OLD");
   EXPECT_FALSE(os::GetVolumeInformationW(L"F:\\", &label)) << "a locked BitLocker volume";
   EXPECT_FALSE(os::GetVolumeInformationW(L"G:\\", &label)) << "no file system";
   // Relabel on the image itself.
   const sim::DiskLayout layout = sim::ReadDiskLayout(*m, 0);
   ASSERT_TRUE(sim::FormatPartition(*m, 0, layout.entries[0].offset, layout.entries[0].length,
-                                   "fat32", L"NEW"));
-  ASSERT_TRUE(os::GetVolumeInformationW(L"E:\\", &label));
+                                   "fat32", L"NEW"))
+      << "error " << os::GetLastError();
+  ASSERT_TRUE(os::GetVolumeInformationW(L"E:\\", &label)) << "error " << os::GetLastError();
   EXPECT_EQ(label, L"NEW");
 }
 
@@ -214,11 +216,12 @@ TEST(SimVolumes, ExtentsGiveTheDriveNumberAndStartingOffset) {
   auto disk = LaidOutDisk(3, "gpt", {Part("ntfs", L"A", 1), Part("ntfs", L"B", 2, L'E')});
   SimMachine m(DisksProfile({disk}));
   os::UniqueHandle v(os::CreateFileW(L"\\\\.\\E:", os::kGenericRead, 7, os::kOpenExisting, 0x80));
-  ASSERT_TRUE(v);
+  ASSERT_TRUE(v) << "error " << os::GetLastError();
   std::vector<std::uint8_t> out(disk_extents::kBufferBytes);
   std::uint32_t returned = 0;
   ASSERT_TRUE(os::DeviceIoControl(v.get(), control_codes::kIoctlVolumeGetVolumeDiskExtents, nullptr,
-                                  0, out.data(), disk_extents::kBufferBytes, &returned));
+                                  0, out.data(), disk_extents::kBufferBytes, &returned))
+      << "error " << os::GetLastError();
   EXPECT_EQ(returned, 32u);
   const std::vector<DiskExtent> extents = DecodeDiskExtents(std::span(out).first(returned));
   ASSERT_EQ(extents.size(), 1u);
@@ -227,7 +230,8 @@ TEST(SimVolumes, ExtentsGiveTheDriveNumberAndStartingOffset) {
   EXPECT_EQ(extents[0].length, 2ull << 20);
   m->AddFault("VolumeDiskExtents:E");
   EXPECT_FALSE(os::DeviceIoControl(v.get(), control_codes::kIoctlVolumeGetVolumeDiskExtents,
-                                   nullptr, 0, out.data(), disk_extents::kBufferBytes, &returned));
+                                   nullptr, 0, out.data(), disk_extents::kBufferBytes, &returned))
+      << "error " << os::GetLastError();
   EXPECT_EQ(os::CreateFileW(L"\\\\.\\Q:", os::kGenericRead, 7, os::kOpenExisting, 0x80),
             os::kInvalidHandle);
 }
@@ -246,12 +250,13 @@ TEST(SimDrives, ImageDisksAreNeverWrittenThrough) {
   const std::string original = whole();
   SimMachine m(DisksProfile({ImageDisk(0, image, {{L'E', 1}})}));
   std::wstring label;
-  ASSERT_TRUE(os::GetVolumeInformationW(L"E:\\", &label));
+  ASSERT_TRUE(os::GetVolumeInformationW(L"E:\\", &label)) << "error " << os::GetLastError();
   EXPECT_EQ(label, L"Recovery");
   const sim::DiskLayout layout = sim::ReadDiskLayout(*m, 0);
   ASSERT_TRUE(sim::FormatPartition(*m, 0, layout.entries[0].offset, layout.entries[0].length,
-                                   "ntfs", L"Changed"));
-  ASSERT_TRUE(os::GetVolumeInformationW(L"E:\\", &label));
+                                   "ntfs", L"Changed"))
+      << "error " << os::GetLastError();
+  ASSERT_TRUE(os::GetVolumeInformationW(L"E:\\", &label)) << "error " << os::GetLastError();
   EXPECT_EQ(label, L"Changed");
   const std::string after = whole();
   EXPECT_EQ(std::filesystem::file_size(image), before);

@@ -36,7 +36,7 @@ class FirmwareDevice : public ::testing::Test {
     if (!windows64) spoil_record_(low);
     os::UniqueHandle device(os::CreateFileW(L"\\\\.\\qoracpi", os::kGenericRead | os::kGenericWrite,
                                             0, os::kOpenExisting, 0));
-    EXPECT_TRUE(device.valid());
+    EXPECT_TRUE(device.valid()) << "error " << os::GetLastError();
     Bytes out(outSize, 0);
     std::uint32_t returned = 0;
     const bool ok = os::DeviceIoControl(device.get(), code_, request.data(),
@@ -111,8 +111,8 @@ TEST(LowMemory, BlocksAreZeroedWritableAndBelowFourGiB) {
     EXPECT_LE(address + size, 0x100000000ull) << size;
     for (std::size_t i = 0; i < size; ++i) ASSERT_EQ(p[i], 0) << i;
     p[size - 1] = 0x5A;
-    EXPECT_TRUE(sim::IsLowMemory(address, size));
-    EXPECT_FALSE(sim::IsLowMemory(address, size + 1));
+    EXPECT_TRUE(sim::IsLowMemory(address, size)) << "error " << os::GetLastError();
+    EXPECT_FALSE(sim::IsLowMemory(address, size + 1)) << "error " << os::GetLastError();
   }
   EXPECT_EQ(os::AllocateLow32(0), nullptr);
 }

@@ -189,18 +189,18 @@ TEST(Profile, DefaultsWhenKeysAreAbsent) {
   EXPECT_FALSE(p.firmware->IFFS || p.firmware->RAID0 || p.firmware->ISRT || p.firmware->Diskeeper);
   EXPECT_FALSE(p.installer);
   EXPECT_TRUE(p.storage_tool);
-  EXPECT_TRUE(p.disks.empty());
-  EXPECT_TRUE(p.faults.empty());
+  EXPECT_THAT(p.disks, testing::IsEmpty());
+  EXPECT_THAT(p.faults, testing::IsEmpty());
 }
 
 TEST(Profile, NullsMeanAbsentDevicesAndFailingQueries) {
   const sim::Profile p = sim::ParseProfile(
       R"({ "memory_kb": null, "firmware": null, "disks": [ { "drive": null, "wmi": { "Index": 3 } } ] })",
       "n.json", ".");
-  EXPECT_FALSE(p.memory_kb.has_value());
-  EXPECT_FALSE(p.firmware.has_value());
+  EXPECT_EQ(p.memory_kb, std::nullopt);
+  EXPECT_EQ(p.firmware, std::nullopt);
   ASSERT_EQ(p.disks.size(), 1u);
-  EXPECT_FALSE(p.disks[0].drive.has_value());
+  EXPECT_EQ(p.disks[0].drive, std::nullopt);
 }
 
 TEST(Profile, WmiPropertiesAreTypedAsWmiTypesThem) {

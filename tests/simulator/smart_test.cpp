@@ -84,14 +84,16 @@ TEST(SimSmart, VersionQueryNeedsItsWholeBuffer) {
   SimMachine m(OneDrive(2, Rate(1)));
   os::UniqueHandle drive(os::CreateFileW(
       L"\\\\.\\PhysicalDrive2", os::kGenericRead | os::kGenericWrite, 0, os::kOpenExisting, 0));
-  ASSERT_TRUE(drive);
+  ASSERT_TRUE(drive) << "error " << os::GetLastError();
   std::vector<std::uint8_t> out(24, 0xCC);
   std::uint32_t returned = 0;
   EXPECT_FALSE(os::DeviceIoControl(drive.get(), control_codes::kSmartGetVersion, nullptr, 0,
-                                   out.data(), 23, &returned));
+                                   out.data(), 23, &returned))
+      << "error " << os::GetLastError();
   EXPECT_EQ(os::GetLastError(), os::kErrorInsufficientBuffer);
   ASSERT_TRUE(os::DeviceIoControl(drive.get(), control_codes::kSmartGetVersion, nullptr, 0,
-                                  out.data(), 24, &returned));
+                                  out.data(), 24, &returned))
+      << "error " << os::GetLastError();
   EXPECT_EQ(returned, 24u);
   EXPECT_EQ(out[0], 1);        // bVersion
   EXPECT_EQ(out[3], 1u << 2);  // bIDEDeviceMap: drive 2

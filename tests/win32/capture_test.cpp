@@ -46,7 +46,7 @@ TEST(Win32Capture, ReplayOfTheCapturedPrefixEndsAsTheProductDoes) {
   // What the platform reports, as the capture must have recorded it in either build.
   // A 32-bit build sees 64-bit Windows through WOW64; a 64-bit build runs only on it.
   BOOL wow64 = FALSE;
-  ASSERT_TRUE(::IsWow64Process(::GetCurrentProcess(), &wow64));
+  ASSERT_TRUE(::IsWow64Process(::GetCurrentProcess(), &wow64)) << "error " << ::GetLastError();
   const bool windows64 = sizeof(void*) == 8 || wow64;
   EXPECT_TRUE(Contains(profile, windows64 ? "\"bits\": 64" : "\"bits\": 32")) << profile;
   ULONGLONG kilobytes = 0;

@@ -119,14 +119,14 @@ TEST(Win32EndToEnd, PlacingOverAProgramKeepsItAndPutsItBack) {
     EXPECT_EQ(ReadBytes(target + L".cs-backup"), "original program");
   }
   EXPECT_EQ(ReadBytes(target), "original program");
-  EXPECT_FALSE(Exists(target + L".cs-backup"));
+  EXPECT_FALSE(Exists(target + L".cs-backup")) << "error " << ::GetLastError();
 
   // An interrupted run left the helper in place and the original aside: both are mended.
   ::MoveFileExW(target.c_str(), (target + L".cs-backup").c_str(), 0);
   ::CopyFileW(helper.c_str(), target.c_str(), FALSE);
   { const PlacedProgram placed(target, helper); }
   EXPECT_EQ(ReadBytes(target), "original program");
-  EXPECT_FALSE(Exists(target + L".cs-backup"));
+  EXPECT_FALSE(Exists(target + L".cs-backup")) << "error " << ::GetLastError();
 
   // An interrupted run left the helper where there was nothing: it goes.
   ::DeleteFileW(target.c_str());
@@ -135,7 +135,7 @@ TEST(Win32EndToEnd, PlacingOverAProgramKeepsItAndPutsItBack) {
     const PlacedProgram placed(target, helper);
     EXPECT_FALSE(placed.original());
   }
-  EXPECT_FALSE(Exists(target));
+  EXPECT_FALSE(Exists(target)) << "error " << ::GetLastError();
 }
 
 TEST(Win32EndToEnd, RunStopsAtTheLocatorAfterFourInstallerChecksAndNeverStartsDiskpart) {

@@ -50,7 +50,7 @@ TEST(Win32Entry, ResolvedFoldersAreThePrefixesRealFolders) {
 
 TEST(Win32Entry, SixtyFourBitDetectionAgreesWithIsWow64Process) {
   BOOL wow64 = FALSE;
-  ASSERT_TRUE(::IsWow64Process(::GetCurrentProcess(), &wow64));
+  ASSERT_TRUE(::IsWow64Process(::GetCurrentProcess(), &wow64)) << "error " << ::GetLastError();
   // A 32-bit build sees 64-bit Windows through WOW64; a 64-bit build runs only on it.
   const bool windows64 = sizeof(void*) == 8 || wow64;
   EXPECT_EQ(Detect64BitWindows(), windows64 ? 1 : 0);
@@ -101,7 +101,8 @@ TEST_F(Win32LogWriter, AnotherHandleCanHoldTheFileOpenWhileLinesAreWritten) {
   writer.WriteLine(L"second");
   char buffer[64] = {};
   DWORD n = 0;
-  ASSERT_TRUE(::ReadFile(reader, buffer, sizeof(buffer), &n, nullptr));
+  ASSERT_TRUE(::ReadFile(reader, buffer, sizeof(buffer), &n, nullptr))
+      << "error " << ::GetLastError();
   ::CloseHandle(reader);
   EXPECT_EQ(std::string(buffer, n), "first\r\nsecond\r\n");
 }

@@ -68,7 +68,8 @@ TEST(Win32Firmware, InstallerInTheSystemFolderRunsBeforeEachQuery) {
     }
   } cleanUp{installer, record};
   ::DeleteFileW(installer.c_str());
-  ASSERT_TRUE(::CopyFileW(helper.c_str(), installer.c_str(), FALSE));
+  ASSERT_TRUE(::CopyFileW(helper.c_str(), installer.c_str(), FALSE))
+      << "error " << ::GetLastError();
   ::SetEnvironmentVariableW(L"CS_RECORD_FILE", record.c_str());
   ::SetEnvironmentVariableW(L"CS_RECORD_EXIT", L"1603");  // a failing installer changes nothing
   for (const FirmwareFeature& f : kFirmwareFeatures) {

@@ -40,7 +40,7 @@ TEST_F(Win32RstReport, RealCmdRedirectsTheToolsReportAndTheRecordsComeOut) {
       << "cannot copy the helper, error " << ::GetLastError();
 
   RstDeviceList devices;
-  ASSERT_TRUE(ReadRstDeviceReport(devices));
+  ASSERT_TRUE(ReadRstDeviceReport(devices)) << "error " << ::GetLastError();
 
   // The report is left in Temp with the line ends the tool's text-mode output gave it.
   const std::string bytes = win32_support::ReadBytes(report_);
@@ -61,8 +61,8 @@ TEST_F(Win32RstReport, RealCmdRedirectsTheToolsReportAndTheRecordsComeOut) {
 
 TEST_F(Win32RstReport, MissingToolLeavesAnEmptyReport) {
   RstDeviceList devices;
-  EXPECT_TRUE(ReadRstDeviceReport(devices));
-  EXPECT_TRUE(devices.empty());
+  EXPECT_TRUE(ReadRstDeviceReport(devices)) << "error " << ::GetLastError();
+  EXPECT_THAT(devices, testing::IsEmpty());
   EXPECT_EQ(win32_support::ReadBytes(report_), "");
   // What Wine's cmd.exe answers for a program that does not exist.
   const std::uint32_t code =
@@ -72,7 +72,7 @@ TEST_F(Win32RstReport, MissingToolLeavesAnEmptyReport) {
 
 TEST_F(Win32RstReport, MissingReportFileGivesFalse) {
   RstDeviceList devices(1);
-  EXPECT_FALSE(ReadRstReportFile(report_ + L".none", devices));
+  EXPECT_FALSE(ReadRstReportFile(report_ + L".none", devices)) << "error " << ::GetLastError();
   EXPECT_EQ(devices.size(), 1u);
 }
 

@@ -97,7 +97,7 @@ std::string CaptureStdout(Body body) {
 TEST(Win32Wmi, InventoryStartsComItselfWhenTheFlagIsClearAndLeavesItAsFound) {
   ResetRunEnvironment();
   DiskList list;
-  CaptureStdout([&] { EXPECT_TRUE(QueryDiskInventory(&list)); });
+  CaptureStdout([&] { EXPECT_TRUE(QueryDiskInventory(&list)) << "error " << ::GetLastError(); });
   ExpectWineDisks(list, 0);
   // The query's COM has ended: joining the apartment now is a first initialisation.
   EXPECT_EQ(::CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
@@ -105,13 +105,15 @@ TEST(Win32Wmi, InventoryStartsComItselfWhenTheFlagIsClearAndLeavesItAsFound) {
 }
 
 TEST(Win32Wmi, InventoryUsesTheProcessComAndAppendsWinesDisks) {
-  ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+  ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
+      << "error " << ::GetLastError();
   ResetRunEnvironment();
   g_RunEnvironment.bIsComInitialized = 1;
   DiskList list(1);
   list[0].Model = L"earlier";
   std::string out;
-  out = CaptureStdout([&] { EXPECT_TRUE(QueryDiskInventory(&list)); });
+  out = CaptureStdout(
+      [&] { EXPECT_TRUE(QueryDiskInventory(&list)) << "error " << ::GetLastError(); });
   EXPECT_EQ(list[0].Model, L"earlier");
   ExpectWineDisks(list, 1);
   // One probe per disk, each ending in one of the probe's messages.
@@ -126,7 +128,8 @@ TEST(Win32Wmi, InventoryUsesTheProcessComAndAppendsWinesDisks) {
 }
 
 TEST(Win32Wmi, SeamConvertsWinesValueTypes) {
-  ASSERT_TRUE(SUCCEEDED(os::CoInitializeEx(os::kCoinitMultithreaded)));
+  ASSERT_TRUE(SUCCEEDED(os::CoInitializeEx(os::kCoinitMultithreaded)))
+      << "error " << ::GetLastError();
   {
     os::ComRef locator, services, enumerator, object;
     ASSERT_EQ(os::CoCreateWbemLocator(&locator), os::kSOk);
@@ -140,7 +143,7 @@ TEST(Win32Wmi, SeamConvertsWinesValueTypes) {
     std::uint32_t returned = 0xDEADBEEF;
     ASSERT_EQ(os::EnumNext(enumerator, -1, &object, &returned), os::kSOk);
     ASSERT_EQ(returned, 1u);
-    ASSERT_TRUE(object.valid());
+    ASSERT_TRUE(object.valid()) << "the enumeration gave no object";
 
     os::WmiValue value;
     value.kind = os::WmiValue::Kind::Other;
@@ -149,10 +152,10 @@ TEST(Win32Wmi, SeamConvertsWinesValueTypes) {
     EXPECT_EQ(value.i32, 0);
     ASSERT_EQ(os::WmiGet(object, L"Size", &value), os::kSOk);
     EXPECT_EQ(value.kind, os::WmiValue::Kind::Text);  // uint64 as VT_BSTR
-    EXPECT_TRUE(AllDigits(value.text));
+    EXPECT_TRUE(AllDigits(value.text)) << "error " << ::GetLastError();
     ASSERT_EQ(os::WmiGet(object, L"DeviceID", &value), os::kSOk);
     EXPECT_EQ(value.kind, os::WmiValue::Kind::Text);
-    EXPECT_TRUE(IsDeviceIdOf(value.text, 0));
+    EXPECT_TRUE(IsDeviceIdOf(value.text, 0)) << "error " << ::GetLastError();
     // Not in Wine's class: the call fails and the value is left null.
     value.kind = os::WmiValue::Kind::Other;
     EXPECT_EQ(os::WmiGet(object, L"Description", &value),
