@@ -7,22 +7,15 @@
 #include "probes/control_codes.h"
 #include "sim/core/text.h"
 #include "sim/devices/disk_probes.h"
+#include "tests/support/disk_profiles.h"
 #include "tests/support/sim_fixture.h"
 
+using testing_support::OneDrive;
+using testing_support::Rate;
 using testing_support::SimMachine;
 
 namespace {
 
-sim::Profile OneDrive(int drive, sim::Rotation rotation) {
-  sim::Profile p;
-  sim::Disk d;
-  d.drive = drive;
-  d.rotation = rotation;
-  p.disks.push_back(d);
-  return p;
-}
-
-sim::Rotation Rate(std::uint16_t rate) { return sim::Rotation{sim::Rotation::Kind::Rate, rate}; }
 sim::Rotation Kind(sim::Rotation::Kind kind) { return sim::Rotation{kind, 0}; }
 
 std::string Console(sim::Machine& m) { return sim::ToUtf8(m.console()); }

@@ -7,22 +7,14 @@
 
 #include "platform/os.h"
 #include "probes/control_codes.h"
+#include "tests/support/disk_profiles.h"
 #include "tests/support/sim_fixture.h"
 
 namespace {
 
+using testing_support::OneDrive;
+using testing_support::Rate;
 using testing_support::SimMachine;
-
-sim::Profile OneDrive(int drive, sim::Rotation rotation) {
-  sim::Profile p;
-  sim::Disk d;
-  d.drive = drive;
-  d.rotation = rotation;
-  p.disks.push_back(d);
-  return p;
-}
-
-sim::Rotation Rate(std::uint16_t rate) { return sim::Rotation{sim::Rotation::Kind::Rate, rate}; }
 
 TEST(SimSmart, DriveRejectsMalformedIdentifyBlocks) {
   SimMachine m(OneDrive(0, Rate(1)));

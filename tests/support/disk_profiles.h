@@ -87,4 +87,18 @@ inline void SystemOnTheSmallerDisk(sim::Profile& p) {
   p.disks[0].rst->system_disk = "False";
 }
 
+// One physical drive of that number whose SMART answers give `rotation`.
+inline sim::Profile OneDrive(int drive, sim::Rotation rotation) {
+  sim::Profile p;
+  sim::Disk d;
+  d.drive = drive;
+  d.rotation = rotation;
+  p.disks.push_back(d);
+  return p;
+}
+
+inline sim::Rotation Rate(std::uint16_t rate) {
+  return sim::Rotation{sim::Rotation::Kind::Rate, rate};
+}
+
 }  // namespace testing_support
