@@ -24,13 +24,6 @@ std::wstring Format(const wchar_t* format, ...) {
   }
 }
 
-std::wstring Widen(const std::string& ascii) {
-  std::wstring out;
-  out.reserve(ascii.size());
-  for (unsigned char c : ascii) out.push_back(static_cast<wchar_t>(c));
-  return out;
-}
-
 std::string GuidText(const std::array<std::uint8_t, 16>& g) {
   char out[40];
   std::snprintf(out, sizeof(out),

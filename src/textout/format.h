@@ -16,9 +16,6 @@ inline std::uint32_t CodeUnit(wchar_t c) {
   return static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<wchar_t>>(c));
 }
 
-// Narrow ASCII to wide (for numbers and fixed texts).
-std::wstring Widen(const std::string& ascii);
-
 // A GUID in the byte order a partition table or a drive layout holds it (the first three groups
 // little-endian), as "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX".
 std::string GuidText(const std::array<std::uint8_t, 16>& guid);
