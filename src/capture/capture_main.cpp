@@ -71,6 +71,26 @@ std::wstring Verdict(const MachineRecord& record, const DiskList& list, std::int
 
 // The gate's three inputs, where the locator finds "Recovery" and what the product would decide,
 // in one line.
+// Whether the storage tool's report lists a cache volume: the notebook was provisioned, or cut
+// after its cache was made. The profile carries the disks Windows sees, not the controller's
+// configuration.
+bool ReportShowsCache(const MachineRecord& record) {
+  if (!record.storageReport) return false;
+  const std::string& report = *record.storageReport;
+  for (std::size_t at = 0; at < report.size();) {
+    std::size_t end = report.find('\n', at);
+    if (end == std::string::npos) end = report.size();
+    std::string line = report.substr(at, end - at);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    if (line.rfind("Type:", 0) == 0 && line.size() >= 5 &&
+        line.compare(line.size() - 5, 5, "Cache") == 0) {
+      return true;
+    }
+    at = end + 1;
+  }
+  return false;
+}
+
 std::wstring Summary(const MachineRecord& record, const std::vector<ProfileDisk>& disks) {
   const DiskList& list = record.inventory;
   std::int32_t disk = 0, partition = 0;
@@ -86,11 +106,14 @@ std::wstring Summary(const MachineRecord& record, const std::vector<ProfileDisk>
   };
   return textout::Format(
       L"%d disks (%d in WMI, %d drives); %ls; gate: %d fixed disks, RAID0 %ls, "
-      L"ISRT %ls; %ls\n",
+      L"ISRT %ls; %ls%ls\n",
       static_cast<int>(disks.size()), static_cast<int>(record.wmiDisks.size()),
       static_cast<int>(record.drives.size()), recovery.c_str(), CountFixedDisks(list),
       on(1) ? L"on" : L"off", on(2) ? L"on" : L"off",
-      Verdict(record, list, found, disk, on(1), on(2)).c_str());
+      Verdict(record, list, found, disk, on(1), on(2)).c_str(),
+      ReportShowsCache(record) ? L"; the report shows a cache volume, which the replay does not "
+                                 L"carry"
+                               : L"");
 }
 
 }  // namespace

@@ -294,27 +294,48 @@ TEST(MachineCapture, WithoutTheStorageToolRunsNothingButTheInstallersCheck) {
 
 // Before the line runs, the capture says whether the product can prove which disk is which; the
 // replay's run and account agree.
+// The notebook a whole run on the default notebook left: provisioned, the cache in place.
+sim::Profile Provisioned(const std::filesystem::path& scratch) {
+  std::filesystem::create_directories(scratch);
+  {
+    sim::Notebook first(sim::DefaultProfile(), scratch);
+    sim::RunProduct(first, L"");
+    EXPECT_TRUE(sim::WriteRunFiles(first)) << scratch;
+  }
+  return sim::LoadProfile(testing_support::AfterMachinePath(scratch));
+}
+
+// Before the line runs, the capture says whether the product can prove which disk is which (and
+// that a cache the report shows is not carried); the replay's run and account agree.
 TEST(MachineCapture, SaysWhetherTheDiskIdentityHoldsAndTheReplayAgrees) {
   const struct {
     const char* name;
-    void (*change)(sim::Profile&);
+    std::function<sim::Profile(const std::filesystem::path&)> make;
     const char* verdict;
     int exitCode;
     const char* account;
   } cases[] = {
-      {"default notebook", [](sim::Profile&) {},
+      {"default notebook", [](const std::filesystem::path&) { return sim::DefaultProfile(); },
        "; identity holds: cache device 0-1-0-0 is SecondHDD disk 1, disk to accelerate 0-0-0-0 "
        "is MasterHDD disk 0; product: exit 0 when every disk step succeeds, 3 when one fails\n",
        0, "\nDisk identity: proven"},
-      {"Windows on the SSD", testing_support::SystemOnTheSmallerDisk,
+      {"Windows on the SSD",
+       [](const std::filesystem::path&) {
+         sim::Profile p = sim::DefaultProfile();
+         testing_support::SystemOnTheSmallerDisk(p);
+         return p;
+       },
        "; identity does not hold (cache device is a system disk, cache device serial is not "
        "SecondHDD's",
+       2, "\nDisk identity: NOT PROVEN"},
+      {"provisioned notebook", Provisioned,
+       "product: exit 2, refused before any disk changes; the report shows a cache volume, which "
+       "the replay does not carry\n",
        2, "\nDisk identity: NOT PROVEN"},
   };
   for (const auto& c : cases) {
     TempDir dir;
-    sim::Profile profile = sim::DefaultProfile();
-    c.change(profile);
+    sim::Profile profile = c.make(dir.path() / "first");
     std::filesystem::create_directories(dir.path() / "machine");
     sim::Notebook machine(std::move(profile), dir.path() / "machine");
     ASSERT_EQ(sim::RunCapture(machine, {}, dir.path() / "captured"), 0) << c.name;
