@@ -71,27 +71,23 @@ std::wstring Verdict(const MachineRecord& record, const DiskList& list, std::int
 
 // The gate's three inputs, where the locator finds "Recovery" and what the product would decide,
 // in one line.
-// Whether the storage tool's report lists a cache volume: the notebook was provisioned, or cut
-// after its cache was made. The profile carries the disks Windows sees, not the controller's
-// configuration.
-bool ReportShowsCache(const MachineRecord& record) {
-  if (!record.storageReport) return false;
-  const std::string& report = *record.storageReport;
-  for (std::size_t at = 0; at < report.size();) {
-    std::size_t end = report.find('\n', at);
-    if (end == std::string::npos) end = report.size();
-    std::string line = report.substr(at, end - at);
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-    if (line.rfind("Type:", 0) == 0 && line.size() >= 5 &&
-        line.compare(line.size() - 5, 5, "Cache") == 0) {
-      return true;
-    }
-    at = end + 1;
+// What the replay makes of a cache the report shows: carried, or what stands in the way.
+std::wstring CacheClause(const ReportCacheReading& reading) {
+  if (!reading.shown) return std::wstring();
+  if (!reading.cache) {
+    return L"; the report shows a cache volume, which the replay cannot carry: " + reading.why;
   }
-  return false;
+  const ReportCache& c = *reading.cache;
+  const std::wstring accel = c.acceleratedDisk.empty()
+                                 ? std::wstring(L"no disk accelerated")
+                                 : L"accelerating " + c.acceleratedDisk + L" " + c.mode;
+  return textout::Format(
+      L"; the replay carries the report's cache volume on device %ls (%ls GB, %ls), the device "
+      L"blank since Windows does not see it",
+      c.device.c_str(), c.cacheSizeText.c_str(), accel.c_str());
 }
 
-std::wstring Summary(const MachineRecord& record, const std::vector<ProfileDisk>& disks) {
+std::wstring Summary(const MachineRecord& record, const PairedDisks& paired) {
   const DiskList& list = record.inventory;
   std::int32_t disk = 0, partition = 0;
   std::wstring root;
@@ -107,13 +103,10 @@ std::wstring Summary(const MachineRecord& record, const std::vector<ProfileDisk>
   return textout::Format(
       L"%d disks (%d in WMI, %d drives); %ls; gate: %d fixed disks, RAID0 %ls, "
       L"ISRT %ls; %ls%ls\n",
-      static_cast<int>(disks.size()), static_cast<int>(record.wmiDisks.size()),
+      static_cast<int>(paired.disks.size()), static_cast<int>(record.wmiDisks.size()),
       static_cast<int>(record.drives.size()), recovery.c_str(), CountFixedDisks(list),
       on(1) ? L"on" : L"off", on(2) ? L"on" : L"off",
-      Verdict(record, list, found, disk, on(1), on(2)).c_str(),
-      ReportShowsCache(record) ? L"; the report shows a cache volume, which the replay does not "
-                                 L"carry"
-                               : L"");
+      Verdict(record, list, found, disk, on(1), on(2)).c_str(), CacheClause(paired.cache).c_str());
 }
 
 }  // namespace
@@ -142,14 +135,14 @@ int CaptureMain(const wchar_t* commandLine) {
     return 1;
   }
   const MachineRecord record = CaptureMachine(outDir, runStorageTool);
-  const std::vector<ProfileDisk> disks = PairDisks(record);
-  if (!WriteProfileFolder(outDir, record, disks)) {
+  const PairedDisks paired = PairDisks(record);
+  if (!WriteProfileFolder(outDir, record, paired)) {
     os::PrintStdout(textout::Format(L"cachesetup-capture: cannot write the profile into %ls\n",
                                     outDir.c_str()));
     return 1;
   }
   os::PrintStdout(
       textout::Format(L"cachesetup-capture: wrote %ls\\machine.json\n", outDir.c_str()));
-  os::PrintStdout(Summary(record, disks));
+  os::PrintStdout(Summary(record, paired));
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "capture/disk_pairing.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "tools/rst_report.h"
 
@@ -26,10 +27,87 @@ std::uint64_t DecimalOrZero(const std::wstring& text) {
   return n;
 }
 
+bool SerialMatches(const ProfileDisk& disk, const RstDeviceRecord& device) {
+  const os::WmiValue* serial = FindProperty(disk.wmi, L"SerialNumber");
+  return serial != nullptr && serial->kind == os::WmiValue::Kind::Text &&
+         !Trimmed(device.SerialNumber).empty() &&
+         Trimmed(serial->text) == Trimmed(device.SerialNumber);
+}
+
+// The one disk Windows lists whose size is the data volume's (no device's serial, within the
+// report's rounding and WMI's whole cylinders), or -1.
+int DataVolumeDisk(const std::vector<ProfileDisk>& disks, const RstDeviceList& devices,
+                   double gib) {
+  constexpr double kSlackBytes = 256.0 * 1024 * 1024;
+  int found = -1;
+  for (std::size_t i = 0; i < disks.size(); ++i) {
+    const os::WmiValue* size = FindProperty(disks[i].wmi, L"Size");
+    if (size == nullptr || size->kind != os::WmiValue::Kind::Text) continue;
+    const double bytes = static_cast<double>(DecimalOrZero(size->text));
+    if (std::fabs(bytes - gib * 1073741824.0) > kSlackBytes) continue;
+    bool serial = false;
+    for (const RstDeviceRecord& d : devices) serial |= SerialMatches(disks[i], d);
+    if (serial) continue;
+    if (found >= 0) return -1;
+    found = static_cast<int>(i);
+  }
+  return found;
+}
+
+// Places the report's devices on the disks, the cache's device and data volume first.
+void PairDevices(const std::string& report, PairedDisks& paired) {
+  std::vector<ProfileDisk>& disks = paired.disks;
+  RstDeviceList devices;
+  ParseRstReportBytes(report, devices);
+  paired.cache = ReadReportCache(report, devices);
+  int volume = -1;
+  if (std::optional<ReportCache>& cache = paired.cache.cache) {
+    for (const RstDeviceRecord& d : devices) {
+      for (const ProfileDisk& disk : disks) {
+        if (d.ID == cache->device && SerialMatches(disk, d)) {
+          paired.cache.why = L"Windows still lists its device " + cache->device;
+        }
+      }
+    }
+    if (paired.cache.why.empty() && cache->dataGiB) {
+      volume = DataVolumeDisk(disks, devices, *cache->dataGiB);
+      if (volume < 0) paired.cache.why = L"no one disk Windows lists has the data volume's size";
+    }
+    if (!paired.cache.why.empty()) cache.reset();
+  }
+  if (volume >= 0) disks[static_cast<std::size_t>(volume)].cacheRole = CacheRole::kDataVolume;
+  for (const RstDeviceRecord& device : devices) {
+    int home = -1;
+    if (paired.cache.cache && device.ID == paired.cache.cache->device) {
+      // Windows does not see the cache's device: its bytes are unknown, its size the volumes'.
+      const ReportCache& cache = *paired.cache.cache;
+      ProfileDisk& hidden = disks.emplace_back();
+      hidden.cacheRole = CacheRole::kCacheDevice;
+      hidden.blankSizeMb = std::min<std::uint64_t>(
+          static_cast<std::uint64_t>(std::llround(cache.cacheGiB * 1024) +
+                                     (cache.dataGiB ? std::llround(*cache.dataGiB * 1024) : 0)),
+          kLargestBlankMb);
+      home = static_cast<int>(disks.size() - 1);
+    }
+    for (std::size_t i = 0; home < 0 && i < disks.size(); ++i) {
+      if (!disks[i].rstId && SerialMatches(disks[i], device)) home = static_cast<int>(i);
+    }
+    for (std::size_t i = 0; home < 0 && i < disks.size(); ++i) {
+      if (!disks[i].rstId && disks[i].cacheRole == CacheRole::kNone) home = static_cast<int>(i);
+    }
+    if (home < 0) break;  // more devices than disks: the rest have nowhere to go
+    ProfileDisk& d = disks[static_cast<std::size_t>(home)];
+    d.rstId = device.ID;
+    d.rstSize = std::to_wstring(device.Size) + L" GB";
+    d.rstSystemDisk = device.SystemDisk != 0;
+  }
+}
+
 }  // namespace
 
-std::vector<ProfileDisk> PairDisks(const MachineRecord& record) {
-  std::vector<ProfileDisk> disks;
+PairedDisks PairDisks(const MachineRecord& record) {
+  PairedDisks paired;
+  std::vector<ProfileDisk>& disks = paired.disks;
   std::vector<bool> used(record.drives.size(), false);
   for (const CapturedWmiDisk& wmi : record.wmiDisks) {
     ProfileDisk d;
@@ -78,28 +156,6 @@ std::vector<ProfileDisk> PairDisks(const MachineRecord& record) {
       }
     }
   }
-  if (record.storageReport) {
-    RstDeviceList devices;
-    ParseRstReportBytes(*record.storageReport, devices);
-    for (const RstDeviceRecord& device : devices) {
-      ProfileDisk* home = nullptr;
-      for (ProfileDisk& d : disks) {
-        const os::WmiValue* serial = FindProperty(d.wmi, L"SerialNumber");
-        if (!d.rstId && serial != nullptr && serial->kind == os::WmiValue::Kind::Text &&
-            !Trimmed(device.SerialNumber).empty() &&
-            Trimmed(serial->text) == Trimmed(device.SerialNumber)) {
-          home = &d;
-          break;
-        }
-      }
-      for (std::size_t i = 0; home == nullptr && i < disks.size(); ++i) {
-        if (!disks[i].rstId) home = &disks[i];
-      }
-      if (home == nullptr) break;  // more devices than disks: the rest have nowhere to go
-      home->rstId = device.ID;
-      home->rstSize = std::to_wstring(device.Size) + L" GB";
-      home->rstSystemDisk = device.SystemDisk != 0;
-    }
-  }
-  return disks;
+  if (record.storageReport) PairDevices(*record.storageReport, paired);
+  return paired;
 }

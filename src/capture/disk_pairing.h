@@ -10,6 +10,10 @@
 #include <vector>
 
 #include "capture/machine_record.h"
+#include "capture/report_cache.h"
+
+// What a disk is to the storage tool's cache the report shows.
+enum class CacheRole { kNone, kCacheDevice, kDataVolume };
 
 // One disk of the profile: a WMI disk and/or a physical drive, as the replay lays it out.
 struct ProfileDisk {
@@ -20,10 +24,19 @@ struct ProfileDisk {
   std::optional<std::wstring> rstId;         // the storage tool's device on this disk
   std::wstring rstSize;
   bool rstSystemDisk = false;  // the storage tool does not make a system disk its cache
+  CacheRole cacheRole = CacheRole::kNone;
+};
+
+// The profile's disks and the cache configuration the replay starts with.
+struct PairedDisks {
+  std::vector<ProfileDisk> disks;
+  ReportCacheReading cache;  // cache.cache set: the replay carries the report's cache
 };
 
 // Pairs WMI disks with drives (a disk's own Index first, then the rest in order), places the
 // drive letters at the partitions their first extents start at, and ties the storage tool's
-// devices to disks (by serial number, else the next disk without one). The disks point into
-// `record`, which must outlive them.
-std::vector<ProfileDisk> PairDisks(const MachineRecord& record);
+// devices to disks (by serial number, else the next disk without one). A cache the report shows
+// is carried when its device is one Windows does not list (it becomes a blank disk of the
+// cache's and data volume's sizes) and its data volume, if any, is the one disk Windows lists
+// at that size. The disks point into `record`, which must outlive them.
+PairedDisks PairDisks(const MachineRecord& record);

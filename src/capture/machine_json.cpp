@@ -71,9 +71,12 @@ Json LayoutJson(const std::optional<DriveLayout>& layout) {
 
 Json DiskJson(const ProfileDisk& d) {
   Json out = Json::object();
+  if (d.cacheRole == CacheRole::kDataVolume) out["role"] = "data-volume";
   if (d.wmi != nullptr) {
     Json& wmi = out["wmi"] = Json::object();
     for (const CapturedProperty& p : *d.wmi) wmi[textout::ToUtf8(p.name)] = WmiValueJson(p.value);
+  } else if (d.cacheRole == CacheRole::kCacheDevice) {
+    out["comment"] = "the cache's device: Windows does not see it, its bytes are not known";
   } else {
     out["comment"] = "a drive that the WMI disk list did not show";
   }
@@ -151,9 +154,28 @@ Json CommentJson(const MachineRecord& record) {
           {"drive_letters", letters}};
 }
 
+// The cache the report shows, as the controller holds it when the replay starts.
+Json StorageConfigJson(const PairedDisks& paired) {
+  const ReportCache& cache = *paired.cache.cache;
+  Json out = {{"cache_device", Text(cache.device)}};
+  if (cache.dataGiB) out["cache_size"] = Text(cache.cacheSizeText);
+  if (!cache.acceleratedDisk.empty()) {
+    out["accelerated_disk"] = Text(cache.acceleratedDisk);
+    out["mode"] = Text(cache.mode);
+  }
+  for (const ProfileDisk& d : paired.disks) {
+    const os::WmiValue* index = FindProperty(d.wmi, L"Index");
+    if (d.cacheRole == CacheRole::kDataVolume && index != nullptr &&
+        index->kind == os::WmiValue::Kind::Int32 && index->i32 >= 0 && index->i32 <= 1000) {
+      out["volume_number"] = index->i32;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
-std::string MachineJson(const MachineRecord& record, const std::vector<ProfileDisk>& disks) {
+std::string MachineJson(const MachineRecord& record, const PairedDisks& paired) {
   Json out = Json::object();
   out["comment"] = CommentJson(record);
   Json& windows = out["windows"] = {{"bits", record.bits}};
@@ -170,8 +192,9 @@ std::string MachineJson(const MachineRecord& record, const std::vector<ProfileDi
   out["installer"] = record.installer;
   out["storage_tool"] = record.storageTool;
   if (record.storageReport) out["storage_report"] = Text(kStorageReportName);
+  if (paired.cache.cache) out["storage_config"] = StorageConfigJson(paired);
   out["disks"] = Json::array();
-  for (const ProfileDisk& d : disks) out["disks"].push_back(DiskJson(d));
+  for (const ProfileDisk& d : paired.disks) out["disks"].push_back(DiskJson(d));
   out["faults"] = record.faults;
   // Text that is not valid UTF-8 (a label with a lone surrogate) is replaced, never thrown on.
   return out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";

@@ -9,4 +9,4 @@
 #include "capture/machine_record.h"
 
 // machine.json's text (UTF-8).
-std::string MachineJson(const MachineRecord& record, const std::vector<ProfileDisk>& disks);
+std::string MachineJson(const MachineRecord& record, const PairedDisks& paired);

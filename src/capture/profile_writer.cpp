@@ -54,10 +54,10 @@ std::vector<pieces_file::Piece> DrivePieces(const CapturedDrive& drive) {
 }
 
 bool WriteProfileFolder(const std::wstring& outDir, const MachineRecord& record,
-                        const std::vector<ProfileDisk>& disks) {
+                        const PairedDisks& paired) {
   for (const CapturedDrive& d : record.drives) {
     const std::string pieces = pieces_file::Encode(DrivePieces(d));
     if (!WriteFileBytes(outDir + L"\\" + PiecesFileName(d.number), pieces)) return false;
   }
-  return WriteFileBytes(outDir + L"\\machine.json", MachineJson(record, disks));
+  return WriteFileBytes(outDir + L"\\machine.json", MachineJson(record, paired));
 }

@@ -18,4 +18,4 @@ std::wstring PiecesFileName(int driveNumber);
 
 // Writes machine.json and the pieces files into `outDir`. False when a file cannot be written.
 bool WriteProfileFolder(const std::wstring& outDir, const MachineRecord& record,
-                        const std::vector<ProfileDisk>& disks);
+                        const PairedDisks& paired);

@@ -8,11 +8,13 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "sim/core/text.h"
 #include "sim/harness/account.h"
@@ -22,6 +24,7 @@
 #include "sim/harness/run.h"
 #include "sim/harness/run_files.h"
 #include "sim/profile/profile.h"
+#include "sim/programs/storage_tool.h"
 #include "tests/support/disk_profiles.h"
 #include "tests/support/folder_run.h"
 #include "tests/support/random_machine.h"
@@ -31,12 +34,30 @@ namespace {
 
 using testing_support::TempDir;
 
-// What a run leaves that the replay must match byte for byte.
+// What a run leaves that the replay must match byte for byte, and the storage tool's cache.
 struct RunOutput {
   int exit_code = 0;
   std::map<std::string, std::string> temp_files;
   std::string transcript;
+  std::string cache;
 };
+
+// The cache the storage tool holds, its size as a number (the report prints two decimals where
+// the product gave one), its data volume by Windows' disk number.
+std::string CacheText(sim::Machine& m) {
+  const sim::StorageToolState& tool = sim::StorageTool(m);
+  if (tool.cache_device.empty()) return "no cache";
+  char size[32];
+  std::snprintf(size, sizeof(size), "%g",
+                tool.cache_size.empty() ? 0.0 : std::strtod(tool.cache_size.c_str(), nullptr));
+  const auto& disks = m.profile().disks;
+  const std::string volume =
+      tool.data_volume < 0
+          ? "none"
+          : std::to_string(disks[static_cast<std::size_t>(tool.data_volume)].drive.value_or(-1));
+  return "cache on " + tool.cache_device + ", size " + size + ", accelerating " +
+         tool.accelerated_disk + " " + tool.mode + ", data volume disk " + volume;
+}
 
 RunOutput RunProductIn(sim::Profile profile, const std::wstring& commandLine,
                        const std::filesystem::path& root) {
@@ -47,6 +68,7 @@ RunOutput RunProductIn(sim::Profile profile, const std::wstring& commandLine,
   out.exit_code = sim::RunProduct(machine, commandLine);
   out.temp_files = testing_support::TempFolderFiles(machine);
   out.transcript = sim::TranscriptText(machine);
+  out.cache = CacheText(machine);
   return out;
 }
 
@@ -91,6 +113,7 @@ std::string Differences(const RunOutput& a, const RunOutput& b) {
   if (a.transcript != b.transcript) {
     out += "transcript.tsv differs:\n--- machine\n" + a.transcript + "--- replay\n" + b.transcript;
   }
+  if (a.cache != b.cache) out += "cache: " + a.cache + " / replay: " + b.cache + "\n";
   return out;
 }
 
@@ -292,8 +315,6 @@ TEST(MachineCapture, WithoutTheStorageToolRunsNothingButTheInstallersCheck) {
       << sim::ToUtf8(machine.console());
 }
 
-// Before the line runs, the capture says whether the product can prove which disk is which; the
-// replay's run and account agree.
 // The notebook a whole run on the default notebook left: provisioned, the cache in place.
 sim::Profile Provisioned(const std::filesystem::path& scratch) {
   std::filesystem::create_directories(scratch);
@@ -306,7 +327,7 @@ sim::Profile Provisioned(const std::filesystem::path& scratch) {
 }
 
 // Before the line runs, the capture says whether the product can prove which disk is which (and
-// that a cache the report shows is not carried); the replay's run and account agree.
+// whether the cache the report shows is carried); the replay's run and account agree.
 TEST(MachineCapture, SaysWhetherTheDiskIdentityHoldsAndTheReplayAgrees) {
   const struct {
     const char* name;
@@ -329,8 +350,23 @@ TEST(MachineCapture, SaysWhetherTheDiskIdentityHoldsAndTheReplayAgrees) {
        "SecondHDD's",
        2, "\nDisk identity: NOT PROVEN"},
       {"provisioned notebook", Provisioned,
-       "product: exit 2, refused before any disk changes; the report shows a cache volume, which "
-       "the replay does not carry\n",
+       "product: exit 2, refused before any disk changes; the replay carries the report's cache "
+       "volume on device 0-1-0-0 (23.50 GB, accelerating 0-0-0-0 maximized), the device blank "
+       "since Windows does not see it\n",
+       2, "\nDisk identity: NOT PROVEN"},
+      {"provisioned notebook whose data volume WMI sizes wrongly",
+       [](const std::filesystem::path& scratch) {
+         sim::Profile p = Provisioned(scratch);
+         for (sim::Disk& d : p.disks) {
+           for (sim::WmiProperty& w : d.wmi) {
+             if (d.role == sim::DiskRole::kDataVolume && w.name == L"Size")
+               w.value.text = L"1048576";
+           }
+         }
+         return p;
+       },
+       "; the report shows a cache volume, which the replay cannot carry: no one disk Windows "
+       "lists has the data volume's size\n",
        2, "\nDisk identity: NOT PROVEN"},
   };
   for (const auto& c : cases) {
@@ -350,6 +386,41 @@ TEST(MachineCapture, SaysWhetherTheDiskIdentityHoldsAndTheReplayAgrees) {
     std::ostringstream account;
     sim::PrintAccount(replay, exitCode, account);
     EXPECT_NE(account.str().find(c.account), std::string::npos) << c.name << ":\n" << account.str();
+  }
+}
+
+// A notebook the line left at any point of a run (cut after each child, or provisioned) replays
+// as it stands: the replay starts with the cache the report shows and runs as the notebook does.
+TEST(MachineCapture, ReplaysANotebookLeftAtEveryPointOfARun) {
+  sim::Profile iffsOff = sim::DefaultProfile();
+  iffsOff.firmware->IFFS = false;
+  for (const auto& [name, notebook] :
+       {std::pair<const char*, sim::Profile>{"default notebook", sim::DefaultProfile()},
+        {"IFFS-off notebook", iffsOff}}) {
+    int carried = 0, points = 0;
+    for (std::size_t n = 1;; ++n) {
+      TempDir dir;
+      const testing_support::FolderRun cut = testing_support::RunInFolder(
+          testing_support::WithPowerCut(notebook, n), dir.path() / "line");
+      sim::Profile left = sim::LoadProfile(testing_support::AfterMachinePath(dir.path() / "line"));
+      left.temp_files.clear();  // files an earlier run left in Temp are not captured
+      const RunOutput direct = RunProductIn(left, L"", dir.path() / "machine");
+      const std::filesystem::path captured = dir.path() / "captured";
+      std::string faults = Capture(left, dir.path() / "capture", captured);
+      if (faults.empty()) {
+        const RunOutput replay =
+            RunProductIn(sim::LoadProfile(captured / "machine.json"), L"", dir.path() / "replay");
+        faults = Differences(direct, replay);
+        carried += faults.empty() && cut.storage_after.find("cache_device= ") == std::string::npos;
+      }
+      EXPECT_EQ(faults, "") << name << ", cut after child " << n << "\ncaptured profile:\n"
+                            << testing_support::HostFileBytes(captured / "machine.json");
+      ++points;
+      if (!cut.cut_after) break;  // the whole run: the notebook provisioned
+    }
+    std::printf("capture: %s: %d points of a run replayed, %d with the cache carried\n", name,
+                points, carried);
+    EXPECT_GE(carried, 2) << name;
   }
 }
 

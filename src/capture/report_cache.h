@@ -1,0 +1,27 @@
+// The cache configuration the storage tool's "-I" report shows: a notebook already provisioned,
+// or cut after its cache was made, replays with that cache in place.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "tools/rst_report.h"
+
+// The cache volume, its data volume and the acceleration, as the report prints them.
+struct ReportCache {
+  std::wstring device;         // the one device the report marks "Array member"
+  std::wstring cacheSizeText;  // the cache volume's size as printed, without " GB"
+  double cacheGiB = 0;
+  std::optional<double> dataGiB;  // the data volume's size; none: the cache takes the device
+  std::wstring acceleratedDisk;   // empty: no disk accelerated yet
+  std::wstring mode;              // "maximized" or "enhanced"; empty without acceleratedDisk
+};
+
+struct ReportCacheReading {
+  bool shown = false;                // the report lists a cache volume
+  std::optional<ReportCache> cache;  // what it shows, when that can be rebuilt
+  std::wstring why;                  // shown but not rebuilt: what stands in the way
+};
+
+// Reads the volume section of `report` (the tool's bytes) against its `devices`.
+ReportCacheReading ReadReportCache(const std::string& report, const RstDeviceList& devices);
