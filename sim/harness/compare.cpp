@@ -48,12 +48,22 @@ std::vector<std::string> Lines(const std::string& bytes, bool stamped) {
 int CompareWithLine(const std::filesystem::path& lineTemp, const std::filesystem::path& replayTemp,
                     std::ostream& out) {
   int differ = 0;
+  // Logs that agree line for line mean the line's run took the replay's path; a file that path
+  // does not write was left in Temp by an earlier run.
+  const std::optional<std::string> lineLog = ReadNamed(lineTemp, "TempProc.log");
+  const std::optional<std::string> replayLog = ReadNamed(replayTemp, "TempProc.log");
+  const bool logsAgree = lineLog && replayLog && Lines(*lineLog, true) == Lines(*replayLog, true);
   for (const std::string name : kLineFiles) {
     const std::optional<std::string> line = ReadNamed(lineTemp, name);
     const std::optional<std::string> replay = ReadNamed(replayTemp, name);
     out << name << ": ";
     if (!line && !replay) {
       out << "agrees (written on neither side)\n";
+      continue;
+    }
+    if (line && !replay && logsAgree) {
+      out << "agrees: an earlier run's (the run logs agree, and this run's path writes no such "
+             "file)\n";
       continue;
     }
     if (!line || !replay) {

@@ -87,7 +87,8 @@ TEST(SimCommandLine, HelpVersionCaptureFoldersAndTheQuietAccount) {
 }
 
 // A unit's Temp files against the replay: agreeing files, then one script changed and one file
-// missing; and a summary over two captures and a profile that does not load.
+// missing, then a refused re-run whose scripts an earlier run left; and a summary over two captures
+// and a profile that does not load.
 TEST(SimCommandLine, CompareAndSummary) {
 #ifdef _WIN32
   GTEST_SKIP() << "runs the host's cachesetup-sim";
@@ -113,6 +114,23 @@ TEST(SimCommandLine, CompareAndSummary) {
         "TRSTCliLog.txt: DIFFERS: written by the replay only", "2 of 5 files differ."}) {
     EXPECT_THAT(differs.out, HasSubstr(said));
   }
+
+  // A second run on the provisioned unit is refused; the scripts in Temp are the first run's.
+  const std::string provisioned = (dir.path() / "first" / "after-machine.json").string();
+  ASSERT_EQ(
+      Sim("--machine " + provisioned + " --out " + (dir.path() / "second").string() + " --quiet")
+          .exitCode,
+      2);
+  const std::filesystem::path reworkCapture = dir.path() / "rework-capture";
+  ASSERT_EQ(Sim("--machine " + provisioned + " --capture " + reworkCapture.string() + " --quiet")
+                .exitCode,
+            0);
+  const Ran rework = Sim("--machine " + (reworkCapture / "machine.json").string() + " --out " +
+                         (dir.path() / "rework").string() + " --quiet --compare " +
+                         (dir.path() / "second" / "C" / "Windows" / "Temp").string());
+  EXPECT_EQ(rework.exitCode, 0) << rework.out;
+  EXPECT_THAT(rework.out, HasSubstr("TScriptClean2ndHDD.txt: agrees: an earlier run's (the run "
+                                    "logs agree, and this run's path writes no such file)\n"));
 
   const std::string examples = std::string(CS_SOURCE_DIR) + "/examples/";
   const std::filesystem::path captured = dir.path() / "captured";
