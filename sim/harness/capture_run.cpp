@@ -13,8 +13,11 @@ namespace sim {
 
 namespace {
 
-// Where the capture writes inside the simulated machine.
-const wchar_t kCaptureFolder[] = L"C:\\cachesetup-capture";
+// Where the capture writes inside the simulated machine: on the Windows folder's drive, which
+// every simulated machine has.
+std::wstring CaptureFolder(const Machine& machine) {
+  return machine.profile().windows_dir.substr(0, 2) + L"\\cachesetup-capture";
+}
 
 std::string EntryType(const DiskLayout& layout, const LayoutEntry& e) {
   if (layout.style == DiskLayout::kGpt) return GuidText(e.gpt_type);
@@ -80,11 +83,12 @@ int RunCapture(Machine& machine, const std::vector<std::string>& arguments,
                const std::filesystem::path& outDir) {
   ResetRunEnvironment();
   std::vector<std::string> line = arguments;
-  line.push_back(ToUtf8(kCaptureFolder));
+  const std::wstring captureFolder = CaptureFolder(machine);
+  line.push_back(ToUtf8(captureFolder));
   const int exitCode = CaptureMain(JoinCommandLine(line).c_str());
   std::error_code ec;
   std::filesystem::create_directories(outDir, ec);
-  const auto folder = machine.HostPath(kCaptureFolder);
+  const auto folder = machine.HostPath(captureFolder);
   if (!folder) return exitCode;
   for (const auto& entry : std::filesystem::directory_iterator(*folder, ec)) {
     std::filesystem::copy_file(entry.path(), outDir / entry.path().filename(),

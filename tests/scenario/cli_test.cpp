@@ -61,6 +61,9 @@ TEST(SimCommandLine, HelpVersionCaptureFoldersAndTheQuietAccount) {
   const std::string folder = (dir.path() / "captured").string();
   std::filesystem::create_directories(folder);
   std::ofstream(dir.path() / "captured" / "keep.txt") << "mine";
+  // Windows on D:, where the capture's folder goes too.
+  std::ofstream(dir.path() / "on-d.json")
+      << R"({"windows": {"windows_dir": "D:\\Windows", "system_dir": "D:\\Windows\\system32"}})";
   const struct {
     std::string arguments;
     int exitCode;
@@ -69,6 +72,8 @@ TEST(SimCommandLine, HelpVersionCaptureFoldersAndTheQuietAccount) {
       {"--capture " + folder, 64, "--capture needs a new or empty folder"},
       {"--capture " + folder + "-new --out x", 64, "leave --out away"},
       {"--capture " + folder + "-new --quiet", 0, "the captured profile is "},
+      {"--machine " + (dir.path() / "on-d.json").string() + " --capture " + folder + "-d", 0,
+       "no disk listed"},
       {"--bogus", 64, "unknown option '--bogus'"},
   };
   for (const auto& c : cases) {
