@@ -83,10 +83,10 @@ std::wstring Quoted(const std::string& text) {
 
 ReportCacheReading ReadReportCache(const std::string& report, const RstDeviceList& devices) {
   ReportCacheReading reading;
-  std::vector<Block> caches, datas;
+  std::vector<Block> caches, datas, others;
   for (const Block& b : VolumeBlocks(report)) {
-    if (Field(b, "Type") == "Cache") caches.push_back(b);
-    if (Field(b, "Type") == "Data") datas.push_back(b);
+    const std::string type = Field(b, "Type");
+    (type == "Cache" ? caches : type == "Data" ? datas : others).push_back(b);
   }
   if (caches.empty()) return reading;
   reading.shown = true;
@@ -94,6 +94,14 @@ ReportCacheReading ReadReportCache(const std::string& report, const RstDeviceLis
     reading.why = why;
     return reading;
   };
+  // A volume of another kind, or a cache block without its acceleration lines, is a layout this
+  // reading does not know: better no cache than a wrong one.
+  if (!others.empty()) {
+    return refuse(L"it lists a volume of type " + Quoted(Field(others[0], "Type")));
+  }
+  if (caches[0].count("Accelerated Disk") == 0 || caches[0].count("Accel Mode") == 0) {
+    return refuse(L"its cache volume has no \"Accelerated Disk:\" and \"Accel Mode:\" lines");
+  }
   if (caches.size() > 1 || datas.size() > 1) {
     return refuse(textout::Format(L"it lists %d cache and %d data volumes",
                                   static_cast<int>(caches.size()), static_cast<int>(datas.size())));

@@ -88,6 +88,12 @@ TEST(ReportCache, RefusesWhatItCannotRebuildSayingWhy) {
        "the accelerated disk '0-1-0-0' is not another device it lists"},
       {"unknown mode", Report(Volume("V0", "Cache", "8.00 GB", "0-0-0-0", "fast")),
        "the accelerated disk '0-0-0-0' and mode 'fast' do not make an acceleration"},
+      {"a volume of another type",
+       Report(Volume("V0", "Cache", "8.00 GB") + Volume("V1", "RAID 0", "8.00 GB")),
+       "it lists a volume of type 'RAID 0'"},
+      {"no acceleration lines",
+       Report(Line("ID:", "0") + Line("Type:", "Cache") + Line("Size:", "8.00 GB") + "\r\n"),
+       "its cache volume has no \"Accelerated Disk:\" and \"Accel Mode:\" lines"},
       {"mode without a disk", Report(Volume("V0", "Cache", "8.00 GB", "", "maximized")),
        "the accelerated disk '' and mode 'maximized' do not make an acceleration"},
   };
