@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -52,11 +53,22 @@ int main(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
   const int code = sim::RunSummary(CS_SIM_PATH, inputs, base / "summary", lines);
   const double seconds = Seconds(std::chrono::steady_clock::now() - start);
+  // Lines end "; DECISION; exit N": tally them by exit code and the decision's first words.
   std::size_t printed = 0;
-  for (char c : lines.str()) printed += c == '\n';
+  std::map<std::string, int> tally;
+  std::istringstream in(lines.str());
+  for (std::string line; std::getline(in, line); ++printed) {
+    const std::size_t exit = line.rfind("; exit ");
+    const std::size_t decision = exit == std::string::npos ? exit : line.rfind("; ", exit - 1);
+    if (decision == std::string::npos) continue;
+    std::string what = line.substr(decision + 2, exit - decision - 2);
+    what = what.substr(0, what.find(':'));
+    ++tally["exit " + line.substr(exit + 7) + ", " + what];
+  }
   std::printf("captured %d random machines in %.2f s\n", count, captureSeconds);
   std::printf("--summary over %d captures: %.2f s wall (%.1f ms each), %zu lines, exit %d\n", count,
               seconds, 1000.0 * seconds / count, printed, code);
+  for (const auto& [what, n] : tally) std::printf("  %4d  %s\n", n, what.c_str());
   std::filesystem::remove_all(base);
   return code;
 }
