@@ -18,7 +18,8 @@ namespace sim {
 namespace {
 
 constexpr std::size_t kColumns = 100;
-constexpr std::size_t kBarInner = 80;  // "  before  [" + 80 + "] gpt" = 95 columns
+constexpr std::size_t kBarInner = 80;     // "  before  [" + 80 + "] gpt" = 95 columns
+constexpr std::size_t kBarSegments = 16;  // partitions and free spaces drawn one by one
 
 // The account's own sizes are binary: MiB and GiB, said so. (The storage tool prints its GiB as
 // "GB"; where the account quotes the tool, it says so.)
@@ -95,6 +96,7 @@ struct Segment {
   std::uint64_t bytes = 0;
   bool free = false;
   std::size_t width = 0;
+  bool rest = false;  // the partitions past kBarSegments, as one cell whose label stays whole
 };
 
 std::string PartitionLabel(const PartitionView& p) {
@@ -127,12 +129,29 @@ std::string Bar(const DiskView& d) {
   for (Segment& s : segments) {
     if (s.free && s.label.empty()) s.label = "free";
   }
+  // A GPT disk may hold 128 partitions: past a few, the rest share one cell (the list below the
+  // bar names every one).
+  if (segments.size() > kBarSegments) {
+    Segment rest{"+" + std::to_string(segments.size() - kBarSegments + 1) + " more", 0, false, 0,
+                 true};
+    for (std::size_t i = kBarSegments - 1; i < segments.size(); ++i)
+      rest.bytes += segments[i].bytes;
+    segments.resize(kBarSegments - 1);
+    segments.push_back(rest);
+  }
   const std::size_t room = kBarInner - (segments.size() - 1);
+  std::size_t labels = 0;
+  for (const Segment& s : segments) labels += std::clamp<std::size_t>(s.label.size(), 1, 10);
+  // Short labels when full ones do not fit, so the bar keeps its width; "+N more" stays whole.
+  const bool merged = segments.back().rest;
+  const std::size_t kept = merged ? segments.back().label.size() : 0;
+  const std::size_t longest =
+      labels <= room ? 10 : (room - kept) / (segments.size() - (merged ? 1 : 0));
   std::vector<std::size_t> least(segments.size());
   std::size_t total = 0;
   for (std::size_t i = 0; i < segments.size(); ++i) {
     const Segment& s = segments[i];
-    least[i] = std::clamp<std::size_t>(s.label.size(), 1, 10);
+    least[i] = s.rest ? kept : std::clamp<std::size_t>(s.label.size(), 1, longest);
     const double share = static_cast<double>(s.bytes) / static_cast<double>(d.bytes);
     segments[i].width = std::max(
         least[i], static_cast<std::size_t>(std::lround(share * static_cast<double>(room))));

@@ -194,6 +194,29 @@ TEST(SimAccount, WipedDiskIsDrawnBeforeAndAfter) {
   }
 }
 
+// A GPT disk full of partitions still draws a bar of the usual width, in finite time.
+TEST(SimAccount, ADiskOfManyPartitionsKeepsItsBarWidth) {
+  for (const std::size_t count : {15, 40, 128}) {
+    sim::Profile p = sim::DefaultProfile();
+    sim::Partition part;
+    part.size_mb = 200;
+    p.disks[1].partitions.assign(count, part);
+    SimMachine m(p);
+    std::ostringstream out;
+    sim::PrintAccount(*m, sim::RunProduct(*m, L""), out);
+    int bars = 0;
+    for (const std::string& line : testing_support::Lines(out.str())) {
+      if (line.find("  [") != 8 || line.find(']') == std::string::npos) continue;
+      ++bars;
+      EXPECT_EQ(line.find(']') - line.find('['), 81u) << count << " partitions:\n" << line;
+    }
+    EXPECT_GE(bars, 3) << out.str();
+    if (count > 15) {
+      EXPECT_THAT(out.str(), HasSubstr("+" + std::to_string(count - 14) + " more")) << count;
+    }
+  }
+}
+
 TEST(SimAccount, FailingDiskpartLineIsShownWithItsMessage) {
   sim::Profile p = sim::DefaultProfile();
   // WMI still calls the SSD disk 1, but no physical drive 1 exists: "sel disk 1" fails.
