@@ -154,6 +154,10 @@ Disk ParseDisk(const JsonReader& r, const Json& object, const std::filesystem::p
   if (object.contains("partitions")) {
     const Json& list = object["partitions"];
     if (!list.is_array()) r.Fail("partitions", "must be a list");
+    // What the tables and file systems laid out here can hold; past it the disk would come out
+    // without its table, silently.
+    constexpr std::uint64_t kTwoTiBInMiB = 1u << 21;  // 2^32 sectors of 512 bytes
+    if (list.size() > 128) r.Fail("partitions", "at most 128 (a GPT table holds 128 entries)");
     std::uint64_t total = 0;
     for (std::size_t i = 0; i < list.size(); ++i) {
       const JsonReader p = r.Sub("partitions[" + std::to_string(i) + "]");
@@ -177,12 +181,16 @@ Disk ParseDisk(const JsonReader& r, const Json& object, const std::filesystem::p
       }
       if (list[i].contains("type"))
         part.type = PartitionType(p, p.Text(list[i]["type"], "type"), d.style);
+      if (part.fs == "fat32" && part.size_mb >= kTwoTiBInMiB)
+        p.Fail("size_mb", "a FAT32 volume must stay below 2 TiB (2097152 MB)");
       total += part.size_mb;
       d.partitions.push_back(part);
     }
     if (d.size_mb == 0) r.Fail("size_mb", "is required for a disk with partitions");
     if (total + 2 > d.size_mb)
       r.Fail("partitions", "do not fit in size_mb (1 MB is kept at each end)");
+    if (d.style == "mbr" && total + 1 >= kTwoTiBInMiB)
+      r.Fail("partitions", "reach past 2 TiB, which an MBR table cannot address");
   }
   if (object.contains("letters")) {
     const Json& letters = object["letters"];

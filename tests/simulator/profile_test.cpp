@@ -24,7 +24,7 @@ std::string ErrorOf(const std::string& json) {
 }
 
 struct BadCase {
-  const char* json;
+  std::string json;
   const char* message;  // a part of the message that names the key at fault
 };
 
@@ -129,6 +129,21 @@ INSTANTIATE_TEST_SUITE_P(
                                                                { "size_mb": 1, "letter": "E" } ] } ] })",
                 "disks[0].partitions[1].letter': drive letter E: is also given by "
                 "disks[0].partitions[0].letter"},
+        // Layouts the partition tables and file systems cannot hold.
+        BadCase{R"({ "disks": [ { "size_mb": 1000, "partitions": [)" +
+                    [] {
+                      std::string parts;
+                      for (int i = 0; i < 129; ++i) parts += "{ \"size_mb\": 1 },";
+                      return parts.substr(0, parts.size() - 1);
+                    }() +
+                    "] } ] }",
+                "disks[0].partitions': at most 128"},
+        BadCase{R"({ "disks": [ { "size_mb": 3000000, "partitions": [
+                     { "size_mb": 2097152, "fs": "fat32" } ] } ] })",
+                "disks[0].partitions[0].size_mb': a FAT32 volume must stay below 2 TiB"},
+        BadCase{R"({ "disks": [ { "size_mb": 3000000, "style": "mbr", "partitions": [
+                     { "size_mb": 1048576 }, { "size_mb": 1048576 } ] } ] })",
+                "disks[0].partitions': reach past 2 TiB, which an MBR table cannot address"},
         // A key given twice, which JSON readers settle differently.
         BadCase{R"({ "memory_kb": 1, "memory_kb": 2 })", "key 'memory_kb': is given twice"},
         BadCase{R"({ "disks": [ {}, { "wmi": { "Index": 1, "Model": "A", "Index": 2 } } ] })",
