@@ -54,39 +54,23 @@ int DataVolumeDisk(const std::vector<ProfileDisk>& disks, const RstDeviceList& d
   return found;
 }
 
-// Places the report's devices on the disks, the cache's device and data volume first.
-void PairDevices(const std::string& report, PairedDisks& paired) {
+// Gives each device a disk: the cache's device one of its own (Windows does not see it: its
+// bytes are unknown, its size the volumes'), the rest theirs by serial number, else the next disk
+// without a device that is not the data volume.
+void PlaceDevices(const RstDeviceList& devices, PairedDisks& paired) {
   std::vector<ProfileDisk>& disks = paired.disks;
-  RstDeviceList devices;
-  ParseRstReportBytes(report, devices);
-  paired.cache = ReadReportCache(report, devices);
-  int volume = -1;
-  if (std::optional<ReportCache>& cache = paired.cache.cache) {
-    for (const RstDeviceRecord& d : devices) {
-      for (const ProfileDisk& disk : disks) {
-        if (d.ID == cache->device && SerialMatches(disk, d)) {
-          paired.cache.why = L"Windows still lists its device " + cache->device;
-        }
-      }
-    }
-    if (paired.cache.why.empty() && cache->dataGiB) {
-      volume = DataVolumeDisk(disks, devices, *cache->dataGiB);
-      if (volume < 0) paired.cache.why = L"no one disk Windows lists has the data volume's size";
-    }
-    if (!paired.cache.why.empty()) cache.reset();
-  }
-  if (volume >= 0) disks[static_cast<std::size_t>(volume)].cacheRole = CacheRole::kDataVolume;
+  const std::optional<ReportCache>& cache = paired.cache.cache;
+  bool hiddenPlaced = false;
   for (const RstDeviceRecord& device : devices) {
     int home = -1;
-    if (paired.cache.cache && device.ID == paired.cache.cache->device) {
-      // Windows does not see the cache's device: its bytes are unknown, its size the volumes'.
-      const ReportCache& cache = *paired.cache.cache;
+    if (cache && device.ID == cache->device && !hiddenPlaced) {
+      hiddenPlaced = true;
       ProfileDisk& hidden = disks.emplace_back();
       hidden.cacheRole = CacheRole::kCacheDevice;
-      hidden.blankSizeMb = std::min<std::uint64_t>(
-          static_cast<std::uint64_t>(std::llround(cache.cacheGiB * 1024) +
-                                     (cache.dataGiB ? std::llround(*cache.dataGiB * 1024) : 0)),
-          kLargestBlankMb);
+      hidden.blankSizeMb = std::clamp<std::uint64_t>(
+          static_cast<std::uint64_t>(std::llround(cache->cacheGiB * 1024) +
+                                     (cache->dataGiB ? std::llround(*cache->dataGiB * 1024) : 0)),
+          1, kLargestBlankMb);
       home = static_cast<int>(disks.size() - 1);
     }
     for (std::size_t i = 0; home < 0 && i < disks.size(); ++i) {
@@ -101,6 +85,45 @@ void PairDevices(const std::string& report, PairedDisks& paired) {
     d.rstSize = std::to_wstring(device.Size) + L" GB";
     d.rstSystemDisk = device.SystemDisk != 0;
   }
+}
+
+// Places the report's devices on the disks, with the cache the report shows where it can be
+// carried: its device not among the disks Windows lists, its data volume one of them, the disk
+// it accelerates given a disk.
+void PairDevices(const std::string& report, PairedDisks& paired) {
+  const std::vector<ProfileDisk> without = paired.disks;
+  RstDeviceList devices;
+  ParseRstReportBytes(report, devices);
+  paired.cache = ReadReportCache(report, devices);
+  std::optional<ReportCache>& cache = paired.cache.cache;
+  if (cache) {
+    for (const RstDeviceRecord& d : devices) {
+      for (const ProfileDisk& disk : paired.disks) {
+        if (d.ID == cache->device && SerialMatches(disk, d)) {
+          paired.cache.why = L"Windows still lists its device " + cache->device;
+        }
+      }
+    }
+    if (paired.cache.why.empty() && cache->dataGiB) {
+      const int volume = DataVolumeDisk(paired.disks, devices, *cache->dataGiB);
+      if (volume < 0) {
+        paired.cache.why = L"no one disk Windows lists has the data volume's size";
+      } else {
+        paired.disks[static_cast<std::size_t>(volume)].cacheRole = CacheRole::kDataVolume;
+      }
+    }
+    if (!paired.cache.why.empty()) cache.reset();
+  }
+  PlaceDevices(devices, paired);
+  if (!cache || cache->acceleratedDisk.empty()) return;
+  for (const ProfileDisk& d : paired.disks) {
+    if (d.rstId == cache->acceleratedDisk) return;
+  }
+  // More devices than disks left the accelerated one without a disk to name.
+  paired.cache.why = L"its accelerated disk " + cache->acceleratedDisk + L" has no disk here";
+  cache.reset();
+  paired.disks = without;
+  PlaceDevices(devices, paired);
 }
 
 }  // namespace

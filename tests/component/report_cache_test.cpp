@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "capture/disk_pairing.h"
 #include "textout/utf8.h"
 
 namespace {
@@ -103,6 +104,17 @@ TEST(ReportCache, RefusesWhatItCannotRebuildSayingWhy) {
     EXPECT_FALSE(r.cache.has_value()) << c.name;
     EXPECT_EQ(textout::ToUtf8(r.why), c.why) << c.name;
   }
+}
+
+// A cache whose accelerated disk gets no disk of the capture (more devices than disks) is not
+// carried: the profile could not name it.
+TEST(ReportCache, IsNotCarriedWhenItsAcceleratedDiskHasNoDisk) {
+  MachineRecord record;
+  record.storageReport = Report(Volume("Volume_0000", "Cache", "32.00 GB", "0-0-0-0", "maximized"));
+  const PairedDisks paired = PairDisks(record);
+  EXPECT_FALSE(paired.cache.cache.has_value());
+  EXPECT_EQ(textout::ToUtf8(paired.cache.why), "its accelerated disk 0-0-0-0 has no disk here");
+  EXPECT_TRUE(paired.disks.empty()) << paired.disks.size() << " disks";
 }
 
 }  // namespace
