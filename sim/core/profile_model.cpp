@@ -30,9 +30,12 @@ std::vector<std::pair<const char*, std::string*>> RstFields(RstView& v) {
 
 namespace {
 
-// A decimal number of at most ten digits (no sign, no blanks) up to `max`.
+// A decimal number of at most ten digits (no sign, no blanks, no leading zero: the steps
+// compare the number as they print it) up to `max`.
 std::optional<std::uint64_t> WholeNumber(const std::string& text, std::uint64_t max) {
-  if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
+  if (text.empty() || text.size() > 10 ||
+      text.find_first_not_of("0123456789") != std::string::npos ||
+      (text.size() > 1 && text[0] == '0'))
     return std::nullopt;
   const std::uint64_t n = std::stoull(text);
   return n <= max ? std::optional<std::uint64_t>(n) : std::nullopt;

@@ -50,11 +50,18 @@ void ReadGpt(Machine& machine, int disk, DiskLayout* layout) {
   ReadImage(machine, disk, kSectorBytes, header, kSectorBytes, &got);
   const std::span<const std::uint8_t> h(header);
   if (!bytes::Equals(h, 0, "EFI PART", 8)) return;  // protective MBR without a GPT: RAW
+  // A table placed past the disk's end is damage, not a GPT: the disk reads as RAW.
+  if (bytes::U64(h, 0x48) >= DiskBytes(machine, disk) / kSectorBytes) return;
   layout->style = DiskLayout::kGpt;
   std::copy(header + 0x38, header + 0x48, layout->disk_id.begin());
   const std::uint64_t first = bytes::U64(h, 0x28), last = bytes::U64(h, 0x30);
-  layout->first_usable = first * kSectorBytes;
-  layout->usable_length = last >= first ? (last - first + 1) * kSectorBytes : 0;
+  // Sector numbers whose byte offsets do not fit 64 bits are damage as well.
+  constexpr std::uint64_t kLastSector = UINT64_MAX / kSectorBytes - 1;
+  layout->first_usable = std::min(first, kLastSector) * kSectorBytes;
+  layout->usable_length =
+      last >= first
+          ? (std::min(last, kLastSector) - std::min(first, kLastSector) + 1) * kSectorBytes
+          : 0;
   const std::uint64_t entriesLba = bytes::U64(h, 0x48);
   std::uint32_t count = bytes::U32(h, 0x50);
   const std::uint32_t size = bytes::U32(h, 0x54);
@@ -75,6 +82,7 @@ void ReadGpt(Machine& machine, int disk, DiskLayout* layout) {
     std::copy(t.begin() + static_cast<std::ptrdiff_t>(at + 16),
               t.begin() + static_cast<std::ptrdiff_t>(at + 32), e.gpt_id.begin());
     const std::uint64_t a = bytes::U64(t, at + 32), b = bytes::U64(t, at + 40);
+    if (a > kLastSector || b > kLastSector) continue;
     e.offset = a * kSectorBytes;
     e.length = b >= a ? (b - a + 1) * kSectorBytes : 0;
     e.gpt_attributes = bytes::U64(t, at + 48);

@@ -82,10 +82,18 @@ void CheckCapturedLayouts(Machine& machine) {
 int RunCapture(Machine& machine, const std::vector<std::string>& arguments,
                const std::filesystem::path& outDir) {
   ResetRunEnvironment();
+  // Power cuts and failing children are the product's run's; the capture's own children are
+  // not counted among them.
+  std::vector<std::string>& faults = machine.profile().faults;
+  const std::vector<std::string> allFaults = faults;
+  std::erase_if(faults, [](const std::string& f) {
+    return PowerCutFault(f).has_value() || ChildExitFault(f).has_value();
+  });
   std::vector<std::string> line = arguments;
   const std::wstring captureFolder = CaptureFolder(machine);
   line.push_back(ToUtf8(captureFolder));
   const int exitCode = CaptureMain(JoinCommandLine(line).c_str());
+  faults = allFaults;
   std::error_code ec;
   std::filesystem::create_directories(outDir, ec);
   const auto folder = machine.HostPath(captureFolder);

@@ -38,8 +38,8 @@ namespace {
 
 // The steps compare a target with the number they print ("1", never "01"), so only that
 // spelling can match.
-bool PlainNumber(const std::string& text) {
-  return !text.empty() && text.size() <= 9 &&
+bool PlainNumber(const std::string& text, std::size_t digits = 9) {
+  return !text.empty() && text.size() <= digits &&
          text.find_first_not_of("0123456789") == std::string::npos &&
          (text == "0" || text[0] != '0');
 }
@@ -57,7 +57,8 @@ bool TargetFits(FaultTarget form, const std::string& target) {
     case FaultTarget::kDriveRead: {
       const std::size_t at = target.find('@');
       return PlainNumber(target.substr(0, at)) &&
-             (at == std::string::npos || PlainNumber(target.substr(at + 1)));
+             // Sectors of the largest disk (2^24 MiB) run to eleven digits.
+             (at == std::string::npos || PlainNumber(target.substr(at + 1), 15));
     }
     case FaultTarget::kLetter:
       return target.size() == 1 && target[0] >= 'A' && target[0] <= 'Z';
@@ -88,9 +89,10 @@ std::string FormText(const std::string& op, FaultTarget form) {
     case FaultTarget::kFirmware:
       return op + " or " + op + ":FirmwareMethod";
     case FaultTarget::kPowerCut:
-      return "PowerCut:N with N a whole number from 1";
+      return "PowerCut:N with N a whole number from 1 without leading zeros";
     case FaultTarget::kChildExit:
-      return "ChildExit:N=K with N a whole number from 1, K from 0 to 4294967295";
+      return "ChildExit:N=K with N a whole number from 1, K from 0 to 4294967295, both without "
+             "leading zeros";
   }
   return op;
 }

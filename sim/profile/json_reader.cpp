@@ -14,6 +14,10 @@ using Json = nlohmann::json;
 class DuplicateKeys : public nlohmann::json_sax<Json> {
  public:
   const std::string& duplicate() const { return duplicate_; }
+  bool too_deep() const { return too_deep_; }
+
+  // No profile nests deeper than a few levels; a path per level makes deeper ones quadratic.
+  static constexpr std::size_t kMaxDepth = 64;
 
   bool null() override { return Value(); }
   bool boolean(bool) override { return Value(); }
@@ -23,6 +27,7 @@ class DuplicateKeys : public nlohmann::json_sax<Json> {
   bool string(string_t&) override { return Value(); }
   bool binary(binary_t&) override { return Value(); }
   bool start_object(std::size_t) override {
+    if (stack_.size() >= kMaxDepth) return !(too_deep_ = true);
     stack_.push_back(Frame{false, Child(), {}, 0, {}});
     return true;
   }
@@ -38,6 +43,7 @@ class DuplicateKeys : public nlohmann::json_sax<Json> {
     return true;
   }
   bool start_array(std::size_t) override {
+    if (stack_.size() >= kMaxDepth) return !(too_deep_ = true);
     stack_.push_back(Frame{true, Child(), {}, 0, {}});
     return true;
   }
@@ -71,11 +77,19 @@ class DuplicateKeys : public nlohmann::json_sax<Json> {
 
   std::vector<Frame> stack_;
   std::string duplicate_;
+  bool too_deep_ = false;
 };
 
 }  // namespace
 
 Json ParseStrictJson(const std::string& text, const std::string& file) {
+  // The key pass goes first: it stops at a document nested too deep before any tree is built.
+  DuplicateKeys keys;
+  Json::sax_parse(text, &keys, Json::input_format_t::json, true, /*ignore_comments=*/true);
+  if (keys.too_deep()) {
+    throw ProfileError(file + ": nested deeper than " + std::to_string(DuplicateKeys::kMaxDepth) +
+                       " levels; no profile key goes that deep");
+  }
   Json root;
   try {
     root = Json::parse(text, nullptr, true, /*ignore_comments=*/true);
@@ -83,8 +97,6 @@ Json ParseStrictJson(const std::string& text, const std::string& file) {
     // Not only syntax errors: a number beyond the range of a double is out_of_range.
     throw ProfileError(file + ": invalid JSON: " + e.what());
   }
-  DuplicateKeys keys;
-  Json::sax_parse(text, &keys, Json::input_format_t::json, true, /*ignore_comments=*/true);
   if (!keys.duplicate().empty()) {
     throw ProfileError(file + ": key '" + keys.duplicate() +
                        "': is given twice in one object (JSON readers differ in which one they "

@@ -44,10 +44,11 @@ os::LocalTime ParseClock(const JsonReader& r, const std::string& text) {
   t.hour = number(11, 2);
   t.minute = number(14, 2);
   t.second = number(17, 2);
-  if (t.year < 1601 || t.month < 1 || t.month > 12 || t.day < 1 ||
+  // A run's pauses move the clock on; the year stays four digits for the run log's stamps.
+  if (t.year < 1601 || t.year > 9998 || t.month < 1 || t.month > 12 || t.day < 1 ||
       t.day > DaysInMonth(t.year, t.month) || t.hour > 23 || t.minute > 59 || t.second > 59) {
     r.Fail("clock", "'" + text +
-                        "' is no time of the calendar (year 1601-9999, month 1-12, a day the "
+                        "' is no time of the calendar (year 1601-9998, month 1-12, a day the "
                         "month has, hour 0-23, minute and second 0-59)");
   }
   return t;

@@ -108,6 +108,10 @@ Disk ParseDisk(const JsonReader& r, const Json& object, const std::filesystem::p
     } else {
       d.drive = static_cast<int>(r.Integer(object["drive"], "drive", 0, 1000));
     }
+  } else if (d.drive && (*d.drive < 0 || *d.drive > 1000)) {
+    // The Index stands in for the drive number, which must be one a drive can have.
+    r.Fail("wmi.Index", "is " + std::to_string(*d.drive) +
+                            ", not a drive number 0-1000; give \"drive\" (a number or null) too");
   }
   if (object.contains("rotation")) {
     const Json& v = object["rotation"];
@@ -252,6 +256,24 @@ void CheckDisksDiffer(const JsonReader& r, const Profile& p) {
     }
     for (const auto& [l, number] : d.letters) {
       letter(l, disk + ".letters." + std::string(1, static_cast<char>(l)));
+    }
+  }
+  // The number a new data volume takes must be free: the cache's device gives its own up, the
+  // other disks keep theirs.
+  const std::optional<int> volume = p.storage_config.volume_number;
+  for (std::size_t i = 0; volume && i < p.disks.size(); ++i) {
+    const Disk& d = p.disks[i];
+    if (d.role != DiskRole::kDevice) continue;
+    bool taken = d.drive && *d.drive == *volume;
+    for (const WmiProperty& w : d.wmi) {
+      taken |=
+          w.name == L"Index" && w.value.kind == os::WmiValue::Kind::Int32 && w.value.i32 == *volume;
+    }
+    if (taken) {
+      r.Fail("storage_config.volume_number",
+             std::to_string(*volume) + " is disks[" + std::to_string(i) +
+                 "]'s number, which Windows gives no second disk (leave volume_number out for "
+                 "the number the cache's device had)");
     }
   }
 }

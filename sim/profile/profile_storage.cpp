@@ -1,6 +1,8 @@
 // storage_config: the cache the storage controller holds before the run, and the disks' roles
 // in it.
+#include <cmath>
 #include <cstdlib>
+#include <filesystem>
 
 #include "sim/profile/loader_parts.h"
 
@@ -49,6 +51,20 @@ void CheckCacheRoles(const JsonReader& r, Profile& p) {
   std::size_t volumes = 0;
   for (std::size_t i = 0; i < p.disks.size(); ++i) {
     Disk& d = p.disks[i];
+    // A cache no larger than its device: the tool refuses a larger one when it makes it.
+    if (d.rst && d.rst->id == p.storage_config.cache_device &&
+        !p.storage_config.cache_size.empty()) {
+      std::error_code ec;
+      const std::uint64_t bytes = !d.image.empty() ? std::filesystem::file_size(d.image, ec)
+                                  : d.captured     ? d.captured->bytes
+                                                   : d.size_mb << 20;
+      const double mib =
+          std::ceil(std::strtod(p.storage_config.cache_size.c_str(), nullptr) * 1024);
+      if (!ec && !(mib <= static_cast<double>(bytes >> 20)))
+        r.Fail("storage_config.cache_size", p.storage_config.cache_size +
+                                                " GB is more than disks[" + std::to_string(i) +
+                                                "], the cache's device, holds");
+    }
     if (d.role == DiskRole::kDataVolume) {
       if (p.storage_config.cache_device.empty() || p.storage_config.cache_size.empty())
         r.Fail("disks[" + std::to_string(i) + "].role",

@@ -340,6 +340,14 @@ TEST(MachineCapture, SaysWhetherTheDiskIdentityHoldsAndTheReplayAgrees) {
        "; identity holds: cache device 0-1-0-0 is SecondHDD disk 1, disk to accelerate 0-0-0-0 "
        "is MasterHDD disk 0; product: exit 0 when every disk step succeeds, 3 when one fails\n",
        0, "\nDisk identity: proven"},
+      {"default notebook with faults of the product's children, which the capture's are not",
+       [](const std::filesystem::path&) {
+         sim::Profile p = sim::DefaultProfile();
+         p.faults = {"PowerCut:1", "ChildExit:5=9", "ChildExit:7=3"};
+         return p;
+       },
+       "; identity holds: cache device 0-1-0-0 is SecondHDD disk 1", 0,
+       "\nDisk identity: proven"},
       {"Windows on the SSD",
        [](const std::filesystem::path&) {
          sim::Profile p = sim::DefaultProfile();

@@ -114,6 +114,28 @@ TEST(SimDrives, GptLayoutListsEveryUsedEntryWithTypesAndNames) {
   EXPECT_THAT(empty.entries, testing::IsEmpty());
 }
 
+// A GPT header or entry whose sector numbers lie past the disk, or past what 64-bit byte
+// offsets hold, is damage: never a table read from wrapped offsets.
+TEST(SimDrives, GptNumbersPastTheDiskAreDamageNotWrappedOffsets) {
+  SimMachine m(sim::DefaultProfile());
+  auto patch = [&m](std::uint64_t at, std::uint64_t value) {
+    std::uint8_t field[8];
+    for (int i = 0; i < 8; ++i) field[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    ASSERT_TRUE(sim::WriteImage(*m, 0, at, field, sizeof(field)));
+  };
+  // The first entry's last sector near 2^64: that entry goes, the others stay.
+  patch(2 * 512 + 40, ~0ull - 1);
+  sim::DiskLayout layout = sim::ReadDiskLayout(*m, 0);
+  EXPECT_EQ(layout.style, sim::DiskLayout::kGpt);
+  EXPECT_EQ(layout.entries.size(), 3u);
+  for (const sim::LayoutEntry& e : layout.entries) EXPECT_LT(e.offset, 1ull << 40) << e.offset;
+  // The entry array at sector 2^62: no GPT at all.
+  patch(512 + 0x48, 1ull << 62);
+  layout = sim::ReadDiskLayout(*m, 0);
+  EXPECT_NE(layout.style, sim::DiskLayout::kGpt) << layout.entries.size() << " entries";
+  EXPECT_TRUE(layout.entries.empty()) << layout.entries.size() << " entries";
+}
+
 TEST(SimDrives, LayoutThatDoesNotFitTheBufferFailsAsWindowsDoes) {
   SimMachine m(sim::DefaultProfile());
   os::UniqueHandle h(

@@ -33,8 +33,9 @@ TEST(FaultList, TheLoaderTakesTheFormsTheStepsActOnAndNamesTheEntryOfAnyOther) {
   for (const char* fault :
        {"CoInitializeEx", "ExecQuery", "Next", "Next:1", "Get:Model", "DeviceIoControl",
         "DeviceIoControl:FirmwareMethod", "DriveLayout:0", "DriveLayout:12", "ReadFile:1",
-        "ReadFile:1@2048", "VolumeDiskExtents:D", "GetProcAddress:IsWow64Process", "ChildExit:1=0",
-        "ChildExit:14=4294967295", "PowerCut:3"}) {
+        "ReadFile:1@2048", "ReadFile:0@34359738367", "VolumeDiskExtents:D",
+        "GetProcAddress:IsWow64Process", "ChildExit:1=0", "ChildExit:14=4294967295",
+        "PowerCut:3"}) {
     EXPECT_EQ(LoaderSays(fault), "<accepted>") << fault;
   }
   const struct {
@@ -59,6 +60,10 @@ TEST(FaultList, TheLoaderTakesTheFormsTheStepsActOnAndNamesTheEntryOfAnyOther) {
       {"ChildExit:0=1", "must be ChildExit:N=K"},
       {"ChildExit:1=4294967296", "must be ChildExit:N=K"},
       {"ChildExit:2=5", "a second ChildExit for child 2"},
+      {"ChildExit:01=1", "must be ChildExit:N=K"},
+      {"ChildExit:1=01", "must be ChildExit:N=K"},
+      {"PowerCut:01", "must be PowerCut:N"},
+      {"ReadFile:0@0100", "must be ReadFile, ReadFile:N or ReadFile:N@S"},
       {"PowerCut", "must be PowerCut:N"},
       {"PowerCut:1=2", "must be PowerCut:N"},
   };

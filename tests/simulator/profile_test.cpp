@@ -144,6 +144,17 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{R"({ "disks": [ { "size_mb": 3000000, "style": "mbr", "partitions": [
                      { "size_mb": 1048576 }, { "size_mb": 1048576 } ] } ] })",
                 "disks[0].partitions': reach past 2 TiB, which an MBR table cannot address"},
+        // Numbers and dates a run could not keep.
+        BadCase{std::string(200, '[') + std::string(200, ']'), "nested deeper than 64 levels"},
+        BadCase{R"({ "disks": [ { "wmi": { "Index": -1 } } ] })",
+                "disks[0].wmi.Index': is -1, not a drive number 0-1000"},
+        BadCase{R"({ "disks": [ { "wmi": { "Index": 0 } }, { "wmi": { "Index": 1 } } ],
+                     "storage_config": { "volume_number": 0 } })",
+                "storage_config.volume_number': 0 is disks[0]'s number"},
+        BadCase{R"({ "disks": [ { "size_mb": 100, "rst": { "id": "A" } } ],
+                     "storage_config": { "cache_device": "A", "cache_size": "0.1" } })",
+                "storage_config.cache_size': 0.1 GB is more than disks[0], the cache's device"},
+        BadCase{R"({ "clock": "9999-12-31 23:59:59" })", "clock': '9999-12-31 23:59:59' is no"},
         // A key given twice, which JSON readers settle differently.
         BadCase{R"({ "memory_kb": 1, "memory_kb": 2 })", "key 'memory_kb': is given twice"},
         BadCase{R"({ "disks": [ {}, { "wmi": { "Index": 1, "Model": "A", "Index": 2 } } ] })",
@@ -221,9 +232,10 @@ TEST(Profile, NullsMeanAbsentDevicesAndFailingQueries) {
 TEST(Profile, WmiPropertiesAreTypedAsWmiTypesThem) {
   const sim::Profile p = sim::ParseProfile(
       R"({ "disks": [ { "wmi": { "Index": 4294967295, "MediaLoaded": true, "Size": 500107862016,
-                                  "Model": "X", "SerialNumber": null } } ] })",
+                                  "Model": "X", "SerialNumber": null }, "drive": null },
+                      { "wmi": { "Index": 7 } } ] })",
       "w.json", ".");
-  ASSERT_EQ(p.disks.size(), 1u);
+  ASSERT_EQ(p.disks.size(), 2u);
   auto value = [&](const wchar_t* name) {
     for (const sim::WmiProperty& prop : p.disks[0].wmi) {
       if (prop.name == name) return prop.value;
@@ -240,9 +252,10 @@ TEST(Profile, WmiPropertiesAreTypedAsWmiTypesThem) {
   EXPECT_EQ(value(L"Size").text, L"500107862016");
   EXPECT_EQ(value(L"Model").text, L"X");
   EXPECT_EQ(value(L"SerialNumber").kind, os::WmiValue::Kind::Null);
-  // The drive number follows Index when not given.
-  ASSERT_TRUE(p.disks[0].drive.has_value());
-  EXPECT_EQ(*p.disks[0].drive, -1);
+  // The drive number follows Index when not given (an Index no drive can have needs "drive").
+  EXPECT_FALSE(p.disks[0].drive.has_value()) << *p.disks[0].drive;
+  ASSERT_TRUE(p.disks[1].drive.has_value());
+  EXPECT_EQ(*p.disks[1].drive, 7);
 }
 
 TEST(Profile, ACacheHidesItsDeviceAndTheDataVolumeTakesItsNumber) {
