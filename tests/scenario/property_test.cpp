@@ -358,12 +358,15 @@ Machine PropertyMachine(std::uint64_t seed) {
         std::filesystem::path(CS_SOURCE_DIR) / "tests" / "data" / "reports" / "empty.txt";
   }
   // The number Windows gives the cache's data volume: the device's own, or one no other disk
-  // has (Windows never gives two disks one number).
+  // has as its drive or Index (Windows never gives two disks one number).
   if (rng() % 100 < 25) {
     int number = 0;
     for (;; ++number) {
       bool taken = false;
-      for (const sim::Disk& d : m.profile.disks) taken |= d.drive && *d.drive == number;
+      for (const sim::Disk& d : m.profile.disks) {
+        taken |=
+            (d.drive && *d.drive == number) || WmiIndex(d) == static_cast<std::uint32_t>(number);
+      }
       if (!taken && rng() % 2 == 0) break;
     }
     m.profile.storage_config.volume_number = number;
