@@ -346,8 +346,7 @@ TEST(MachineCapture, SaysWhetherTheDiskIdentityHoldsAndTheReplayAgrees) {
          p.faults = {"PowerCut:1", "ChildExit:5=9", "ChildExit:7=3"};
          return p;
        },
-       "; identity holds: cache device 0-1-0-0 is SecondHDD disk 1", 0,
-       "\nDisk identity: proven"},
+       "; identity holds: cache device 0-1-0-0 is SecondHDD disk 1", 0, "\nDisk identity: proven"},
       {"Windows on the SSD",
        [](const std::filesystem::path&) {
          sim::Profile p = sim::DefaultProfile();
