@@ -1,12 +1,14 @@
 #include "sim/harness/account.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <optional>
+#include <sstream>
 
 #include "sim/core/text.h"
 #include "sim/disks/disk_image.h"
+#include "sim/harness/account_text.h"
+#include "sim/harness/disk_bars.h"
 #include "sim/harness/disk_views.h"
 #include "sim/harness/result_file.h"
 #include "sim/harness/run.h"
@@ -18,8 +20,6 @@ namespace sim {
 namespace {
 
 constexpr std::size_t kColumns = 100;
-constexpr std::size_t kBarInner = 80;     // "  before  [" + 80 + "] gpt" = 95 columns
-constexpr std::size_t kBarSegments = 16;  // partitions and free spaces drawn one by one
 
 // The account's own sizes are binary: MiB and GiB, said so. (The storage tool prints its GiB as
 // "GB"; where the account quotes the tool, it says so.)
@@ -87,100 +87,6 @@ void PrintFile(Machine& machine, const std::wstring& name, std::ostream& out) {
     line.clear();
   }
   if (!line.empty()) out << "  " << line << "\n";
-}
-
-// ---- Disk bars -----------------------------------------------------------------------------
-
-struct Segment {
-  std::string label;
-  std::uint64_t bytes = 0;
-  bool free = false;
-  std::size_t width = 0;
-  bool rest = false;  // the partitions past kBarSegments, as one cell whose label stays whole
-};
-
-std::string PartitionLabel(const PartitionView& p) {
-  if (p.label && !p.label->empty()) return *p.label;
-  if (p.type_name == "Microsoft reserved") return "MSR";
-  if (p.type_name == "EFI system") return "EFI";
-  if (!p.type_name.empty() && p.fs == "RAW") return p.type_name;
-  return p.fs == "RAW" ? "raw" : p.fs;
-}
-
-// The disk as a bar of kBarInner characters: each partition and each larger free space gets a
-// share of the width by its size, but at least enough for a short label.
-std::string Bar(const DiskView& d) {
-  std::vector<Segment> segments;
-  const std::uint64_t gapShown = std::max<std::uint64_t>(d.bytes / 200, 16ull << 20);
-  std::uint64_t at = 0;
-  for (const PartitionView& p : d.partitions) {
-    if (p.offset > at && p.offset - at >= gapShown) segments.push_back({"", p.offset - at, true});
-    segments.push_back({PartitionLabel(p), p.length, false});
-    at = std::max(at, p.offset + p.length);
-  }
-  if (d.bytes > at && d.bytes - at >= gapShown) segments.push_back({"", d.bytes - at, true});
-  if (segments.empty() || (segments.size() == 1 && segments[0].free)) {
-    std::string inner = d.style == "raw"   ? "(no partition table)"
-                        : d.style == "gpt" ? "(empty GPT)"
-                                           : "(empty MBR)";
-    inner.resize(kBarInner, ' ');
-    return "[" + inner + "]";
-  }
-  for (Segment& s : segments) {
-    if (s.free && s.label.empty()) s.label = "free";
-  }
-  // A GPT disk may hold 128 partitions: past a few, the rest share one cell (the list below the
-  // bar names every one).
-  if (segments.size() > kBarSegments) {
-    Segment rest{"+" + std::to_string(segments.size() - kBarSegments + 1) + " more", 0, false, 0,
-                 true};
-    for (std::size_t i = kBarSegments - 1; i < segments.size(); ++i)
-      rest.bytes += segments[i].bytes;
-    segments.resize(kBarSegments - 1);
-    segments.push_back(rest);
-  }
-  const std::size_t room = kBarInner - (segments.size() - 1);
-  std::size_t labels = 0;
-  for (const Segment& s : segments) labels += std::clamp<std::size_t>(s.label.size(), 1, 10);
-  // Short labels when full ones do not fit, so the bar keeps its width; "+N more" stays whole.
-  const bool merged = segments.back().rest;
-  const std::size_t kept = merged ? segments.back().label.size() : 0;
-  const std::size_t longest =
-      labels <= room ? 10 : (room - kept) / (segments.size() - (merged ? 1 : 0));
-  std::vector<std::size_t> least(segments.size());
-  std::size_t total = 0;
-  for (std::size_t i = 0; i < segments.size(); ++i) {
-    const Segment& s = segments[i];
-    least[i] = s.rest ? kept : std::clamp<std::size_t>(s.label.size(), 1, longest);
-    const double share = static_cast<double>(s.bytes) / static_cast<double>(d.bytes);
-    segments[i].width = std::max(
-        least[i], static_cast<std::size_t>(std::lround(share * static_cast<double>(room))));
-    total += segments[i].width;
-  }
-  // Give back what the least widths took, from the widest, or hand out what is left over.
-  while (total != room) {
-    std::size_t pick = 0;
-    for (std::size_t i = 1; i < segments.size(); ++i) {
-      if (segments[i].width - least[i] > segments[pick].width - least[pick]) pick = i;
-    }
-    if (total > room) {
-      if (segments[pick].width == least[pick]) break;  // too many partitions to draw
-      --segments[pick].width;
-      --total;
-    } else {
-      ++segments[pick].width;
-      ++total;
-    }
-  }
-  std::string bar = "[";
-  for (std::size_t i = 0; i < segments.size(); ++i) {
-    const Segment& s = segments[i];
-    if (i != 0) bar += '|';
-    std::string cell = s.label.substr(0, s.width);
-    cell.resize(s.width, s.free ? ' ' : '.');
-    bar += cell;
-  }
-  return bar + "]";
 }
 
 void PrintPartitions(const DiskView& d, std::ostream& out) {
@@ -254,13 +160,13 @@ void PrintDisks(Machine& machine, std::ostream& out) {
     } else {
       title += changed ? ": CHANGED" : ": unchanged";
     }
-    out << "\n" << title.substr(0, kColumns) << "\n";
+    out << "\n" << title << "\n";
     if (changed) {
-      out << "  before  " << Bar(*was) << " " << was->style << "\n";
+      out << "  before  " << DiskBar(*was) << " " << was->style << "\n";
       PrintPartitions(*was, out);
-      out << "  after   " << Bar(*now) << " " << now->style << "\n";
+      out << "  after   " << DiskBar(*now) << " " << now->style << "\n";
     } else {
-      out << "          " << Bar(shown) << " " << shown.style << "\n";
+      out << "          " << DiskBar(shown) << " " << shown.style << "\n";
     }
     PrintPartitions(shown, out);
   }
@@ -372,7 +278,7 @@ void PrintProfile(Machine& machine, int exitCode, std::ostream& out) {
         break;
     }
     line += d.rst ? "  tool id " + d.rst->id + " " + d.rst->size : "  not listed by the tool";
-    out << line.substr(0, kColumns) << "\n";
+    out << line << "\n";
   }
 }
 
@@ -447,43 +353,61 @@ const char* IdentityLine(Machine& machine) {
 }  // namespace
 
 void PrintAccount(Machine& machine, int exitCode, std::ostream& out) {
-  PrintProfile(machine, exitCode, out);
-  PrintTranscript(machine, out);
+  // The account's own lines are broken to the terminal's width; the product's output and the
+  // files it wrote are quoted as they are. Nothing a profile or disk carries reaches the terminal
+  // as a control character.
+  std::ostringstream part;
+  const auto flush = [&part, &out](bool wrap) {
+    const std::string text = Printable(part.str());
+    if (wrap) {
+      WriteWrapped(out, text, kColumns);
+    } else {
+      out << text;
+    }
+    part.str("");
+  };
+  PrintProfile(machine, exitCode, part);
+  PrintTranscript(machine, part);
+  flush(true);
   if (!machine.console().empty()) {
-    out << "\nThe product's standard output:\n";
+    part << "\nThe product's standard output:\n";
     std::string line;
     for (char c : ToUtf8(machine.console()) + "\n") {
       if (c == '\r') continue;
       if (c == '\n') {
-        if (!line.empty()) out << "  " << line << "\n";
+        if (!line.empty()) part << "  " << line << "\n";
         line.clear();
       } else {
         line.push_back(c);
       }
     }
   }
-  PrintFile(machine, L"TempProc.log", out);
-  PrintFile(machine, L"TScriptClean2ndHDD.txt", out);
-  PrintFile(machine, L"TScriptCreate2ndHDD.txt", out);
-  out << "\nDisk identity: " << IdentityLine(machine) << "\n";
-  out << "Decision: " << Decision(machine, exitCode) << "\n";
-  PrintDisks(machine, out);
-  PrintStorageTool(machine, out);
+  PrintFile(machine, L"TempProc.log", part);
+  PrintFile(machine, L"TScriptClean2ndHDD.txt", part);
+  PrintFile(machine, L"TScriptCreate2ndHDD.txt", part);
+  flush(false);
+  part << "\nDisk identity: " << IdentityLine(machine) << "\n";
+  part << "Decision: " << Decision(machine, exitCode) << "\n";
+  PrintDisks(machine, part);
+  PrintStorageTool(machine, part);
   if (const auto cut = PowerCutAfter(machine)) {
-    out << "\nTHE POWER WAS CUT after child process " << *cut << " ended";
+    part << "\nTHE POWER WAS CUT after child process " << *cut << " ended";
     std::size_t children = 0;
     for (const TranscriptEntry& e : machine.transcript()) {
-      if (e.kind == "run" && ++children == *cut) out << " (" << ToUtf8(e.program) << ")";
+      if (e.kind == "run" && ++children == *cut) part << " (" << ToUtf8(e.program) << ")";
     }
-    out << ": the product stopped there; what it had written stays.\n";
-    out << "Exit code: " << exitCode << " (the power was cut)";
+    part << ": the product stopped there; what it had written stays.\n";
+    part << "Exit code: " << exitCode << " (the power was cut)";
   } else {
-    out << "\nExit code: " << exitCode << " (" << ExitMeaning(exitCode) << ")";
+    part << "\nExit code: " << exitCode << " (" << ExitMeaning(exitCode) << ")";
   }
-  out << "; virtual time " << machine.elapsed_ms() / 1000.0 << " s\n";
-  out << "Files (result.json, account.txt, transcript.tsv, after.json, after-machine.json, C/, "
-         "disks) are in\n  "
-      << machine.root().string() << "\n";
+  part << "; virtual time " << machine.elapsed_ms() / 1000.0 << " s\n";
+  part << "Files (result.json, account.txt, transcript.tsv, after.json, after-machine.json, C/, "
+          "disks) are in\n";
+  flush(true);
+  // One line, unbroken, so that it can be copied.
+  part << "  " << machine.root().string() << "\n";
+  flush(false);
 }
 
 }  // namespace sim

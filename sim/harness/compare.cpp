@@ -7,6 +7,7 @@
 
 #include "sim/core/host_file.h"
 #include "sim/core/text.h"
+#include "sim/harness/account_text.h"
 
 namespace sim {
 
@@ -80,9 +81,10 @@ int CompareWithLine(const std::filesystem::path& lineTemp, const std::filesystem
       continue;
     }
     ++differ;
+    // A line that differs by a control character shows it, and the terminal does not act on it.
     out << "DIFFERS at line " << i + 1
-        << "\n  line:   " << (i < a.size() ? a[i] : std::string("(ends)"))
-        << "\n  replay: " << (i < b.size() ? b[i] : std::string("(ends)")) << "\n";
+        << "\n  line:   " << (i < a.size() ? Printable(a[i]) : std::string("(ends)"))
+        << "\n  replay: " << (i < b.size() ? Printable(b[i]) : std::string("(ends)")) << "\n";
   }
   out << (differ == 0 ? "The line's files agree with the replay.\n"
                       : std::to_string(differ) + " of 5 files differ.\n");

@@ -9,6 +9,7 @@
 #include "sim/core/host_file.h"
 #include "sim/core/run_folder.h"
 #include "sim/core/text.h"
+#include "sim/harness/account_text.h"
 #include "sim/profile/profile.h"
 
 #ifndef _WIN32
@@ -154,12 +155,13 @@ int RunSummary(const std::string& self, const std::vector<std::string>& inputs,
   std::ofstream csv(outDir / kSummaryFile, std::ios::binary);
   csv << "input,models,fixed_disks,RAID0,ISRT,IFFS,decision,exit_code\n";
   for (const Row& r : rows) {
+    // The terminal's line shows a model's control characters; summary.csv keeps them as they are.
     if (r.exitCode.empty()) {
-      out << r.input << ": " << r.decision << "\n";
+      out << Printable(r.input + ": " + r.decision) << "\n";
     } else {
-      out << r.input << ": " << r.models << "; gate: " << r.fixedDisks << " fixed disks, RAID0 "
-          << r.raid0 << ", ISRT " << r.isrt << " (IFFS " << r.iffs << "); " << r.decision
-          << "; exit " << r.exitCode << "\n";
+      out << Printable(r.input + ": " + r.models) << "; gate: " << r.fixedDisks
+          << " fixed disks, RAID0 " << r.raid0 << ", ISRT " << r.isrt << " (IFFS " << r.iffs
+          << "); " << Printable(r.decision) << "; exit " << r.exitCode << "\n";
     }
     csv << Csv(r.input) << "," << Csv(r.models) << "," << r.fixedDisks << "," << r.raid0 << ","
         << r.isrt << "," << r.iffs << "," << Csv(r.decision) << "," << r.exitCode << "\n";
