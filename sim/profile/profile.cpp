@@ -95,7 +95,7 @@ std::vector<TempFile> ParseTempFiles(const JsonReader& r, const Json& object,
       t.Fail(name, "must be a plain file name");
     if (IsDeviceName(FromUtf8(name))) t.Fail(name, "is a device name, not a file name");
     const std::filesystem::path source = base / t.Text(it.value(), name);
-    files.push_back(TempFile{FromUtf8(name), ReadInputFile(t, name, source, kWholeFileLimit)});
+    files.push_back(TempFile{FromUtf8(name), ReadInputFile(t, name, source, kTempFileLimit)});
   }
   return files;
 }

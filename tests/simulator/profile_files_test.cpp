@@ -38,6 +38,7 @@ class ProfileFiles : public ::testing::TestWithParam<FileCase> {
     fs::create_directory(dir_.path() / "folder");
     std::ofstream(Make("report.txt")) << "Model: X\n";
     fs::resize_file(Make("huge.txt"), 17 << 20);
+    fs::resize_file(Make("huger.txt"), 65 << 20);
   }
   fs::path Make(const char* name) {
     std::ofstream(dir_.path() / name, std::ios::binary);
@@ -79,8 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "folder: it is a folder"},
         FileCase{"huge_report", R"({ "storage_report": "huge.txt" })", "storage_report",
                  "huge.txt: it holds 17825792 bytes, more than the 16777216 it may"},
-        FileCase{"huge_temp_file", R"({ "temp_files": { "TempProc.log": "huge.txt" } })",
-                 "temp_files.TempProc.log", "more than the 16777216 it may"},
+        FileCase{"huge_temp_file", R"({ "temp_files": { "TempProc.log": "huger.txt" } })",
+                 "temp_files.TempProc.log", "more than the 67108864 it may"},
         FileCase {
           "pieces_folder",
               R"({ "disks": [ { "captured": { "bytes": 1048576, "pieces": "folder",

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sim/profile/profile.h"
+#include "sim/programs/storage_tool.h"
 #include "tests/support/folder_run.h"
 #include "tests/support/host_listing.h"
 #include "tests/support/sim_fixture.h"
@@ -88,6 +89,35 @@ TEST(RunFolder, AWholeRunsFolderIsTakenAwayByTheNextRun) {
   EXPECT_EQ(sim::PrepareRunFolder(dir.path()), "");
   const auto after = HostListing(dir.path());
   EXPECT_EQ(after.size(), 1u) << "left: " << testing::PrintToString(after);
+}
+
+// The largest report a profile may name leaves an IntelRSTCli.log of twice its size in Temp;
+// the machine that run leaves must still load.
+TEST(RunFolder, TheMachineARunOverTheLargestReportLeavesLoadsAgain) {
+  TempDir dir, inputs;
+  ASSERT_EQ(sim::PrepareRunFolder(dir.path()), "");
+  sim::Profile p = sim::DefaultProfile();
+  p.storage_report = inputs.path() / "report.txt";
+  // The notebook's own report, after lines of no device that fill it to the bound.
+  const std::string devices = sim::BuildStorageReport(*testing_support::SimMachine(p));
+  const std::string line = "Filler:            a report line that is no device's\n";
+  std::string report;
+  while (report.size() + line.size() + devices.size() <= (16u << 20)) report += line;
+  const std::size_t rest = (16u << 20) - report.size() - devices.size();
+  if (rest > 0) report += std::string(rest - 1, ' ') + "\n";
+  report += devices;
+  ASSERT_EQ(report.size(), 16u << 20);
+  std::ofstream(p.storage_report, std::ios::binary) << report;
+  testing_support::FolderRun run = testing_support::RunInFolder(p, dir.path());
+  ASSERT_TRUE(run.run_files_written);
+  ASSERT_EQ(run.exit_code, 0) << run.log;
+  EXPECT_GT(run.temp_files["IntelRSTCli.log"].size(), 2 * report.size());
+  try {
+    const sim::Profile again = sim::LoadProfile(dir.path() / "after-machine.json");
+    EXPECT_EQ(again.temp_files.size(), run.temp_files.size());
+  } catch (const sim::ProfileError& e) {
+    ADD_FAILURE() << e.what();
+  }
 }
 
 struct SizeCase {
