@@ -358,7 +358,7 @@ void PrintAccount(Machine& machine, int exitCode, std::ostream& out) {
   // as a control character.
   std::ostringstream part;
   const auto flush = [&part, &out](bool wrap) {
-    const std::string text = Printable(part.str());
+    const std::string text = Printable(part.str(), !wrap);
     if (wrap) {
       WriteWrapped(out, text, kColumns);
     } else {

@@ -10,12 +10,12 @@ bool Continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x8
 
 }  // namespace
 
-std::string Printable(std::string_view text) {
+std::string Printable(std::string_view text, bool tabs) {
   std::string shown;
   shown.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
-    if (c == '\n' || (c >= 0x20 && c < 0x7F) || c >= 0x80) {
+    if (c == '\n' || (c == '\t' && tabs) || (c >= 0x20 && c < 0x7F) || c >= 0x80) {
       // U+0080..U+009F, two bytes C2 80..C2 9F: controls some terminals act on.
       const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
       if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
