@@ -153,8 +153,12 @@ std::string AfterMachineJson(Machine& machine) {
   }
   out["installer"] = p.installer;
   out["storage_tool"] = machine.FindProgram(StorageToolPath(machine)) != nullptr;
-  if (!p.storage_report.empty()) out["storage_report"] = Relative(machine, ReportCopy(machine));
   const StorageToolState& tool = StorageTool(machine);
+  // The report the run started from describes the controller only while no command changed it;
+  // once one did, the next run's tool builds its report from the disks and storage_config.
+  if (!p.storage_report.empty() && !tool.reconfigured) {
+    out["storage_report"] = Relative(machine, ReportCopy(machine));
+  }
   StorageConfig config{tool.cache_device,
                        tool.cache_size,
                        tool.accelerated_disk,
@@ -191,7 +195,7 @@ bool WriteAfterMachine(Machine& machine) {
     ok = CopyDiskImage(machine, static_cast<int>(i), DiskCopy(machine, i)) && ok;
   }
   std::error_code ec;
-  if (!p.storage_report.empty()) {
+  if (!p.storage_report.empty() && !StorageTool(machine).reconfigured) {
     fs::create_directories(ReportCopy(machine).parent_path(), ec);
     // A report that cannot be read stays so: the copy is missing as the original is.
     fs::copy_file(p.storage_report, ReportCopy(machine), fs::copy_options::overwrite_existing, ec);

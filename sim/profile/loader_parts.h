@@ -42,8 +42,9 @@ void CheckCacheRoles(const JsonReader& r, Profile& p);
 // captured disk, the profile itself): a report is a few KB of text and a capture's pieces a few
 // KB of sectors, so 16 MiB is generous and still keeps a wrong file from filling the memory.
 inline constexpr std::uint64_t kWholeFileLimit = 16ULL << 20;
-// A Temp folder's file: a run's IntelRSTCli.log holds the tool's report twice over, so the machine
-// a run over the largest report leaves (after-machine.json) must load with its Temp files again.
+// A Temp folder's file: a run's IntelRSTCli.log holds the tool's whole report and more, so the
+// machine a run over the largest report leaves (after-machine.json) must load with its Temp files
+// again.
 inline constexpr std::uint64_t kTempFileLimit = 64ULL << 20;
 // A disk image: at least one sector, at most the largest disk a profile lays out (2^24 MiB).
 inline constexpr std::uint64_t kSectorBytes = 512;

@@ -232,7 +232,7 @@ std::uint32_t Usage(Machine& machine, const std::string& message) {
 
 std::uint32_t PrintReport(Machine& machine) {
   const auto& file = machine.profile().storage_report;
-  if (file.empty()) {
+  if (file.empty() || StorageTool(machine).reconfigured) {
     WriteStdout(machine, BuildStorageReport(machine));
     return 0;
   }
@@ -270,6 +270,7 @@ std::uint32_t CreateCache(Machine& machine, const std::map<std::string, std::str
   if (remainder != 0) state.data_volume = AddDataVolume(machine, device, remainder);
   state.cache_device = id;
   state.cache_size = size;
+  state.reconfigured = true;
   WriteStdout(machine, "Cache volume created on device " + id + ".\r\n");
   return 0;
 }
@@ -282,6 +283,7 @@ void DeleteAllMetadata(Machine& machine) {
     if (disk.role == DiskRole::kDataVolume) disk.role = DiskRole::kDeletedVolume;
   }
   state.metadata_deleted = true;
+  state.reconfigured = true;
   state.cache_device.clear();
   state.cache_size.clear();
   state.accelerated_disk.clear();
@@ -299,6 +301,7 @@ std::uint32_t SetAccelConfig(Machine& machine, const std::map<std::string, std::
   if (id == state.cache_device) return Fail(machine, "device " + id + " is the cache device");
   state.accelerated_disk = id;
   state.mode = mode;
+  state.reconfigured = true;
   WriteStdout(machine, "Acceleration of device " + id + " set to " + mode + ".\r\n");
   return 0;
 }

@@ -40,6 +40,9 @@ struct StorageToolState : Machine::State {
   std::string mode;                   // "maximized" or "enhanced"; empty: not set
   int data_volume = -1;               // profile index of the cache's data volume; -1: none
   std::vector<std::string> commands;  // every command line the tool received, in order
+  // A command of the run changed the configuration: a profile's storage_report, the controller
+  // as it was, no longer describes it, and "-I" prints the report built from the disks.
+  bool reconfigured = false;
 };
 
 inline StorageToolState& StorageTool(Machine& machine) { return machine.state<StorageToolState>(); }

@@ -57,7 +57,8 @@ int DataVolumeDisk(const std::vector<ProfileDisk>& disks, const RstDeviceList& d
 // Gives each device a disk: the cache's device one of its own (Windows does not see it: its
 // bytes are unknown, its size the volumes'), the rest theirs by serial number, else the next disk
 // without a device that is not the data volume.
-void PlaceDevices(const RstDeviceList& devices, PairedDisks& paired) {
+void PlaceDevices(const RstDeviceList& devices, const std::vector<ReportDeviceSizes>& sizes,
+                  PairedDisks& paired) {
   std::vector<ProfileDisk>& disks = paired.disks;
   const std::optional<ReportCache>& cache = paired.cache.cache;
   bool hiddenPlaced = false;
@@ -82,7 +83,20 @@ void PlaceDevices(const RstDeviceList& devices, PairedDisks& paired) {
     if (home < 0) break;  // more devices than disks: the rest have nowhere to go
     ProfileDisk& d = disks[static_cast<std::size_t>(home)];
     d.rstId = device.ID;
+    d.rst = device;
     d.rstSize = std::to_wstring(device.Size) + L" GB";
+    d.rstFreeSize = std::to_wstring(device.FreeSize) + L" GB";
+    const auto printed =
+        std::find_if(sizes.begin(), sizes.end(),
+                     [&device](const ReportDeviceSizes& s) { return s.id == device.ID; });
+    if (printed != sizes.end()) {
+      d.rstSize = printed->size;
+      d.rstFreeSize = printed->freeSize;
+    }
+    if (d.cacheRole == CacheRole::kCacheDevice) {
+      d.rst.Usage = L"Available";
+      d.rstFreeSize = d.rstSize;
+    }
     d.rstSystemDisk = device.SystemDisk != 0;
   }
 }
@@ -114,7 +128,8 @@ void PairDevices(const std::string& report, PairedDisks& paired) {
     }
     if (!paired.cache.why.empty()) cache.reset();
   }
-  PlaceDevices(devices, paired);
+  const std::vector<ReportDeviceSizes> sizes = ReadDeviceSizes(report);
+  PlaceDevices(devices, sizes, paired);
   if (!cache || cache->acceleratedDisk.empty()) return;
   for (const ProfileDisk& d : paired.disks) {
     if (d.rstId == cache->acceleratedDisk) return;
@@ -123,7 +138,7 @@ void PairDevices(const std::string& report, PairedDisks& paired) {
   paired.cache.why = L"its accelerated disk " + cache->acceleratedDisk + L" has no disk here";
   cache.reset();
   paired.disks = without;
-  PlaceDevices(devices, paired);
+  PlaceDevices(devices, sizes, paired);
 }
 
 }  // namespace

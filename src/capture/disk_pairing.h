@@ -22,7 +22,11 @@ struct ProfileDisk {
   std::uint64_t blankSizeMb = 0;             // without a drive: WMI's Size in MiB, 0 if none
   std::map<wchar_t, std::uint32_t> letters;  // drive letter -> partition number
   std::optional<std::wstring> rstId;         // the storage tool's device on this disk
-  std::wstring rstSize;
+  // Its block as the report prints it (the sizes as printed, where they are plain text), so that
+  // a replay's tool prints the same block once the run has changed its configuration. The cache's
+  // device is kept as it is without the cache: "Available", its whole size free.
+  RstDeviceRecord rst;
+  std::wstring rstSize, rstFreeSize;
   bool rstSystemDisk = false;  // the storage tool does not make a system disk its cache
   CacheRole cacheRole = CacheRole::kNone;
 };

@@ -101,8 +101,15 @@ Json DiskJson(const ProfileDisk& d) {
   }
   if (d.rstId) {
     out["rst"] = {{"id", Text(*d.rstId)},
+                  {"type", Text(d.rst.Type)},
+                  {"disk_type", Text(d.rst.DiskType)},
+                  {"state", Text(d.rst.State)},
                   {"size", Text(d.rstSize)},
-                  {"system_disk", d.rstSystemDisk ? "True" : "False"}};
+                  {"free_size", Text(d.rstFreeSize)},
+                  {"system_disk", d.rstSystemDisk ? "True" : "False"},
+                  {"usage", Text(d.rst.Usage)},
+                  {"serial", Text(d.rst.SerialNumber)},
+                  {"model", Text(d.rst.Model)}};
   }
   return out;
 }

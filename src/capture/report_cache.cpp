@@ -16,8 +16,9 @@ std::string Trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
-// The blocks of the volume section: "Key:" then the value; "ID:" or a blank line starts anew.
-std::vector<Block> VolumeBlocks(const std::string& report) {
+// The blocks of one "--SECTION--" of the report: "Key:" then the value; "ID:" or a blank line
+// starts anew. The device blocks follow "--END DEVICE INFORMATION--".
+std::vector<Block> SectionBlocks(const std::string& report, const std::string& section) {
   std::vector<Block> blocks;
   bool inSection = false, inBlock = false;
   for (std::size_t at = 0; at < report.size();) {
@@ -27,7 +28,7 @@ std::vector<Block> VolumeBlocks(const std::string& report) {
     at = end + 1;
     if (line.size() > 4 && line.compare(0, 2, "--") == 0 &&
         line.compare(line.size() - 2, 2, "--") == 0) {
-      inSection = line == "--VOLUME INFORMATION--";
+      inSection = line == section;
       inBlock = false;
       continue;
     }
@@ -84,7 +85,7 @@ std::wstring Quoted(const std::string& text) {
 ReportCacheReading ReadReportCache(const std::string& report, const RstDeviceList& devices) {
   ReportCacheReading reading;
   std::vector<Block> caches, datas, others;
-  for (const Block& b : VolumeBlocks(report)) {
+  for (const Block& b : SectionBlocks(report, "--VOLUME INFORMATION--")) {
     const std::string type = Field(b, "Type");
     (type == "Cache" ? caches : type == "Data" ? datas : others).push_back(b);
   }
@@ -147,4 +148,15 @@ ReportCacheReading ReadReportCache(const std::string& report, const RstDeviceLis
   cache.mode = *mode;
   reading.cache = cache;
   return reading;
+}
+
+std::vector<ReportDeviceSizes> ReadDeviceSizes(const std::string& report) {
+  std::vector<ReportDeviceSizes> sizes;
+  for (const Block& b : SectionBlocks(report, "--END DEVICE INFORMATION--")) {
+    const std::optional<std::wstring> id = Ascii(Field(b, "ID"));
+    const std::optional<std::wstring> size = Ascii(Field(b, "Size"));
+    const std::optional<std::wstring> freeSize = Ascii(Field(b, "Free Size"));
+    if (id && size && freeSize) sizes.push_back({*id, *size, *freeSize});
+  }
+  return sizes;
 }

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tools/rst_report.h"
 
@@ -25,3 +26,11 @@ struct ReportCacheReading {
 
 // Reads the volume section of `report` (the tool's bytes) against its `devices`.
 ReportCacheReading ReadReportCache(const std::string& report, const RstDeviceList& devices);
+
+// A device block's sizes as the report prints them ("465.76 GB"), where they are plain text.
+struct ReportDeviceSizes {
+  std::wstring id, size, freeSize;
+};
+
+// The device blocks' sizes, in the report's order.
+std::vector<ReportDeviceSizes> ReadDeviceSizes(const std::string& report);

@@ -104,7 +104,8 @@ std::string Differences(const RunOutput& a, const RunOutput& b) {
   if (a.exit_code != b.exit_code) {
     out += "exit code " + std::to_string(a.exit_code) + " / " + std::to_string(b.exit_code) + "\n";
   }
-  for (const char* name : {"TempProc.log", "TScriptClean2ndHDD.txt", "TScriptCreate2ndHDD.txt"}) {
+  for (const char* name : {"TempProc.log", "TScriptClean2ndHDD.txt", "TScriptCreate2ndHDD.txt",
+                           "IntelRSTCli.log", "TRSTCliLog.txt"}) {
     const auto ia = a.temp_files.find(name), ib = b.temp_files.find(name);
     const std::string fa = ia == a.temp_files.end() ? "(none)" : ia->second;
     const std::string fb = ib == b.temp_files.end() ? "(none)" : ib->second;

@@ -100,18 +100,26 @@ TEST(SimCommandLine, CompareAndSummary) {
 #endif
   TempDir dir;
   const std::filesystem::path line = dir.path() / "line";
+  const std::filesystem::path captured = dir.path() / "captured";
+  ASSERT_EQ(Sim("--capture " + captured.string() + " --quiet").exitCode, 0);
   ASSERT_EQ(Sim("--out " + (dir.path() / "first").string() + " --quiet").exitCode, 0);
   std::filesystem::copy(dir.path() / "first" / "C" / "Windows" / "Temp", line);
-  const Ran same =
-      Sim("--out " + (dir.path() / "again").string() + " --quiet --compare " + line.string());
+  // The replay of the unit's capture: its tool prints the captured report until the run changes
+  // the cache, and then the cache it made.
+  const std::string replay = "--machine " + (captured / "machine.json").string();
+  const Ran same = Sim(replay + " --out " + (dir.path() / "again").string() +
+                       " --quiet --compare " + line.string());
   EXPECT_EQ(same.exitCode, 0) << same.out;
-  EXPECT_THAT(same.out, HasSubstr("TempProc.log: agrees (15 lines, time stamps aside)"));
+  for (const char* said : {"TempProc.log: agrees (15 lines, time stamps aside)",
+                           "IntelRSTCli.log: agrees (100 lines)", "TRSTCliLog.txt: agrees"}) {
+    EXPECT_THAT(same.out, HasSubstr(said)) << same.out;
+  }
 
   std::ofstream(line / "TScriptCreate2ndHDD.txt", std::ios::binary | std::ios::trunc)
       << "sel disk 0\r\nclean\r\n";
   std::filesystem::remove(line / "TRSTCliLog.txt");
-  const Ran differs =
-      Sim("--out " + (dir.path() / "again").string() + " --quiet --compare " + line.string());
+  const Ran differs = Sim(replay + " --out " + (dir.path() / "again").string() +
+                          " --quiet --compare " + line.string());
   EXPECT_EQ(differs.exitCode, 1) << differs.out;
   for (const char* said :
        {"TScriptCreate2ndHDD.txt: DIFFERS at line 1\n  line:   sel disk 0\n"
@@ -126,6 +134,18 @@ TEST(SimCommandLine, CompareAndSummary) {
       Sim("--machine " + provisioned + " --out " + (dir.path() / "second").string() + " --quiet")
           .exitCode,
       2);
+  // So is the replay's, whose tool now reports the cache the replay made, no longer the report
+  // captured before it.
+  const Ran replayAgain =
+      Sim("--machine " + (dir.path() / "again" / "after-machine.json").string() + " --out " +
+          (dir.path() / "again2").string() + " --quiet");
+  EXPECT_EQ(replayAgain.exitCode, 2) << replayAgain.out;
+  const auto report = [&dir](const char* run) {
+    return sim::ReadHostFile(dir.path() / run / "C" / "Windows" / "Temp" / "TRSTCliLog.txt")
+        .value_or("<missing>");
+  };
+  EXPECT_THAT(report("again2"), HasSubstr("Volume_0000"));
+  EXPECT_EQ(report("again2"), report("second"));
   const std::filesystem::path reworkCapture = dir.path() / "rework-capture";
   ASSERT_EQ(Sim("--machine " + provisioned + " --capture " + reworkCapture.string() + " --quiet")
                 .exitCode,
@@ -138,8 +158,6 @@ TEST(SimCommandLine, CompareAndSummary) {
                                     "logs agree, and this run's path writes no such file)\n"));
 
   const std::string examples = std::string(CS_SOURCE_DIR) + "/examples/";
-  const std::filesystem::path captured = dir.path() / "captured";
-  ASSERT_EQ(Sim("--capture " + captured.string() + " --quiet").exitCode, 0);
   std::ofstream(dir.path() / "bad.json") << "{\"bogus\": 1}";
   const Ran summary =
       Sim("--out " + (dir.path() / "summary").string() + " --summary " + captured.string() + " " +

@@ -91,8 +91,8 @@ TEST(RunFolder, AWholeRunsFolderIsTakenAwayByTheNextRun) {
   EXPECT_EQ(after.size(), 1u) << "left: " << testing::PrintToString(after);
 }
 
-// The largest report a profile may name leaves an IntelRSTCli.log of twice its size in Temp;
-// the machine that run leaves must still load.
+// The largest report a profile may name leaves an IntelRSTCli.log larger still in Temp; the
+// machine that run leaves must still load.
 TEST(RunFolder, TheMachineARunOverTheLargestReportLeavesLoadsAgain) {
   TempDir dir, inputs;
   ASSERT_EQ(sim::PrepareRunFolder(dir.path()), "");
@@ -111,7 +111,7 @@ TEST(RunFolder, TheMachineARunOverTheLargestReportLeavesLoadsAgain) {
   testing_support::FolderRun run = testing_support::RunInFolder(p, dir.path());
   ASSERT_TRUE(run.run_files_written);
   ASSERT_EQ(run.exit_code, 0) << run.log;
-  EXPECT_GT(run.temp_files["IntelRSTCli.log"].size(), 2 * report.size());
+  EXPECT_GT(run.temp_files["IntelRSTCli.log"].size(), report.size());
   try {
     const sim::Profile again = sim::LoadProfile(dir.path() / "after-machine.json");
     EXPECT_EQ(again.temp_files.size(), run.temp_files.size());
