@@ -1,13 +1,15 @@
 // The storage tool's device report from arbitrary bytes: the byte reader and the wide-text
 // reader must agree on the records wherever the text holds no zero byte, and every record
 // comes from a block that ends in a "Model:" line. (The file reader feeds the byte reader in
-// chunks; the unit tests compare the two.)
+// chunks; the unit tests compare the two.) The capture's reading of the same report carries a
+// cache only on the one device marked "Array member", and keeps only plain-text sizes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "capture/report_cache.h"
 #include "environment/run_environment.h"
 #include "tests/support/fuzz_machine.h"
 #include "tools/rst_report.h"
@@ -51,6 +53,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(fromBytes.size() <= models, "more records than \"Model:\" lines");
   for (const RstDeviceRecord& r : fromBytes) {
     Check(r.SystemDisk == 0 || r.SystemDisk == 1, "a System Disk flag that is neither 0 nor 1");
+  }
+
+  const ReportCacheReading reading = ReadReportCache(bytes, fromBytes);
+  if (reading.cache) {
+    std::size_t members = 0;
+    for (const RstDeviceRecord& r : fromBytes) {
+      if (r.Usage == L"Array member") {
+        ++members;
+        Check(r.ID == reading.cache->device, "a carried cache on a device not marked a member");
+      }
+    }
+    Check(members == 1, "a carried cache with other than one \"Array member\"");
+    Check(reading.cache->cacheGiB > 0 && reading.why.empty(), "a carried cache without a size");
+  }
+  for (const ReportDeviceSizes& s : ReadDeviceSizes(bytes)) {
+    for (const std::wstring* text : {&s.id, &s.size, &s.freeSize}) {
+      for (const wchar_t c : *text)
+        Check(c >= 0x20 && c <= 0x7E, "a kept size that is not plain text");
+    }
   }
 
   if (bytes.find('\0') == std::string::npos) {
