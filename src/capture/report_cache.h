@@ -27,7 +27,8 @@ struct ReportCacheReading {
 // Reads the volume section of `report` (the tool's bytes) against its `devices`.
 ReportCacheReading ReadReportCache(const std::string& report, const RstDeviceList& devices);
 
-// A device block's sizes as the report prints them ("465.76 GB"), where they are plain text.
+// A device block's sizes as the report prints them ("465.76 GB"), where they are plain text
+// and the block has a "Size:" line.
 struct ReportDeviceSizes {
   std::wstring id, size, freeSize;
 };
