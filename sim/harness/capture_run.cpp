@@ -70,12 +70,21 @@ void CheckCapturedLayouts(Machine& machine) {
     // its table, and the product, whose reads fail there too, reads no label from it anyway.
     const std::optional<int> drive = disks[d].drive;
     if (drive && machine.Faulted("ReadFile", std::to_string(*drive))) continue;
-    const std::string difference =
+    std::string difference =
         LayoutDifference(*disks[d].captured->layout, ReadDiskLayout(machine, static_cast<int>(d)));
-    if (!difference.empty()) {
-      throw ProfileError(ToUtf8(machine.profile().source) + ": key 'disks[" + std::to_string(d) +
-                         "].captured.layout': " + difference);
+    if (difference.empty()) continue;
+    // A table sector whose read failed on capture is not in the pieces: say so, since no edit
+    // of the files made this capture unreplayable.
+    const std::string failed = drive ? "ReadFile:" + std::to_string(*drive) + "@" : "";
+    for (const std::string& f : machine.profile().faults) {
+      if (!failed.empty() && f.rfind(failed, 0) == 0) {
+        difference += "; a read of the table failed when it was captured (fault " + f +
+                      "), so the replay cannot lay out the table Windows read";
+        break;
+      }
     }
+    throw ProfileError(ToUtf8(machine.profile().source) + ": key 'disks[" + std::to_string(d) +
+                       "].captured.layout': " + difference);
   }
 }
 

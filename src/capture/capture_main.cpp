@@ -87,6 +87,27 @@ std::wstring CacheClause(const ReportCacheReading& reading) {
       c.device.c_str(), c.cacheSizeText.c_str(), accel.c_str());
 }
 
+// What the replay cannot read as the notebook did: a drive whose first sector failed (every
+// read of it fails in the replay), or a partition-table read that failed.
+std::wstring ReadsClause(const MachineRecord& record) {
+  std::wstring clause;
+  for (const CapturedDrive& d : record.drives) {
+    if (d.readsFail) {
+      clause += textout::Format(
+          L"; drive %d's first sector could not be read, so the replay fails every read of it "
+          L"(fault ReadFile:%d) and may decide otherwise than the notebook",
+          d.number, d.number);
+    } else if (d.tableReadFailedAt) {
+      const auto sector = static_cast<unsigned long long>(*d.tableReadFailedAt);
+      clause += textout::Format(
+          L"; a read of drive %d's partition table failed at sector %llu (fault ReadFile:%d@%llu): "
+          L"the replay is refused if the table is incomplete",
+          d.number, sector, d.number, sector);
+    }
+  }
+  return clause;
+}
+
 std::wstring Summary(const MachineRecord& record, const PairedDisks& paired) {
   const DiskList& list = record.inventory;
   std::int32_t disk = 0, partition = 0;
@@ -102,11 +123,12 @@ std::wstring Summary(const MachineRecord& record, const PairedDisks& paired) {
   };
   return textout::Format(
       L"%d disks (%d in WMI, %d drives); %ls; gate: %d fixed disks, RAID0 %ls, "
-      L"ISRT %ls; %ls%ls\n",
+      L"ISRT %ls; %ls%ls%ls\n",
       static_cast<int>(paired.disks.size()), static_cast<int>(record.wmiDisks.size()),
       static_cast<int>(record.drives.size()), recovery.c_str(), CountFixedDisks(list),
       on(1) ? L"on" : L"off", on(2) ? L"on" : L"off",
-      Verdict(record, list, found, disk, on(1), on(2)).c_str(), CacheClause(paired.cache).c_str());
+      Verdict(record, list, found, disk, on(1), on(2)).c_str(), CacheClause(paired.cache).c_str(),
+      ReadsClause(record).c_str());
 }
 
 }  // namespace

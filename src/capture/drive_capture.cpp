@@ -53,6 +53,7 @@ std::vector<std::uint8_t> ReadKept(os::RawHandle drive, CapturedDrive* record, s
   std::uint32_t read = 0;
   if (!os::SetFilePointerEx(drive, static_cast<std::int64_t>(offset), os::kFileBegin) ||
       !os::ReadFile(drive, buffer.data(), length, &read)) {
+    if (!record->tableReadFailedAt) record->tableReadFailedAt = offset / kSector;
     return {};
   }
   buffer.resize(read);
@@ -133,6 +134,9 @@ std::optional<CapturedDrive> CaptureDrive(int number, std::vector<std::string>* 
     faults->push_back("ReadFile:" + driveName);
   } else {
     ReadTableSectors(drive.get(), &record);
+    if (record.tableReadFailedAt) {
+      faults->push_back("ReadFile:" + driveName + "@" + std::to_string(*record.tableReadFailedAt));
+    }
   }
   record.layout = QueryDriveLayout(drive.get());
   if (!record.layout) {

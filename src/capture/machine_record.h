@@ -35,10 +35,13 @@ inline const os::WmiValue* FindProperty(const CapturedWmiDisk* disk, const wchar
 // One physical drive that opened for reading.
 struct CapturedDrive {
   int number = 0;
-  std::uint64_t bytes = 0;                       // the drive's length
-  std::optional<DriveLayout> layout;             // nullopt: the layout query failed
-  MediaRotationReading rotation;                 // the rotation probe's steps
-  bool readsFail = false;                        // a whole-sector read at its start failed
+  std::uint64_t bytes = 0;            // the drive's length
+  std::optional<DriveLayout> layout;  // nullopt: the layout query failed
+  MediaRotationReading rotation;      // the rotation probe's steps
+  bool readsFail = false;             // a whole-sector read at its start failed
+  // The first sector of the first partition-table read that failed after the first sector: the
+  // replay fails that read too, and cannot lay out a table it lacks.
+  std::optional<std::uint64_t> tableReadFailedAt;
   std::map<std::uint64_t, std::string> sectors;  // bytes read, by offset, in 512-byte pieces
 };
 

@@ -288,6 +288,28 @@ TEST(MachineCapture, RefusesAnIncompleteOrEditedCaptureNamingTheFileAndTheKey) {
   }
 }
 
+// A table sector that could not be read on the notebook is not in the pieces: the capture keeps
+// the failing read as a fault, and the replay is refused saying so.
+TEST(MachineCapture, ATableReadThatFailedIsNamedWhenTheReplayIsRefused) {
+  TempDir dir;
+  for (const char* fault : {"ReadFile:0@1", "ReadFile:0@2"}) {
+    sim::Profile profile = sim::DefaultProfile();
+    profile.faults = {fault};
+    const std::filesystem::path captured = dir.path() / fault;
+    ASSERT_EQ(Capture(profile, dir.path() / "capture", captured), "") << fault;
+    std::string message = "(accepted)";
+    try {
+      sim::Notebook machine(sim::LoadProfile(captured / "machine.json"), dir.path() / "replay");
+    } catch (const sim::ProfileError& e) {
+      message = e.what();
+    }
+    const std::string says =
+        "a read of the table failed when it was captured (fault " + std::string(fault) + ")";
+    EXPECT_NE(message.find("key 'disks[0].captured.layout': "), std::string::npos) << message;
+    EXPECT_NE(message.find(says), std::string::npos) << message;
+  }
+}
+
 TEST(MachineCapture, WithoutTheStorageToolRunsNothingButTheInstallersCheck) {
   TempDir dir;
   sim::Profile profile = sim::DefaultProfile();
@@ -376,6 +398,18 @@ TEST(MachineCapture, SaysWhetherTheDiskIdentityHoldsAndTheReplayAgrees) {
        "; the report shows a cache volume, which the replay cannot carry: no one disk Windows "
        "lists has the data volume's size\n",
        2, "\nDisk identity: NOT PROVEN"},
+      // Only the first sector fails on the notebook; the replay fails every read of the drive,
+      // finds no "Recovery" and stops, and the capture says that it may.
+      {"first sector of the disk unreadable",
+       [](const std::filesystem::path&) {
+         sim::Profile p = sim::DefaultProfile();
+         p.faults = {"ReadFile:0@0"};
+         return p;
+       },
+       "product: exit 0 when every disk step succeeds, 3 when one fails; drive 0's first sector "
+       "could not be read, so the replay fails every read of it (fault ReadFile:0) and may decide "
+       "otherwise than the notebook\n",
+       1, "Decision: stopped early: no \"Recovery\" partition"},
   };
   for (const auto& c : cases) {
     TempDir dir;
