@@ -42,22 +42,6 @@ std::string Clock(std::uint64_t ms) {
 
 std::string YesNo(bool b) { return b ? "yes" : "no"; }
 
-// Writes `text` after `indent` blanks, broken at blanks so that no line passes the last column.
-void Wrapped(std::ostream& out, std::size_t indent, const std::string& text) {
-  const std::size_t width = kColumns - indent;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    std::size_t take = text.size() - at;
-    if (take > width) {
-      const std::size_t blank = text.rfind(' ', at + width);
-      take = blank != std::string::npos && blank > at ? blank - at : width;
-    }
-    out << std::string(indent, ' ') << text.substr(at, take) << "\n";
-    at += take;
-    while (at < text.size() && text[at] == ' ') ++at;
-  }
-}
-
 // A file of the Temp folder; one an earlier run left there is marked as such.
 void PrintFile(Machine& machine, const std::wstring& name, std::ostream& out) {
   const std::wstring path = machine.profile().windows_dir + L"\\Temp\\" + name;
@@ -247,7 +231,7 @@ void PrintProfile(Machine& machine, int exitCode, std::ostream& out) {
   if (!p.faults.empty()) {
     std::string faults;
     for (const std::string& f : p.faults) faults += (faults.empty() ? "" : ", ") + f;
-    Wrapped(out, 2, "faults: " + faults);
+    WriteWrapped(out, "  faults: " + faults, kColumns, 0);
   }
   // The disks as the run found them: those Windows saw, by its disk numbers.
   out << "  disks Windows saw, by disk number:\n";
@@ -301,7 +285,7 @@ void PrintTranscript(Machine& machine, std::ostream& out) {
       out << time << whole << exit << "\n";
     } else {
       out << time << ToUtf8(e.program) << exit << "\n";
-      Wrapped(out, time.size() + 4, ToUtf8(e.parameters));
+      WriteWrapped(out, std::string(time.size() + 4, ' ') + ToUtf8(e.parameters), kColumns, 0);
     }
     for (const DiskpartRun& run : diskpart) {
       if (run.transcript_line != i) continue;
@@ -319,7 +303,7 @@ void PrintTranscript(Machine& machine, std::ostream& out) {
         for (char c : said + "\n") {
           if (c == '\r') continue;
           if (c == '\n') {
-            if (!line.empty()) Wrapped(out, indent.size() + 2, line);
+            if (!line.empty()) WriteWrapped(out, indent + "  " + line, kColumns, 0);
             line.clear();
           } else {
             line.push_back(c);

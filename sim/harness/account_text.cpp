@@ -41,7 +41,7 @@ std::size_t Columns(std::string_view line) {
       std::count_if(line.begin(), line.end(), [](char c) { return !Continuation(c); }));
 }
 
-void WriteWrapped(std::ostream& out, std::string_view text, std::size_t columns) {
+void WriteWrapped(std::ostream& out, std::string_view text, std::size_t columns, std::size_t hang) {
   while (!text.empty()) {
     const std::size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
@@ -54,15 +54,19 @@ void WriteWrapped(std::ostream& out, std::string_view text, std::size_t columns)
       std::size_t blank = std::string_view::npos;
       for (std::size_t taken = 0; cut < line.size(); ++cut) {
         if (Continuation(line[cut])) continue;
-        if (taken + lead == columns) break;
-        if (line[cut] == ' ' && cut > indent) blank = cut;
+        if (taken + lead == columns) {
+          if (line[cut] == ' ') blank = cut;  // the piece fills the line exactly
+          break;
+        }
+        // Not in the first piece's own indent (a continued piece has none: it starts at a word).
+        if (line[cut] == ' ' && cut > (lead == 0 ? indent : 0)) blank = cut;
         ++taken;
       }
       const std::size_t take = blank != std::string_view::npos ? blank : cut;
       out << std::string(lead, ' ') << line.substr(0, take) << "\n";
       line.remove_prefix(take);
       while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
-      lead = indent + 4;
+      lead = indent + hang;
     }
     out << std::string(lead, ' ') << line << "\n";
   }

@@ -18,7 +18,8 @@ std::string Printable(std::string_view text, bool tabs = false);
 std::size_t Columns(std::string_view line);
 
 // Writes `text` line by line, each broken at blanks (or, with none, at the last column) so that
-// none passes `columns`; a continued line is indented four more than its first.
-void WriteWrapped(std::ostream& out, std::string_view text, std::size_t columns);
+// none passes `columns`; a continued line is indented `hang` more than its first.
+void WriteWrapped(std::ostream& out, std::string_view text, std::size_t columns,
+                  std::size_t hang = 4);
 
 }  // namespace sim

@@ -97,7 +97,6 @@ void PlaceDevices(const RstDeviceList& devices, const std::vector<ReportDeviceSi
       d.rst.Usage = L"Available";
       d.rstFreeSize = d.rstSize;
     }
-    d.rstSystemDisk = device.SystemDisk != 0;
   }
 }
 

@@ -27,7 +27,6 @@ struct ProfileDisk {
   // device is kept as it is without the cache: "Available", its whole size free.
   RstDeviceRecord rst;
   std::wstring rstSize, rstFreeSize;
-  bool rstSystemDisk = false;  // the storage tool does not make a system disk its cache
   CacheRole cacheRole = CacheRole::kNone;
 };
 
