@@ -295,6 +295,7 @@ bool DeviceIoControl(RawHandle device, std::uint32_t code, const void* in, std::
 }
 
 bool FindFirstFileW(const std::wstring& path) {
+  if (sim::FindVolumeFile(Current(), path)) return true;
   std::error_code ec;
   // A simulated program is a file where it is installed, whether or not its folder holds one.
   const auto host = Current().HostPath(path);

@@ -244,4 +244,18 @@ bool Machine::Object::MovePosition(std::uint64_t* position, std::int64_t offset,
   return true;
 }
 
+void Machine::Advance(std::uint32_t milliseconds) {
+  elapsed_ms_ += milliseconds;
+  while (!due_.empty() && due_.begin()->first <= elapsed_ms_) {
+    std::function<void()> action = std::move(due_.begin()->second);
+    due_.erase(due_.begin());
+    action();
+  }
+}
+
+void Machine::At(std::uint64_t ms, std::function<void()> action) {
+  due_.emplace(ms, std::move(action));
+  Advance(0);
+}
+
 }  // namespace sim

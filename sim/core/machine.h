@@ -68,8 +68,12 @@ class Machine {
 
   // Virtual clock.
   os::LocalTime Now() const;
-  void Advance(std::uint32_t milliseconds) { elapsed_ms_ += milliseconds; }
+  // Moves the clock on and carries out, in time order, what was due by then.
+  void Advance(std::uint32_t milliseconds);
   std::uint64_t elapsed_ms() const { return elapsed_ms_; }
+  // Something the hardware does by itself at `ms` of the clock (a volume coming up late): carried
+  // out when the clock reaches it, at once when it already has.
+  void At(std::uint64_t ms, std::function<void()> action);
 
   // Programs keyed by their full Windows path (case-insensitive).
   void RegisterProgram(const std::wstring& path, Program program);
@@ -139,6 +143,7 @@ class Machine {
   Profile profile_;
   std::filesystem::path root_;
   std::uint64_t elapsed_ms_ = 0;
+  std::multimap<std::uint64_t, std::function<void()>> due_;
   std::map<std::wstring, Program> programs_;  // key: upper-cased path
   std::vector<TranscriptEntry> transcript_;
   std::wstring console_;

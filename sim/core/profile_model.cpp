@@ -53,6 +53,13 @@ std::optional<std::size_t> PowerCutFault(const std::string& fault) {
   return n && *n >= 1 ? std::optional<std::size_t>(*n) : std::nullopt;
 }
 
+std::optional<std::uint32_t> DataVolumeDelayFault(const std::string& fault) {
+  static const std::string kPrefix = "DataVolumeDelay:";
+  if (fault.compare(0, kPrefix.size(), kPrefix) != 0) return std::nullopt;
+  const auto s = WholeNumber(fault.substr(kPrefix.size()), 86400);
+  return s ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(*s)) : std::nullopt;
+}
+
 std::optional<std::pair<std::size_t, std::uint32_t>> ChildExitFault(const std::string& fault) {
   static const std::string kPrefix = "ChildExit:";
   if (fault.compare(0, kPrefix.size(), kPrefix) != 0) return std::nullopt;

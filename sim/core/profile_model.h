@@ -60,6 +60,7 @@ enum class DiskRole {
   kCacheDevice,    // taken by the cache: listed by the storage tool only
   kDataVolume,     // the cache device's remainder: in WMI's list and a physical drive
   kDeletedVolume,  // a data volume the storage tool has deleted: gone
+  kLateVolume,     // a data volume Windows has not brought up yet (DataVolumeDelay)
 };
 
 struct Disk {
@@ -97,6 +98,9 @@ struct StorageConfig {
   // Whether --createCache refuses a device the report lists as a system disk. Whether a real
   // controller does is not published, so by default the tool does what it is told.
   bool refuse_system_disk = false;
+  // Whether the data volume --createCache exposes holds the IntelRST partition a create script
+  // made before (a reworked unit whose controller keeps the volume's old contents).
+  bool volume_holds_intelrst = false;
 };
 
 struct Firmware {
@@ -114,6 +118,11 @@ struct Profile {
   std::optional<Firmware> firmware = Firmware{};     // nullopt: no control device
   bool installer = false;
   bool storage_tool = true;
+  // Whether diskpart refuses to clean the disk of the running Windows' volume, as Windows does.
+  bool diskpart_refuses_system_disk = true;
+  // Files Windows keeps at a volume's root ("pagefile.sys", "hiberfil.sys", "swapfile.sys") by
+  // the volume's letter: found there by name, in any letter case, while a disk holds the volume.
+  std::map<wchar_t, std::vector<std::wstring>> volume_files;
   std::filesystem::path storage_report;  // empty: the report is built from disks[].rst
   StorageConfig storage_config;
   std::vector<Disk> disks;
@@ -133,6 +142,10 @@ std::optional<std::size_t> PowerCutFault(const std::string& fault);
 // N and K of a fault "ChildExit:N=K" (N >= 1: the N-th child process ends at once with exit
 // code K, 0-4294967295, without running its program); nullopt for any other fault.
 std::optional<std::pair<std::size_t, std::uint32_t>> ChildExitFault(const std::string& fault);
+
+// S of a fault "DataVolumeDelay:S" (0-86400: the data volume --createCache exposes is seen by
+// Windows S seconds of the run's clock after the cache was made); nullopt for any other fault.
+std::optional<std::uint32_t> DataVolumeDelayFault(const std::string& fault);
 
 // The text of the disk's WMI property `name` (as the profile spells it), in UTF-8; empty when the
 // disk has none. The drive's own strings (SMART) take text properties only; a person reading the

@@ -1,6 +1,7 @@
 #include "sim/devices/volumes.h"
 
 #include <cstring>
+#include <cwctype>
 #include <map>
 #include <span>
 #include <string>
@@ -116,6 +117,26 @@ void SetUpVolumes(Machine& machine) {
     object->volume = *volume;
     return object;
   });
+}
+
+bool FindVolumeFile(Machine& machine, const std::wstring& path) {
+  if (path.size() < 4 || path[1] != L':' || path[2] != L'\\') return false;
+  const wchar_t letter = static_cast<wchar_t>(std::towupper(path[0]));
+  const auto files = machine.profile().volume_files.find(letter);
+  if (files == machine.profile().volume_files.end()) return false;
+  const std::vector<Volume> volumes = ListVolumes(machine);
+  const Volume* volume = FindVolume(volumes, path.substr(0, 3));
+  if (volume == nullptr || volume->disk < 0) return false;
+  const std::wstring name = path.substr(3);
+  for (const std::wstring& file : files->second) {
+    if (file.size() != name.size()) continue;
+    bool same = true;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+      same = same && std::towupper(file[i]) == std::towupper(name[i]);
+    }
+    if (same) return true;
+  }
+  return false;
 }
 
 }  // namespace sim

@@ -34,6 +34,10 @@ std::vector<Volume> ListVolumes(Machine& machine);
 // The volume of a root "X:\" (or "X:") in any letter case, or nullptr.
 const Volume* FindVolume(const std::vector<Volume>& volumes, const std::wstring& root);
 
+// Whether `path` ("D:\pagefile.sys", any letter case) names one of the profile's volume_files
+// at the root of a volume a disk holds now.
+bool FindVolumeFile(Machine& machine, const std::wstring& path);
+
 // Registers the "\\.\X:" opener (called at machine set-up).
 void SetUpVolumes(Machine& machine);
 

@@ -90,7 +90,10 @@ Json DiskJson(const Machine& machine, std::size_t index) {
   const Disk& d = machine.profile().disks[index];
   Json disk;
   // A cache device's role follows from storage_config.
-  if (d.role == DiskRole::kDataVolume) disk["role"] = "data-volume";
+  // A volume still coming up when the run ended is there once Windows starts again.
+  if (d.role == DiskRole::kDataVolume || d.role == DiskRole::kLateVolume) {
+    disk["role"] = "data-volume";
+  }
   disk["wmi"] = WmiJson(d.wmi);
   disk["drive"] = d.drive ? Json(*d.drive) : Json();
   disk["rotation"] = RotationJson(d.rotation);
@@ -171,6 +174,19 @@ std::string AfterMachineJson(Machine& machine) {
                                  {"mode", &config.mode}});
   if (config.volume_number) out["storage_config"]["volume_number"] = *config.volume_number;
   if (config.refuse_system_disk) out["storage_config"]["refuse_system_disk"] = true;
+  if (p.storage_config.volume_holds_intelrst) {
+    out["storage_config"]["volume_holds_intelrst"] = true;
+  }
+  if (!p.diskpart_refuses_system_disk) out["diskpart_refuses_system_disk"] = false;
+  if (!p.volume_files.empty()) {
+    Json files = Json::object();
+    for (const auto& [letter, names] : p.volume_files) {
+      Json list = Json::array();
+      for (const std::wstring& name : names) list.push_back(ToUtf8(name));
+      files[std::string(1, static_cast<char>(letter))] = list;
+    }
+    out["volume_files"] = files;
+  }
   out["disks"] = Json::array();
   for (std::size_t i = 0; i < p.disks.size(); ++i) {
     if (p.disks[i].role != DiskRole::kDeletedVolume) out["disks"].push_back(DiskJson(machine, i));

@@ -48,6 +48,7 @@ std::vector<DiskView> ViewDisks(Machine& machine) {
     v.drive = machine.profile().disks[i].drive;
     v.role = role == DiskRole::kCacheDevice  ? "cache device"
              : role == DiskRole::kDataVolume ? "data volume"
+             : role == DiskRole::kLateVolume ? "data volume (not up yet)"
                                              : "device";
     v.bytes = DiskBytes(machine, disk);
     const DiskLayout layout = ReadDiskLayout(machine, disk);

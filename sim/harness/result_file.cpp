@@ -87,13 +87,14 @@ Json Gate(const std::vector<std::string>& texts) {
 const char* ExitMeaning(int exitCode) {
   switch (exitCode) {
     case kExitReachedEnd:
-      return "reached its end: provisioned, or the gate shut";
+      return "reached its end: provisioned (by this run or before), or the gate shut";
     case kExitStoppedEarly:
       return "stopped early: no disk, or no \"Recovery\" partition";
     case kExitRefused:
       return "refused before any disk changed";
     case kExitNeedsRework:
-      return "a disk step failed after changes began: the unit needs rework";
+      return "a disk step failed after changes began, or an earlier run left the unit part-way: "
+             "the unit needs rework";
     case kPowerCutExitCode:
       return "the power was cut";
     default:
@@ -117,16 +118,32 @@ std::string Decision(Machine& machine, int exitCode) {
         const std::string why = last.substr(proof.size());
         return "refused: " + why.substr(0, why.find(": cache device"));
       }
+      const std::string inUse = "[Debug]: SecondHDD not cleaned, Windows shows it in use, no disk "
+                                "changed: ";
+      if (last.rfind(inUse, 0) == 0) {
+        return "refused: Windows shows SecondHDD in use: " + last.substr(inUse.size());
+      }
       return last.find("COM initialization failed") != std::string::npos
                  ? "refused: COM initialization failed"
                  : "refused";
     }
-    case kExitNeedsRework:
+    case kExitNeedsRework: {
+      const std::string holds = "[Debug]: The unit already holds ";
+      if (last.rfind(holds, 0) == 0) {
+        const std::string what = last.substr(holds.size());
+        return "needs rework: an earlier run left the unit part-way, nothing changed: it holds " +
+               what.substr(0, what.find(", no disk changed"));
+      }
       return "needs rework: " + (last.rfind("[Debug]: ", 0) == 0 ? last.substr(9) : last);
+    }
     case kExitReachedEnd:
       break;
     default:
       return ExitMeaning(exitCode);
+  }
+  const std::string before = "[Debug]: The unit is already provisioned, no disk changed: ";
+  for (const std::string& text : texts) {
+    if (text.rfind(before, 0) == 0) return "already provisioned: " + text.substr(before.size());
   }
   if (RanScript(machine, L"TScriptClean2ndHDD.txt")) {
     return RanScript(machine, L"TScriptCreate2ndHDD.txt")

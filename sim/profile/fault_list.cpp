@@ -30,6 +30,7 @@ const std::vector<FaultOperation>& FaultOperations() {
       {"GetPhysicallyInstalledSystemMemory", FaultTarget::kNone},
       {"ChildExit", FaultTarget::kChildExit},
       {"PowerCut", FaultTarget::kPowerCut},
+      {"DataVolumeDelay", FaultTarget::kSeconds},
   };
   return kOperations;
 }
@@ -66,6 +67,7 @@ bool TargetFits(FaultTarget form, const std::string& target) {
       return target == "FirmwareMethod";
     case FaultTarget::kPowerCut:
     case FaultTarget::kChildExit:
+    case FaultTarget::kSeconds:
       return false;  // checked on the whole fault
   }
   return false;
@@ -93,6 +95,8 @@ std::string FormText(const std::string& op, FaultTarget form) {
     case FaultTarget::kChildExit:
       return "ChildExit:N=K with N a whole number from 1, K from 0 to 4294967295, both without "
              "leading zeros";
+    case FaultTarget::kSeconds:
+      return op + ":S with S whole seconds from 0 to 86400 without leading zeros";
   }
   return op;
 }
@@ -133,6 +137,11 @@ std::string FaultProblem(const std::string& fault, const std::vector<std::string
       const auto other = ChildExitFault(e);
       if (child && other && other->first == child->first)
         return "a second ChildExit for child " + std::to_string(child->first);
+    }
+  } else if (operation->target == FaultTarget::kSeconds) {
+    fits = DataVolumeDelayFault(fault).has_value();
+    for (const std::string& e : earlier) {
+      if (fits && DataVolumeDelayFault(e)) return "a second " + op;
     }
   } else {
     fits = colon == std::string::npos || TargetFits(operation->target, fault.substr(colon + 1));

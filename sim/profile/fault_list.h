@@ -19,6 +19,7 @@ enum class FaultTarget {
   kFirmware,     // "Op" or "Op:FirmwareMethod"
   kPowerCut,     // "PowerCut:N" only, N from 1
   kChildExit,    // "ChildExit:N=K" only, N from 1, K 0-4294967295
+  kSeconds,      // "Op:S" only, S whole seconds 0-86400
 };
 
 struct FaultOperation {

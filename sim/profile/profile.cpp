@@ -100,6 +100,27 @@ std::vector<TempFile> ParseTempFiles(const JsonReader& r, const Json& object,
   return files;
 }
 
+// { "D": ["pagefile.sys"] }: plain file names at the roots of lettered volumes.
+std::map<wchar_t, std::vector<std::wstring>> ParseVolumeFiles(const JsonReader& r,
+                                                              const Json& object) {
+  if (!object.is_object()) r.Fail("volume_files", "must be an object of letters");
+  std::map<wchar_t, std::vector<std::wstring>> files;
+  const JsonReader v = r.Sub("volume_files");
+  for (const auto& [letter, names] : object.items()) {
+    if (letter.size() != 1 || letter[0] < 'A' || letter[0] > 'Z')
+      v.Fail(letter, "must be one letter A-Z");
+    if (!names.is_array()) v.Fail(letter, "must be a list of file names");
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      const std::string key = letter + "[" + std::to_string(i) + "]";
+      const std::wstring name = v.WText(names[i], key);
+      if (name.empty() || name.find_first_of(L"\\/:") != std::wstring::npos)
+        v.Fail(key, "must be a plain file name");
+      files[static_cast<wchar_t>(letter[0])].push_back(name);
+    }
+  }
+  return files;
+}
+
 }  // namespace
 
 Profile ParseProfile(const std::string& text, const std::string& file,
@@ -108,7 +129,7 @@ Profile ParseProfile(const std::string& text, const std::string& file,
   const JsonReader r(file, "");
   r.Only(root, {"windows", "clock", "memory_kb", "firmware", "installer", "storage_tool",
                 "storage_report", "storage_config", "disks", "temp_files", "faults", "arguments",
-                "comment"});
+                "diskpart_refuses_system_disk", "volume_files", "comment"});
   Profile p;
   p.source = FromUtf8(file);
   if (root.contains("windows")) ParseWindows(r, root, p);
@@ -138,6 +159,11 @@ Profile ParseProfile(const std::string& text, const std::string& file,
   }
   if (root.contains("installer")) p.installer = r.Bool(root["installer"], "installer");
   if (root.contains("storage_tool")) p.storage_tool = r.Bool(root["storage_tool"], "storage_tool");
+  if (root.contains("diskpart_refuses_system_disk")) {
+    p.diskpart_refuses_system_disk =
+        r.Bool(root["diskpart_refuses_system_disk"], "diskpart_refuses_system_disk");
+  }
+  if (root.contains("volume_files")) p.volume_files = ParseVolumeFiles(r, root["volume_files"]);
   if (root.contains("storage_report")) {
     // The storage tool reads it whole for each -I.
     p.storage_report = base / r.Text(root["storage_report"], "storage_report");

@@ -12,7 +12,7 @@ StorageConfig ParseStorageConfig(const JsonReader& r, const nlohmann::json& obje
                                  const Profile& p) {
   const JsonReader c = r.Sub("storage_config");
   c.Only(object, {"cache_device", "cache_size", "accelerated_disk", "mode", "volume_number",
-                  "refuse_system_disk"});
+                  "refuse_system_disk", "volume_holds_intelrst"});
   StorageConfig config;
   c.TakeTexts(object, {{"cache_device", &config.cache_device},
                        {"cache_size", &config.cache_size},
@@ -42,6 +42,8 @@ StorageConfig ParseStorageConfig(const JsonReader& r, const nlohmann::json& obje
         static_cast<int>(c.Integer(object["volume_number"], "volume_number", 0, 1000));
   if (object.contains("refuse_system_disk"))
     config.refuse_system_disk = c.Bool(object["refuse_system_disk"], "refuse_system_disk");
+  if (object.contains("volume_holds_intelrst"))
+    config.volume_holds_intelrst = c.Bool(object["volume_holds_intelrst"], "volume_holds_intelrst");
   return config;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "sim/core/text.h"
+#include "sim/core/windows_path.h"
 #include "sim/devices/physical_drive.h"
 #include "sim/devices/volumes.h"
 #include "sim/disks/disk_image.h"
@@ -116,9 +117,12 @@ struct Session {
     return BadArguments("SELECT");
   }
 
+  // The volume the running Windows lives on is the one of its folder's drive.
   bool HoldsSystemVolume() {
+    if (!machine.profile().diskpart_refuses_system_disk) return false;
+    const wchar_t system = SystemDrive(machine.profile().windows_dir);
     for (const Volume& v : ListVolumes(machine)) {
-      if (v.letter == L'C' && v.disk == disk) return true;
+      if (v.letter == system && v.disk == disk) return true;
     }
     return false;
   }

@@ -14,6 +14,7 @@
 #include "sim/core/host_file.h"
 #include "sim/core/text.h"
 #include "sim/disks/disk_image.h"
+#include "sim/disks/guid.h"
 #include "sim/disks/partition_table.h"
 #include "sim/programs/std_streams.h"
 
@@ -153,6 +154,37 @@ int AddDataVolume(Machine& machine, int device, std::uint64_t mib) {
   return static_cast<int>(machine.profile().disks.size() - 1);
 }
 
+// A reworked unit's controller may show the volume with what it held before: the partition a
+// create script makes, as that script lays it out (GPT on 64-bit Windows, MBR on 32-bit).
+void LayOutIntelRstPartition(Machine& machine, int volume) {
+  Disk& disk = machine.profile().disks[static_cast<std::size_t>(volume)];
+  PartitionSpec spec;
+  spec.bytes = (disk.size_mb - 2) * kMiB;
+  const bool gpt = machine.profile().windows_bits == 64;
+  if (gpt) {
+    spec.fs = "fat32";
+    spec.label = L"IntelRST";
+    spec.gpt_type = ParseGuid("D3BFE2DE-3DAF-11DF-BA40-E3A556D89593");
+    spec.gpt_attributes = 0x8000000000000001ull;
+  } else {
+    spec.mbr_type = 0x84;
+  }
+  if (disk.size_mb <= 2 || !LayOutDisk(machine, volume, gpt ? "gpt" : "mbr", {spec})) return;
+  for (WmiProperty& p : disk.wmi) {
+    if (p.name == L"Partitions") p.value.i32 = 1;
+  }
+}
+
+// A data volume Windows brings up only `seconds` after the cache was made.
+void BringUpLate(Machine& machine, int volume, std::uint32_t seconds) {
+  machine.profile().disks[static_cast<std::size_t>(volume)].role = DiskRole::kLateVolume;
+  Machine* m = &machine;
+  machine.At(machine.elapsed_ms() + std::uint64_t{seconds} * 1000, [m, volume] {
+    Disk& disk = m->profile().disks[static_cast<std::size_t>(volume)];
+    if (disk.role == DiskRole::kLateVolume) disk.role = DiskRole::kDataVolume;
+  });
+}
+
 std::string VersionBlock() {
   return "--VERSION INFORMATION--\r\n\r\n" +
          Field("Name:", "Intel(R) Rapid Storage Technology CLI") +
@@ -267,7 +299,17 @@ std::uint32_t CreateCache(Machine& machine, const std::map<std::string, std::str
   // The cache's data takes the device: the partition tables it held are gone.
   LayOutDisk(machine, device, std::string(), {});
   machine.profile().disks[static_cast<std::size_t>(device)].role = DiskRole::kCacheDevice;
-  if (remainder != 0) state.data_volume = AddDataVolume(machine, device, remainder);
+  if (remainder != 0) {
+    state.data_volume = AddDataVolume(machine, device, remainder);
+    if (machine.profile().storage_config.volume_holds_intelrst) {
+      LayOutIntelRstPartition(machine, state.data_volume);
+    }
+    for (const std::string& fault : machine.profile().faults) {
+      if (const auto delay = DataVolumeDelayFault(fault)) {
+        BringUpLate(machine, state.data_volume, *delay);
+      }
+    }
+  }
   state.cache_device = id;
   state.cache_size = size;
   state.reconfigured = true;
@@ -280,7 +322,9 @@ void DeleteAllMetadata(Machine& machine) {
   StorageToolState& state = StorageTool(machine);
   for (Disk& disk : machine.profile().disks) {
     if (disk.role == DiskRole::kCacheDevice) disk.role = DiskRole::kDevice;
-    if (disk.role == DiskRole::kDataVolume) disk.role = DiskRole::kDeletedVolume;
+    if (disk.role == DiskRole::kDataVolume || disk.role == DiskRole::kLateVolume) {
+      disk.role = DiskRole::kDeletedVolume;
+    }
   }
   state.metadata_deleted = true;
   state.reconfigured = true;

@@ -4,21 +4,38 @@
 // evidence, never by the number the SSD had.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "probes/disk_record.h"
 
-// The disks of `after` that can be the cache's data volume: fixed, new (no disk of `before` has
-// the same model, serial number, size and PNP device id), holding no partition and smaller than
-// SecondHDD. With a sized cache (`cacheSizeText` as "--cache-size" printed it; empty for a cache
-// over the whole device) the size must also be SecondHDD's less the cache, in decimal or binary
-// gigabytes, give or take kDataVolumeSlackBytes.
-std::vector<DiskRecord> FindDataVolumes(const DiskList& before, const DiskList& after,
-                                        const DiskRecord& SecondHDD,
-                                        const std::wstring& cacheSizeText);
+// What the data volume is looked for against.
+struct DataVolumeSearch {
+  const DiskList& before;  // the inventory the run began with
+  const DiskRecord& MasterHDD;
+  const DiskRecord& SecondHDD;
+  std::wstring cacheSizeText;  // as "--cache-size" printed it; empty: a whole-device cache
+  std::vector<std::uint32_t> windowsDisks;  // the disks the Windows volume lies on
+  // Whether a disk WMI counts partitions on holds only the IntelRST partition a create script
+  // makes (a reworked unit's volume may come back with it).
+  std::function<bool(const DiskRecord&)> holdsOnlyIntelRst;
+};
 
-// The controller's metadata, its alignment of the cache and WMI's whole cylinders each take a
-// few MiB off the data volume; this is well above them and well below the 1.3 GB or more that
-// lie between a cache size read as decimal and as binary gigabytes.
+// The disks of `after` that can be the cache's data volume: fixed; new (no disk of `before` has
+// the same model, serial number, size and PNP device id); neither MasterHDD's number nor a disk
+// of the Windows volume; holding no partition, or only the IntelRST one; smaller than SecondHDD.
+// With a sized cache the size must also be what a cache of that size leaves of SecondHDD
+// (DataVolumeFits).
+std::vector<DiskRecord> FindDataVolumes(const DataVolumeSearch& search, const DiskList& after);
+
+// Whether `volumeBytes` is what a cache of `cacheSize` (the "--cache-size" number) leaves of a
+// device of `deviceBytes`. The tool's unit is not published and it may round or align the cache,
+// so the cache may take from cacheSize decimal gigabytes up to one GiB more than cacheSize
+// rounded up to whole GiB; the data volume may lie kDataVolumeSlackBytes beyond either end.
+bool DataVolumeFits(std::uint64_t volumeBytes, std::uint64_t deviceBytes, double cacheSize);
+
+// The controller's metadata and WMI's whole cylinders each take a few MiB off the data volume;
+// this is well above them.
 inline constexpr unsigned long long kDataVolumeSlackBytes = 256ull << 20;

@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "app/data_volume.h"
+#include "app/disk_evidence.h"
 #include "app/disk_identity.h"
 #include "app/disk_roles.h"
+#include "app/existing_cache.h"
 #include "environment/run_environment.h"
 #include "platform/os.h"
 #include "probes/disk_inventory.h"
@@ -66,36 +68,78 @@ std::uint32_t CreateRapidStartPartition(const RunEnvironment& env, LogWriter& ru
   return exitCode;
 }
 
-// After the cache is made: the inventory again, and the create script on the one disk the
-// evidence shows to be the cache's data volume.
+// How long the data volume is waited for once the fixed pauses are over, and how often the
+// inventory is taken again meanwhile. A first boot of a fresh image or a slow driver brings the
+// volume up late; the bound keeps a unit whose volume never comes from holding the line.
+constexpr std::uint32_t kDataVolumeLookMs = 1000;
+constexpr std::uint32_t kDataVolumeWaitMs = 60000;
+
+bool SameCandidates(const std::vector<DiskRecord>& a, const std::vector<DiskRecord>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i].Index != b[i].Index || a[i].PNPDeviceID != b[i].PNPDeviceID ||
+        a[i].Size != b[i].Size || a[i].Partitions != b[i].Partitions) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// After the cache is made: the inventory again, until two looks in a row show the same disks fit
+// the cache's data volume, and the create script on the one disk they show. A look that finds
+// one disk is checked at once by another; a look that finds none (with Rapid Start) is taken
+// again each kDataVolumeLookMs up to kDataVolumeWaitMs, so a timely unit waits no longer than
+// the fixed pauses.
 RunOutcome AimAndCreatePartition(const RunEnvironment& env, LogWriter& runLog,
-                                 const DiskList& diskList, const DiskRecord& SecondHDD,
-                                 int bIsSupportIFFS, const std::wstring& cacheSizeText) {
-  DiskList after;
-  if (!QueryDiskInventory(&after)) {
-    runLog.WriteStamped(
-        L"[Debug]: Disk inventory after the cache failed, IntelRST partition not created: the "
-        L"unit needs rework");
-    return RunOutcome::kNeedsRework;
+                                 const DataVolumeSearch& search, int bIsSupportIFFS) {
+  std::vector<DiskRecord> previous;
+  bool looked = false;
+  bool atOnce = false;  // the last look was the check of a look before it
+  for (std::uint32_t waited = 0;;) {
+    DiskList after;
+    if (!QueryDiskInventory(&after)) {
+      runLog.WriteStamped(
+          L"[Debug]: Disk inventory after the cache failed, IntelRST partition not created: the "
+          L"unit needs rework");
+      return RunOutcome::kNeedsRework;
+    }
+    std::vector<DiskRecord> volumes = FindDataVolumes(search, after);
+    const bool settled = looked && SameCandidates(previous, volumes);
+    looked = true;
+    previous = std::move(volumes);
+    if (settled && previous.size() == 1) {
+      const std::uint32_t exitCode =
+          CreateRapidStartPartition(env, runLog, static_cast<int>(previous[0].Index));
+      if (exitCode != 0) return StepFailed(runLog, L"diskpart TScriptCreate2ndHDD.txt", exitCode);
+      return RunOutcome::kReachedEnd;
+    }
+    // A cache over the whole SSD leaves no data volume, and without Rapid Start none is needed.
+    if (previous.empty() && bIsSupportIFFS == 0) {
+      runLog.WriteStamped(
+          L"No data volume after the cache, bIsSupportIFFS = FALSE: skip IntelRST partition");
+      return RunOutcome::kReachedEnd;
+    }
+    if (settled && previous.size() > 1) break;
+    if (previous.size() == 1 && !atOnce) {
+      atOnce = true;
+      continue;
+    }
+    atOnce = false;
+    if (waited >= kDataVolumeWaitMs) break;
+    os::Sleep(kDataVolumeLookMs);
+    waited += kDataVolumeLookMs;
   }
-  const std::vector<DiskRecord> volumes =
-      FindDataVolumes(diskList, after, SecondHDD, bIsSupportIFFS != 0 ? cacheSizeText : L"");
-  if (volumes.size() == 1) {
-    const std::uint32_t exitCode =
-        CreateRapidStartPartition(env, runLog, static_cast<int>(volumes[0].Index));
-    if (exitCode != 0) return StepFailed(runLog, L"diskpart TScriptCreate2ndHDD.txt", exitCode);
-    return RunOutcome::kReachedEnd;
+  if (previous.size() > 1) {
+    runLog.WriteStamped(textout::Format(
+        L"[Debug]: %d disks fit the cache's data volume, IntelRST partition not created: the "
+        L"unit needs rework",
+        static_cast<int>(previous.size())));
+  } else {
+    runLog.WriteStamped(textout::Format(
+        L"[Debug]: No one disk fit the cache's data volume in two looks in a row within %u s, "
+        L"IntelRST partition not created: the unit needs rework",
+        static_cast<unsigned>(kDataVolumeWaitMs / 1000)));
   }
-  // A cache over the whole SSD leaves no data volume, and without Rapid Start none is needed.
-  if (volumes.empty() && bIsSupportIFFS == 0) {
-    runLog.WriteStamped(
-        L"No data volume after the cache, bIsSupportIFFS = FALSE: skip IntelRST partition");
-    return RunOutcome::kReachedEnd;
-  }
-  runLog.WriteStamped(textout::Format(
-      L"[Debug]: %d disks fit the cache's data volume, IntelRST partition not created: the unit "
-      L"needs rework",
-      static_cast<int>(volumes.size())));
   return RunOutcome::kNeedsRework;
 }
 
@@ -118,17 +162,44 @@ RunOutcome ProvisionSecondDisk(const RunEnvironment& env, LogWriter& runLog,
   RunStorageTool(env, L"-I >> " + toolLog);
 
   RstDeviceList rstDevices;
-  ReadRstDeviceReport(rstDevices);  // an unreadable report lists no device and proves nothing
+  std::string report;
+  ReadRstDeviceReport(rstDevices, &report);  // an unreadable report lists no device: no proof
   std::uint32_t smallestSize = 0;
   const std::wstring cacheDeviceId = SelectCacheDevice(rstDevices, &smallestSize);
   const std::wstring diskToAccelerateId = SelectDiskToAccelerate(rstDevices);
   const std::wstring cacheSizeText =
       FormatCacheSize(ComputeCacheSize(smallestSize, nInstalledMemoryMB, env.bIs64BitOS));
 
+  // The Windows volume's disks, where they can be had; the evidence below refuses without them.
+  const std::vector<std::uint32_t> windowsDisks =
+      WindowsVolumeDisks(env.szWindowsDir).value_or(std::vector<std::uint32_t>{});
+  const ExistingCache existing =
+      CheckExistingCache(report, rstDevices,
+                         ExistingCacheCheck{diskList, MasterHDD, bIsSupportIFFS != 0,
+                                            env.bIsMaximizedMode != 0 ? L"maximized" : L"enhanced",
+                                            windowsDisks, HoldsOnlyIntelRstPartition});
+  if (existing.state == ExistingCache::State::kInPlace) {
+    runLog.WriteStamped(L"[Debug]: The unit is already provisioned, no disk changed: " +
+                        existing.what);
+    return RunOutcome::kReachedEnd;
+  }
+  if (existing.state == ExistingCache::State::kIncomplete) {
+    runLog.WriteStamped(L"[Debug]: The unit already holds " + existing.what +
+                        L", no disk changed: the unit needs rework");
+    return RunOutcome::kNeedsRework;
+  }
+
   const IdentityProof proof = ProveDiskIdentity(diskList, MasterHDD, SecondHDD, rstDevices,
                                                 cacheDeviceId, diskToAccelerateId);
   if (!proof.holds) {
     runLog.WriteStamped(L"[Debug]: Disk identity not proven, no disk changed: " + proof.mismatch);
+    return RunOutcome::kRefused;
+  }
+  const DiskEvidence evidence = CheckSecondDiskEvidence(env.szWindowsDir, MasterHDD, SecondHDD);
+  if (!evidence.holds) {
+    runLog.WriteStamped(
+        L"[Debug]: SecondHDD not cleaned, Windows shows it in use, no disk changed: " +
+        evidence.found);
     return RunOutcome::kRefused;
   }
 
@@ -174,7 +245,14 @@ RunOutcome ProvisionSecondDisk(const RunEnvironment& env, LogWriter& runLog,
   os::Sleep(5000);
 
   // The create script's writer closes before the clean script's, which lives to here.
-  return AimAndCreatePartition(env, runLog, diskList, SecondHDD, bIsSupportIFFS, cacheSizeText);
+  DataVolumeSearch search{
+      diskList,
+      MasterHDD,
+      SecondHDD,
+      bIsSupportIFFS != 0 ? cacheSizeText : std::wstring(),
+      WindowsVolumeDisks(env.szWindowsDir).value_or(windowsDisks),
+      [](const DiskRecord& disk) { return HoldsOnlyIntelRstPartition(disk.Index); }};
+  return AimAndCreatePartition(env, runLog, search, bIsSupportIFFS);
 }
 
 std::wstring RunLogPath(const RunEnvironment& env) {

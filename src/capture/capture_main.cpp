@@ -3,8 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "app/disk_evidence.h"
 #include "app/disk_identity.h"
 #include "app/disk_roles.h"
+#include "app/existing_cache.h"
 #include "capture/disk_pairing.h"
 #include "capture/machine_capture.h"
 #include "capture/profile_writer.h"
@@ -41,7 +43,7 @@ std::vector<std::wstring> Arguments(const wchar_t* commandLine) {
 // What the product would decide here before its first disk change, and the exit code that
 // follows: the roles, which report device is which disk, and whether that is proven.
 std::wstring Verdict(const MachineRecord& record, const DiskList& list, std::int32_t found,
-                     std::int32_t recoveryDisk, bool raid0, bool isrt) {
+                     std::int32_t recoveryDisk, bool iffs, bool raid0, bool isrt) {
   if (list.empty()) return L"product: exit 1, no disk listed";
   if (found != kLocatorFound) return L"product: exit 1, no \"Recovery\" partition";
   DiskRecord MasterHDD, SecondHDD;
@@ -54,12 +56,31 @@ std::wstring Verdict(const MachineRecord& record, const DiskList& list, std::int
   if (!record.storageReport) return L"identity: no storage-tool report captured";
   RstDeviceList devices;
   ParseRstReportBytes(*record.storageReport, devices);
+  // A run with no arguments: maximized mode.
+  const std::vector<std::uint32_t> windowsDisks =
+      WindowsVolumeDisks(record.windowsDir).value_or(std::vector<std::uint32_t>{});
+  const ExistingCache existing = CheckExistingCache(
+      *record.storageReport, devices,
+      ExistingCacheCheck{list, MasterHDD, iffs, L"maximized", windowsDisks,
+                         HoldsOnlyIntelRstPartition});
+  if (existing.state == ExistingCache::State::kInPlace) {
+    return L"already provisioned (" + existing.what + L"); product: exit 0, changes nothing";
+  }
+  if (existing.state == ExistingCache::State::kIncomplete) {
+    return L"the unit already holds " + existing.what +
+           L"; product: exit 3, changes nothing, the unit needs rework";
+  }
   std::uint32_t smallest = 0;
   const std::wstring cache = SelectCacheDevice(devices, &smallest);
   const std::wstring accel = SelectDiskToAccelerate(devices);
   const IdentityProof proof = ProveDiskIdentity(list, MasterHDD, SecondHDD, devices, cache, accel);
   if (!proof.holds) {
     return L"identity does not hold (" + proof.mismatch +
+           L"); product: exit 2, refused before any disk changes";
+  }
+  const DiskEvidence evidence = CheckSecondDiskEvidence(record.windowsDir, MasterHDD, SecondHDD);
+  if (!evidence.holds) {
+    return L"identity holds, but Windows shows SecondHDD in use (" + evidence.found +
            L"); product: exit 2, refused before any disk changes";
   }
   return textout::Format(
@@ -127,7 +148,7 @@ std::wstring Summary(const MachineRecord& record, const PairedDisks& paired) {
       static_cast<int>(paired.disks.size()), static_cast<int>(record.wmiDisks.size()),
       static_cast<int>(record.drives.size()), recovery.c_str(), CountFixedDisks(list),
       on(1) ? L"on" : L"off", on(2) ? L"on" : L"off",
-      Verdict(record, list, found, disk, on(1), on(2)).c_str(), CacheClause(paired.cache).c_str(),
+      Verdict(record, list, found, disk, on(0), on(1), on(2)).c_str(), CacheClause(paired.cache).c_str(),
       ReadsClause(record).c_str());
 }
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "capture/machine_record.h"
-#include "capture/report_cache.h"
+#include "tools/rst_report_cache.h"
 
 // What a disk is to the storage tool's cache the report shows.
 enum class CacheRole { kNone, kCacheDevice, kDataVolume };

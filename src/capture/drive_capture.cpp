@@ -2,6 +2,7 @@
 
 #include <span>
 
+#include "app/disk_evidence.h"
 #include "platform/bytes.h"
 #include "probes/disk_extents.h"
 #include "probes/drive_layout.h"
@@ -184,6 +185,9 @@ std::vector<CapturedLetter> CaptureLetters(std::vector<std::string>* faults) {
       if (!letter.extents) {
         faults->push_back("VolumeDiskExtents:" + std::string(1, static_cast<char>(root[0])));
       }
+    }
+    for (const wchar_t* name : kRootSystemFiles) {
+      if (os::FindFirstFileW(root + name)) letter.systemFiles.push_back(name);
     }
     letters.push_back(std::move(letter));
   }

@@ -202,6 +202,13 @@ std::string MachineJson(const MachineRecord& record, const PairedDisks& paired) 
   if (paired.cache.cache) out["storage_config"] = StorageConfigJson(paired);
   out["disks"] = Json::array();
   for (const ProfileDisk& d : paired.disks) out["disks"].push_back(DiskJson(d));
+  Json files = Json::object();
+  for (const CapturedLetter& l : record.letters) {
+    if (l.systemFiles.empty() || l.letter < L'A' || l.letter > L'Z') continue;
+    Json& names = files[textout::ToUtf8(std::wstring(1, l.letter))] = Json::array();
+    for (const std::wstring& name : l.systemFiles) names.push_back(Text(name));
+  }
+  if (!files.empty()) out["volume_files"] = files;
   out["faults"] = record.faults;
   // Text that is not valid UTF-8 (a label with a lone surrogate) is replaced, never thrown on.
   return out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";

@@ -50,6 +50,7 @@ struct CapturedLetter {
   wchar_t letter = 0;
   std::optional<std::wstring> label;               // nullopt: the label query failed
   std::optional<std::vector<DiskExtent>> extents;  // nullopt: the extents query failed
+  std::vector<std::wstring> systemFiles;           // page, swap, hibernation files at its root
 };
 
 struct CapturedFeature {

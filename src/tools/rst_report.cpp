@@ -167,7 +167,7 @@ void ParseRstReportBytes(const std::string& bytes, RstDeviceList& devices) {
   FinishBytes(reader, devices);
 }
 
-bool ReadRstReportFile(const std::wstring& path, RstDeviceList& devices) {
+bool ReadRstReportFile(const std::wstring& path, RstDeviceList& devices, std::string* bytes) {
   os::UniqueHandle file(os::CreateFileW(path, os::kGenericRead,
                                         os::kFileShareRead | os::kFileShareWrite, os::kOpenExisting,
                                         os::kFileAttributeNormal));
@@ -182,6 +182,7 @@ bool ReadRstReportFile(const std::wstring& path, RstDeviceList& devices) {
     }
     if (read == 0) break;
     FeedBytes(reader, chunk.data(), read, devices);
+    if (bytes != nullptr) bytes->append(chunk.data(), read);
   }
   FinishBytes(reader, devices);
   return true;  // a failure to close the file changes nothing
@@ -193,11 +194,11 @@ std::wstring StorageToolReportParameters(const std::wstring& reportPath) {
                          StorageToolName(env), reportPath.c_str());
 }
 
-bool ReadRstDeviceReport(RstDeviceList& devices) {
+bool ReadRstDeviceReport(RstDeviceList& devices, std::string* bytes) {
   const RunEnvironment& env = g_RunEnvironment;
   // Composed at full length: a shortened command line could name another program or file.
   const std::wstring reportPath =
       textout::Format(L"%ls\\Temp\\TRSTCliLog.txt", env.szWindowsDir.c_str());
   RunProgram(env.szCmdExePath, StorageToolReportParameters(reportPath));
-  return ReadRstReportFile(reportPath, devices);
+  return ReadRstReportFile(reportPath, devices, bytes);
 }

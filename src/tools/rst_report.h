@@ -23,9 +23,10 @@ struct RstDeviceRecord {
 using RstDeviceList = std::vector<RstDeviceRecord>;
 
 // Runs cmd.exe to write the tool's "-I" report into <Windows>\Temp\TRSTCliLog.txt, then reads
-// it. Appends one record per complete device block. False only when the report file cannot be
-// opened; the list is then untouched. The tool's exit code is not looked at.
-bool ReadRstDeviceReport(RstDeviceList& devices);
+// it. Appends one record per complete device block, and the bytes read to *bytes when given (the
+// volume section is read from them). False only when the report file cannot be opened; the list
+// is then untouched. The tool's exit code is not looked at.
+bool ReadRstDeviceReport(RstDeviceList& devices, std::string* bytes = nullptr);
 
 // The cmd.exe parameters that run the storage tool (<Windows>\Temp\<tool>) with "-I", its output
 // redirected into `reportPath`.
@@ -33,7 +34,9 @@ std::wstring StorageToolReportParameters(const std::wstring& reportPath);
 
 // Reads a report file (text mode: a CR before an LF is dropped; ANSI code page). False when
 // the file cannot be opened. A read error ends the reading; a partial last line is then dropped.
-bool ReadRstReportFile(const std::wstring& path, RstDeviceList& devices);
+// The bytes read go to *bytes when given.
+bool ReadRstReportFile(const std::wstring& path, RstDeviceList& devices,
+                       std::string* bytes = nullptr);
 
 // The same over the file's bytes already in memory.
 void ParseRstReportBytes(const std::string& bytes, RstDeviceList& devices);

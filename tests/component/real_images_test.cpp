@@ -158,6 +158,7 @@ TEST(RealImages, AnUnreadableSectorAnywhereInTheTableStopsTheRun) {
     sim::Profile p = sim::DefaultProfile();
     p.disks[0].image = ImagePath("recovery-b.img");
     p.disks[0].partitions.clear();
+    p.disks[0].letters = {{L'C', 1}};  // the Windows volume, which must lie on MasterHDD
     if (faulted) p.faults = {fault};
     SimMachine m(p);
     EXPECT_EQ(ReadAt(lines[0].offset).result, faulted ? 5 : 0);

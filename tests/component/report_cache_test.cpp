@@ -1,6 +1,6 @@
 // The cache configuration a capture reads from the storage tool's report: carried when the
 // report pins it down, otherwise refused with what stands in the way.
-#include "capture/report_cache.h"
+#include "tools/rst_report_cache.h"
 
 #include <gtest/gtest.h>
 

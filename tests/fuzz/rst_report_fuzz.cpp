@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "capture/report_cache.h"
+#include "tools/rst_report_cache.h"
 #include "environment/run_environment.h"
 #include "tests/support/fuzz_machine.h"
 #include "tools/rst_report.h"

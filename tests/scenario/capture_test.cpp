@@ -380,10 +380,11 @@ TEST(MachineCapture, SaysWhetherTheDiskIdentityHoldsAndTheReplayAgrees) {
        "SecondHDD's",
        2, "\nDisk identity: NOT PROVEN"},
       {"provisioned notebook", Provisioned,
-       "product: exit 2, refused before any disk changes; the replay carries the report's cache "
-       "volume on device 0-1-0-0 (23.50 GB, accelerating 0-0-0-0 maximized), the device blank "
-       "since Windows does not see it\n",
-       2, "\nDisk identity: NOT PROVEN"},
+       "already provisioned (cache volume on device 0-1-0-0, 0-0-0-0 accelerated maximized, "
+       "IntelRST partition on Disk[1]); product: exit 0, changes nothing; the replay carries the "
+       "report's cache volume on device 0-1-0-0 (23.50 GB, accelerating 0-0-0-0 maximized), the "
+       "device blank since Windows does not see it\n",
+       0, "\nDecision: already provisioned: cache volume on device 0-1-0-0"},
       {"provisioned notebook whose data volume WMI sizes wrongly",
        [](const std::filesystem::path& scratch) {
          sim::Profile p = Provisioned(scratch);
@@ -397,7 +398,7 @@ TEST(MachineCapture, SaysWhetherTheDiskIdentityHoldsAndTheReplayAgrees) {
        },
        "; the report shows a cache volume, which the replay cannot carry: no one disk Windows "
        "lists has the data volume's size\n",
-       2, "\nDisk identity: NOT PROVEN"},
+       0, "\nDecision: already provisioned: cache volume on device 0-1-0-0"},
       // Only the first sector fails on the notebook; the replay fails every read of the drive,
       // finds no "Recovery" and stops, and the capture says that it may.
       {"first sector of the disk unreadable",

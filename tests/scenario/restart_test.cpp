@@ -46,10 +46,14 @@ std::string TranscriptUpToChild(const std::string& transcript, std::size_t n) {
   return out;
 }
 
-const char kIdentityRefused[] = "\t[Debug]: Disk identity not proven, no disk changed: ";
+const char kProvisioned[] = "\t[Debug]: The unit is already provisioned, no disk changed: ";
 
-// Whether the run log's last line is the identity refusal.
-bool EndsRefused(const std::string& log) { return LastLine(log).find(kIdentityRefused) == 21; }
+// Whether the run log ends by saying the unit was provisioned before.
+bool EndsProvisioned(const std::string& log) {
+  const std::vector<std::string> lines = Lines(log);
+  return lines.size() >= 2 && lines[lines.size() - 2].find(kProvisioned) == 21 &&
+         lines.back().substr(21) == "\tEnd process...";
+}
 
 TEST(Rerun, TheAfterMachineIsTheNotebookTheRunLeftAndRunsAgain) {
   TempDir first, second, third;
@@ -64,10 +68,10 @@ TEST(Rerun, TheAfterMachineIsTheNotebookTheRunLeftAndRunsAgain) {
   EXPECT_EQ(b.machine_before, HostFileBytes(AfterMachine(first)));
   EXPECT_EQ(b.disks_before, a.disks_after);
   EXPECT_EQ(b.temp_before, a.temp_files);
-  // Windows now sees the cache's data volume where the SSD was: it is not the device the report
-  // lists, so nothing is proven and nothing is changed.
-  EXPECT_EQ(b.exit_code, 2) << b.log;
-  EXPECT_TRUE(EndsRefused(b.log)) << b.log;
+  // Windows now sees the cache's data volume where the SSD was, and the report the cache: the
+  // unit is known as provisioned and nothing is changed.
+  EXPECT_EQ(b.exit_code, 0) << b.log;
+  EXPECT_TRUE(EndsProvisioned(b.log)) << b.log;
   EXPECT_EQ(b.disks_after, a.disks_after);
   EXPECT_EQ(b.storage_after, a.storage_after);
   EXPECT_EQ(fs::last_write_time(first.path() / "after-machine" / "disk1.img"), copyWritten)
@@ -104,16 +108,15 @@ TEST(PowerCut, StopsTheProductAfterTheChildAndTheAfterMachineRunsToTheEnd) {
     EXPECT_EQ(cut.disks_after, disks[n - 1]);
     ASSERT_TRUE(cut.run_files_written) << "the run files were not written; exit " << cut.exit_code;
 
-    // Before any disk changed the second run provisions as the first would have; once the
-    // cache exists it proves nothing and leaves the notebook as the cut did.
+    // Before any disk changed the second run provisions as the first would have; after the
+    // last child the unit is known as provisioned and left as the cut did.
     const FolderRun rerun = RunAgain(cutDir.path(), rerunDir.path());
     EXPECT_EQ(rerun.disks_before, cut.disks_after);
+    EXPECT_EQ(rerun.exit_code, 0) << rerun.log;
     if (n == 1) {
-      EXPECT_EQ(rerun.exit_code, 0) << rerun.log;
       EXPECT_EQ(LastLine(rerun.log).substr(21), "\tEnd process...") << rerun.log;
     } else {
-      EXPECT_EQ(rerun.exit_code, 2) << rerun.log;
-      EXPECT_TRUE(EndsRefused(rerun.log)) << rerun.log;
+      EXPECT_TRUE(EndsProvisioned(rerun.log)) << rerun.log;
     }
     EXPECT_EQ(rerun.disks_after, healthy.disks_after);
   }
@@ -128,20 +131,21 @@ TEST(PowerCut, StopsTheProductAfterTheChildAndTheAfterMachineRunsToTheEnd) {
 }
 
 // The notebooks of the production line, and what a second run ends with once the cache exists:
-// refused where Windows sees the cache's data volume in the SSD's place, the gate shut where the
-// cache took the whole SSD and Windows sees one fixed disk.
+// where Windows sees the cache's data volume in the SSD's place, 3 with a part missing (cut
+// before the last child) and 0 once provisioned; the gate shut (0) where the cache took the
+// whole SSD and Windows sees one fixed disk.
 struct LineNotebook {
   std::string name;
   sim::Profile profile;
-  int exitOnceCached;
+  int exitCutOnceCached;
 };
 
 std::vector<LineNotebook> LineNotebooks() {
   sim::Profile iffsOff = sim::DefaultProfile();
   iffsOff.firmware->IFFS = false;
-  return {{"default notebook", sim::DefaultProfile(), 2},
+  return {{"default notebook", sim::DefaultProfile(), 3},
           {"32-bit notebook",
-           sim::LoadProfile(fs::path(CS_SOURCE_DIR) / "examples" / "windows-32bit.json"), 2},
+           sim::LoadProfile(fs::path(CS_SOURCE_DIR) / "examples" / "windows-32bit.json"), 3},
           {"IFFS-off notebook", iffsOff, 0}};
 }
 
@@ -157,9 +161,10 @@ std::vector<std::string> Children(const std::string& transcript) {
 // The line runs the tool again after a power failure, or on a notebook it already provisioned.
 // Cut before the cache exists, a second run redoes the whole sequence and ends as an
 // uninterrupted run; it never writes to the hard disk. Once the cache exists (cut after
-// --createCache, or a whole run), Windows no longer sees the SSD the report lists, so the second
-// run changes nothing: it refuses, or with the whole SSD as the cache (IFFS off) its gate stays
-// shut. Such a unit needs the storage tool's "-M --delete-all-metadata" and a run again.
+// --createCache, or a whole run), the second run changes nothing: it says what the cache lacks
+// and ends 3 (such a unit needs the storage tool's "-M --delete-all-metadata" and a run again),
+// or that the unit is provisioned and ends 0; with the whole SSD as the cache (IFFS off) Windows
+// sees one fixed disk and the gate stays shut.
 TEST(LineRestart, ASecondRunEndsAsAnUninterruptedRunOrChangesNothing) {
   for (const LineNotebook& notebook : LineNotebooks()) {
     TempDir healthyDir, againDir;
@@ -195,7 +200,13 @@ TEST(LineRestart, ASecondRunEndsAsAnUninterruptedRunOrChangesNothing) {
         EXPECT_EQ(rerun.storage_after, healthy.storage_after) << where;
       } else {
         ++unchanged;
-        EXPECT_EQ(rerun.exit_code, notebook.exitOnceCached) << where << "\n" << rerun.log;
+        const int expected = n >= children.size() ? 0 : notebook.exitCutOnceCached;
+        EXPECT_EQ(rerun.exit_code, expected) << where << "\n" << rerun.log;
+        if (expected == 3) {
+          EXPECT_THAT(LastLine(rerun.log),
+                      HasSubstr("[Debug]: The unit already holds a cache volume"))
+              << where;
+        }
         EXPECT_EQ(rerun.disks_after, cut.disks_after) << where;
         EXPECT_EQ(rerun.storage_after, cut.storage_after) << where;
         EXPECT_THAT(rerun.transcript, Not(HasSubstr("diskpart.exe"))) << where;
@@ -203,8 +214,8 @@ TEST(LineRestart, ASecondRunEndsAsAnUninterruptedRunOrChangesNothing) {
     }
     std::printf(
         "restart: %s: %zu children; a second run ends as a whole run after cuts 1-%zu, "
-        "changes nothing in %zu cases (exit %d)\n",
-        notebook.name.c_str(), children.size(), cached - 1, unchanged, notebook.exitOnceCached);
+        "changes nothing in %zu cases (exit %d before the last child, 0 after it)\n",
+        notebook.name.c_str(), children.size(), cached - 1, unchanged, notebook.exitCutOnceCached);
   }
 }
 

@@ -13,6 +13,7 @@
 #include "tests/support/disk_view_printers.h"
 #include "tests/support/sim_fixture.h"
 #include "tests/support/text_lines.h"
+#include "tools/process_runner.h"
 
 using testing::AllOf;
 using testing::HasSubstr;
@@ -196,7 +197,7 @@ TEST(SimAccount, WipedDiskIsDrawnBeforeAndAfter) {
 
 // A GPT disk full of partitions still draws a bar of the usual width, in finite time.
 TEST(SimAccount, ADiskOfManyPartitionsKeepsItsBarWidth) {
-  for (const std::size_t count : {15, 40, 128}) {
+  for (const std::size_t count : {15, 40, 101}) {  // 101: all a layout query holds
     sim::Profile p = sim::DefaultProfile();
     sim::Partition part;
     part.size_mb = 200;
@@ -217,15 +218,16 @@ TEST(SimAccount, ADiskOfManyPartitionsKeepsItsBarWidth) {
   }
 }
 
+// The product refuses a second disk whose drive it cannot read before diskpart runs, so the
+// failing script is run here as the product runs it: on a disk number no drive has.
 TEST(SimAccount, FailingDiskpartLineIsShownWithItsMessage) {
-  sim::Profile p = sim::DefaultProfile();
-  // WMI still calls the SSD disk 1, but no physical drive 1 exists: "sel disk 1" fails.
-  p.disks[1].drive = 4;
-  SimMachine m(p);
-  const int code = sim::RunProduct(*m, L"");
+  SimMachine m(sim::DefaultProfile());
+  const std::wstring script = L"C:\\Windows\\Temp\\TScriptClean2ndHDD.txt";
+  ASSERT_TRUE(m->WriteFile(script, "sel disk 4\r\nclean\r\n", false));
+  EXPECT_NE(RunProgram(L"C:\\Windows\\system32\\diskpart.exe", L"/s \"" + script + L"\""), 0u);
   std::ostringstream out;
-  sim::PrintAccount(*m, code, out);
-  EXPECT_THAT(out.str(), HasSubstr("diskpart applied 0 of 2 lines and stopped at \"sel disk 1\":"));
+  sim::PrintAccount(*m, 3, out);
+  EXPECT_THAT(out.str(), HasSubstr("diskpart applied 0 of 2 lines and stopped at \"sel disk 4\":"));
   EXPECT_THAT(out.str(), HasSubstr("The disk you specified is not valid."));
 }
 

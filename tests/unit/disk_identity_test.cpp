@@ -130,6 +130,20 @@ TEST(IdentityProof, HoldsOnTheLineNotebookAndNamesEveryMismatchOtherwise) {
        L"cache device serial names more than one disk"},
       {"a removable second disk", [](Notebook& n) { n.disks[1].MediaType = L"Removable Media"; },
        L"a role disk is not fixed"},
+      // The disk-to-accelerate side, each rule alone.
+      {"the disk to accelerate missing", [](Notebook& n) { n.accel = L"0-5-0-0"; },
+       L"disk to accelerate not once in the report"},
+      {"the disk to accelerate listed twice",
+       [](Notebook& n) { n.devices.push_back(n.devices[0]); },
+       L"disk to accelerate not once in the report"},
+      {"MasterHDD not fixed",
+       [](Notebook& n) { n.disks[0].MediaType = L"External hard disk media"; },
+       L"a role disk is not fixed"},
+      {"MasterHDD's serial on two disks",
+       [](Notebook& n) { n.disks.push_back(Fixed(2, L"TE85113Q0V8K3R", L"1")); },
+       L"disk to accelerate serial names more than one disk"},
+      {"MasterHDD replaced", [](Notebook& n) { n.disks[0].SerialNumber = L"OTHER"; },
+       L"disk to accelerate serial is not MasterHDD's"},
   };
   for (const auto& c : cases) {
     Notebook n;
@@ -158,11 +172,18 @@ DiskRecord Volume(std::uint32_t index, const wchar_t* bytes) {
   return d;
 }
 
-TEST(DataVolume, TheOneNewBlankFixedDiskOfTheSizeTheCacheLeaves) {
+TEST(DataVolume, TheOneNewFixedDiskOfTheSizeTheCacheLeaves) {
   const Notebook n;
   const DiskRecord hdd = n.disks[0];
   // 32 GiB less a 23.5 GiB cache leaves 8.5 GiB; WMI shows whole cylinders.
   const DiskRecord left = Volume(1, L"9121835520");
+  auto with = [](DiskRecord d, void (*change)(DiskRecord&)) {
+    change(d);
+    return d;
+  };
+  // A disk of the volume's size that was there before the cache: only the "new" rule tells it.
+  DiskRecord oldDisk = Volume(7, L"9121835520");
+  oldDisk.PNPDeviceID = L"USBSTOR\\DISK&VEN_OLD";
   const struct {
     const char* name;
     DiskList after;
@@ -172,35 +193,48 @@ TEST(DataVolume, TheOneNewBlankFixedDiskOfTheSizeTheCacheLeaves) {
       {"the line notebook", {hdd, left}, L"23.5", 1},
       {"numbered elsewhere", {hdd, Volume(5, L"9121835520")}, L"23.5", 1},
       {"decimal gigabytes", {hdd, Volume(1, L"10857094400")}, L"23.5", 1},
-      {"off by more than the slack", {hdd, Volume(1, L"9500000000")}, L"23.5", 0},
+      {"cache rounded up to 24 GiB", {hdd, Volume(1, L"8587290624")}, L"23.5", 1},
+      {"cache aligned to end at 25 GiB", {hdd, Volume(1, L"7513548800")}, L"23.5", 1},
+      {"below the widest cache by more than the slack",
+       {hdd, Volume(1, L"7200000000")},
+       L"23.5",
+       0},
+      {"above the narrowest cache by more than the slack",
+       {hdd, Volume(1, L"11200000000")},
+       L"23.5",
+       0},
       {"no data volume", {hdd}, L"23.5", 0},
       {"the SSD still seen", {hdd, n.disks[1]}, L"23.5", 0},
       {"holding a partition",
-       {hdd,
-        [&] {
-          DiskRecord d = left;
-          d.Partitions = 1;
-          return d;
-        }()},
+       {hdd, with(left, [](DiskRecord& d) { d.Partitions = 1; })},
        L"23.5",
        0},
+      {"holding only the IntelRST partition (index 8 in the fake)",
+       {hdd, with(left, [](DiskRecord& d) { d.Partitions = 1, d.Index = 8; })},
+       L"23.5",
+       1},
       {"not fixed",
-       {hdd,
-        [&] {
-          DiskRecord d = left;
-          d.MediaType = L"External hard disk media";
-          return d;
-        }()},
+       {hdd, with(left, [](DiskRecord& d) { d.MediaType = L"External hard disk media"; })},
        L"23.5",
        0},
       {"two of them", {hdd, left, Volume(2, L"9121835520")}, L"23.5", 2},
+      {"a disk of that size there before", {hdd, oldDisk}, L"23.5", 0},
+      {"under MasterHDD's number",
+       {with(hdd, [](DiskRecord& d) { d.Index = 3; }), Volume(0, L"9121835520")},
+       L"23.5",
+       0},
+      {"a disk of the Windows volume", {hdd, Volume(9, L"9121835520")}, L"23.5", 0},
       {"whole-SSD cache: any smaller new blank disk", {hdd, Volume(1, L"1000000")}, L"", 1},
       {"whole-SSD cache: none left", {hdd}, L"", 0},
       {"a cache size that is not a number", {hdd, left}, L"x", 0},
   };
+  DiskList before = n.disks;
+  before.push_back(oldDisk);
   for (const auto& c : cases) {
-    const std::vector<DiskRecord> found =
-        FindDataVolumes(n.disks, c.after, n.disks[1], c.cacheSize);
+    const DataVolumeSearch search{before,     n.disks[0],
+                                  n.disks[1], c.cacheSize,
+                                  {0, 9},     [](const DiskRecord& d) { return d.Index == 8; }};
+    const std::vector<DiskRecord> found = FindDataVolumes(search, c.after);
     EXPECT_EQ(found.size(), c.found) << c.name;
     if (c.found == 1 && found.size() == 1) {
       EXPECT_EQ(found[0].Index, c.after.back().Index) << c.name;

@@ -1,4 +1,4 @@
-#include "capture/report_cache.h"
+#include "tools/rst_report_cache.h"
 
 #include <cstdlib>
 #include <map>
