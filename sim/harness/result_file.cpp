@@ -118,8 +118,9 @@ std::string Decision(Machine& machine, int exitCode) {
         const std::string why = last.substr(proof.size());
         return "refused: " + why.substr(0, why.find(": cache device"));
       }
-      const std::string inUse = "[Debug]: SecondHDD not cleaned, Windows shows it in use, no disk "
-                                "changed: ";
+      const std::string inUse =
+          "[Debug]: SecondHDD not cleaned, Windows shows it in use, no disk "
+          "changed: ";
       if (last.rfind(inUse, 0) == 0) {
         return "refused: Windows shows SecondHDD in use: " + last.substr(inUse.size());
       }

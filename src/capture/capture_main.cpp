@@ -59,10 +59,10 @@ std::wstring Verdict(const MachineRecord& record, const DiskList& list, std::int
   // A run with no arguments: maximized mode.
   const std::vector<std::uint32_t> windowsDisks =
       WindowsVolumeDisks(record.windowsDir).value_or(std::vector<std::uint32_t>{});
-  const ExistingCache existing = CheckExistingCache(
-      *record.storageReport, devices,
-      ExistingCacheCheck{list, MasterHDD, iffs, L"maximized", windowsDisks,
-                         HoldsOnlyIntelRstPartition});
+  const ExistingCache existing =
+      CheckExistingCache(*record.storageReport, devices,
+                         ExistingCacheCheck{list, MasterHDD, iffs, L"maximized", windowsDisks,
+                                            HoldsOnlyIntelRstPartition});
   if (existing.state == ExistingCache::State::kInPlace) {
     return L"already provisioned (" + existing.what + L"); product: exit 0, changes nothing";
   }
@@ -148,8 +148,8 @@ std::wstring Summary(const MachineRecord& record, const PairedDisks& paired) {
       static_cast<int>(paired.disks.size()), static_cast<int>(record.wmiDisks.size()),
       static_cast<int>(record.drives.size()), recovery.c_str(), CountFixedDisks(list),
       on(1) ? L"on" : L"off", on(2) ? L"on" : L"off",
-      Verdict(record, list, found, disk, on(0), on(1), on(2)).c_str(), CacheClause(paired.cache).c_str(),
-      ReadsClause(record).c_str());
+      Verdict(record, list, found, disk, on(0), on(1), on(2)).c_str(),
+      CacheClause(paired.cache).c_str(), ReadsClause(record).c_str());
 }
 
 }  // namespace

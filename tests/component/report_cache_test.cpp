@@ -1,13 +1,12 @@
 // The cache configuration a capture reads from the storage tool's report: carried when the
 // report pins it down, otherwise refused with what stands in the way.
-#include "tools/rst_report_cache.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "capture/disk_pairing.h"
 #include "textout/utf8.h"
+#include "tools/rst_report_cache.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "tools/rst_report_cache.h"
 #include "environment/run_environment.h"
 #include "tests/support/fuzz_machine.h"
 #include "tools/rst_report.h"
+#include "tools/rst_report_cache.h"
 
 namespace {
 
