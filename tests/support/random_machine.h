@@ -1,7 +1,9 @@
 // The disk-safety property's random machines: each one built in code from one seed, with disks
 // of random media types, sizes, WMI indices and drive numbers (each given once, as Windows
-// numbers disks), serial-number forms, "Recovery" and Windows on no disk, one disk or two, random
-// firmware flags, memory, bitness, storage-tool reports and a few failing steps.
+// numbers disks), serial-number forms, "Recovery" and Windows (its C: and EFI system partition)
+// on no disk, one disk or two, now and then Windows, an EFI system or a recovery partition on the
+// smaller disk, rotation rates, random firmware flags, memory, bitness, storage-tool reports
+// (the system-disk flag now and then wrong or missing) and a few failing steps.
 #pragma once
 
 #include <cstdint>
@@ -88,6 +90,14 @@ inline Machine RandomMachine(std::uint64_t seed) {
   const int windowsOn = !notebook || disks == 0         ? -1
                         : chance(90) && recoveryOn >= 0 ? recoveryOn
                                                         : pick(disks);
+  // Now and then, on a notebook, Windows (0), an EFI system partition (1) or a recovery partition
+  // (2) on the disk without "Recovery", where cleaning it would wipe what the notebook runs or
+  // boots from.
+  const int hostileOn = notebook && disks >= 2 && recoveryOn >= 0 && chance(12)
+                            ? (recoveryOn + 1 + pick(disks - 1)) % disks
+                            : -1;
+  const int hostileKind = pick(3);
+  const int windowsDisk = hostileOn >= 0 && hostileKind == 0 ? hostileOn : windowsOn;
   std::set<int> indices, drives;  // Windows numbers each disk once
   for (int i = 0; i < disks; ++i) {
     sim::Disk d;
@@ -104,7 +114,13 @@ inline Machine RandomMachine(std::uint64_t seed) {
       while (!drives.insert(drive).second) drive = pick(8);
       d.drive = drive;
     }
-    d.rotation.rate = chance(50) ? 1 : 5400;
+    // On a notebook the disk with "Recovery" spins and the other mostly does not; IDENTIFY may
+    // give a rate, 1 (solid state), nothing, or a reserved value.
+    const std::uint16_t rates[] = {1, 1, 5400, 7200, 0, 0xFFFF, 0x0400, 0x0401};
+    d.rotation.rate = !notebook         ? rates[pick(8)]
+                      : i == recoveryOn ? 5400
+                      : chance(88)      ? 1
+                                        : rates[2 + pick(6)];
     d.style = styles[pick(2)];
     d.size_mb = 2;
     const int partitions = pick(3);
@@ -124,8 +140,21 @@ inline Machine RandomMachine(std::uint64_t seed) {
       d.partitions.push_back(part);
       d.size_mb += part.size_mb;
     }
-    if (i == windowsOn) {
-      d.partitions.push_back(sim::Partition{"ntfs", L"Windows", 1, 0, ""});
+    // What Windows runs and boots from: its volume C: beside the EFI system partition, and a
+    // recovery partition by type (labelled otherwise), on the disk hostileOn names.
+    const bool gpt = d.style == "gpt";
+    if (i == windowsDisk || (i == hostileOn && hostileKind == 1)) {
+      d.partitions.push_back(sim::Partition{"fat32", L"SYSTEM", 1, 0,
+                                            gpt ? "C12A7328-F81F-11D2-BA4B-00A0C93EC93B" : "0xEF"});
+      d.size_mb += 1;
+    }
+    if (i == hostileOn && hostileKind == 2) {
+      d.partitions.push_back(sim::Partition{"ntfs", L"Tools", 1, 0,
+                                            gpt ? "DE94BBA4-06D1-4D40-A16A-BFD50179D6AC" : "0x27"});
+      d.size_mb += 1;
+    }
+    if (i == windowsDisk) {
+      d.partitions.push_back(sim::Partition{"ntfs", L"Windows", 1, L'C', ""});
       d.size_mb += 1;
     }
     // On a notebook the disk with "Recovery" is mostly a hard disk (the larger sizes) and the
@@ -184,9 +213,14 @@ inline Machine RandomMachine(std::uint64_t seed) {
       v.free_size = "0 GB";
       // The tool lists the disk holding Windows as the system disk, and the disk Windows came
       // with holds Recovery; any other disk may say either.
+      // Now and then the flag is wrong or missing, as a tool's report may have it.
       bool system = recovery;
       for (const sim::Partition& part : d.partitions) system |= part.label == L"Windows";
       v.system_disk = system || chance(notebook ? 5 : 50) ? "True" : "False";
+      if (i == hostileOn || chance(3)) {
+        const char* const flags[] = {"True", "False", ""};
+        v.system_disk = flags[pick(3)];
+      }
       v.usage = "Available";
       v.serial = chance(notebook ? 98 : 90) ? serial : "SN" + std::to_string(pick(disks + 1));
       v.model = "Model " + std::to_string(i);
