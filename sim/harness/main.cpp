@@ -6,8 +6,10 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/core/machine.h"
@@ -156,8 +158,14 @@ int main(int argc, char** argv) {
   }
   if (summary) {
     if (summaryInputs.empty()) return UsageError("--summary needs capture folders or profiles");
-    if (!machinePath.empty() || !captureDir.empty() || !compareDir.empty() || argsGiven) {
-      return UsageError("--summary runs each input as it is; it takes only --out");
+    for (const auto& [given, option] :
+         {std::pair{!machinePath.empty(), "--machine"}, std::pair{!captureDir.empty(), "--capture"},
+          std::pair{!compareDir.empty(), "--compare"}, std::pair{quiet, "--quiet"}}) {
+      if (given) {
+        return UsageError(std::string("--summary takes only --out DIR and -- PRODUCT-ARGS, not ") +
+                          option +
+                          " (it prints one line per input; each run's account is not kept)");
+      }
     }
     const std::string prepared = sim::PrepareRunFolder(outDir);
     if (!prepared.empty()) {
@@ -166,11 +174,23 @@ int main(int argc, char** argv) {
     }
     std::error_code ec;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return sim::RunSummary(ec ? std::string(argv[0]) : self.string(), summaryInputs, outDir,
+    return sim::RunSummary(ec ? std::string(argv[0]) : self.string(), summaryInputs,
+                           argsGiven ? std::optional(productArgs) : std::nullopt, outDir,
                            std::cout);
   }
-  if (!compareDir.empty() && !std::filesystem::is_directory(compareDir)) {
-    return UsageError("--compare needs the folder of the line's Temp files: " + compareDir);
+  if (!compareDir.empty()) {
+    const std::string problem = sim::CompareFolderProblem(compareDir);
+    if (!problem.empty()) return UsageError(problem);
+  }
+  // A capture folder stands for the profile it holds, as it does for --summary.
+  if (!machinePath.empty() && std::filesystem::is_directory(machinePath)) {
+    const std::filesystem::path inFolder = std::filesystem::path(machinePath) / "machine.json";
+    if (!std::filesystem::is_regular_file(inFolder)) {
+      return UsageError(
+          "--machine needs a profile file or a capture folder holding machine.json: " +
+          machinePath + " is a folder without machine.json");
+    }
+    machinePath = inFolder.string();
   }
 
   sim::Profile profile;
@@ -226,11 +246,15 @@ int main(int argc, char** argv) {
     }
     if (!quiet) std::cout << account.str();
     if (!compareDir.empty()) {
-      std::cout << "\nThe line's Temp files (" << compareDir << ") against the replay:\n";
+      // The replay's own verdict comes first: files that agree say nothing of how the run ended.
+      const std::string verdict =
+          "exited " + std::to_string(exitCode) + ": " + sim::Decision(machine, exitCode);
+      std::cout << (quiet ? "" : "\n") << "The replay " << verdict << ".\n"
+                << "The line's Temp files (" << compareDir << ") against the replay:\n";
       return sim::CompareWithLine(compareDir,
                                   machine.HostPath(machine.profile().windows_dir + L"\\Temp")
                                       .value_or(std::filesystem::path()),
-                                  std::cout);
+                                  verdict, std::cout);
     }
   } catch (const sim::ProfileError& e) {
     // Raised while laying the machine out, for example by a disk image that cannot be read.
