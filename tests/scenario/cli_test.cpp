@@ -57,9 +57,12 @@ TEST(SimCommandLine, HelpVersionCaptureFoldersAndTheQuietAccount) {
 
   const Ran help = Sim("--help");
   EXPECT_EQ(help.exitCode, 0);
-  for (const char* said : {"--machine PROFILE.json", "--out DIR", "--quiet", "--capture DIR",
-                           "--version", "default: ./cachesetup-run", "tar --sparse", "64 a usage",
-                           "65 the power", "docs/machine-profile.md"}) {
+  for (const char* said :
+       {"--machine PROFILE", "or a capture folder",
+        "--compare   0 every file agrees, 1 one differs",
+        "--summary   0 every input was replayed or read", "--out DIR", "--quiet", "--capture DIR",
+        "--version", "default: ./cachesetup-run", "tar --sparse", "64 a usage", "65 the power",
+        "docs/machine-profile.md"}) {
     EXPECT_THAT(help.out, HasSubstr(said));
   }
 
