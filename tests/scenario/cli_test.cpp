@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -16,6 +17,7 @@
 
 #include "sim/core/host_file.h"
 #include "tests/support/sim_fixture.h"
+#include "tests/support/text_lines.h"
 
 namespace {
 
@@ -121,6 +123,77 @@ TEST(SimCommandLine, HelpVersionCaptureFoldersAndTheQuietAccount) {
     EXPECT_THAT(r.out, HasSubstr(c.says)) << c.arguments;
   }
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "run" / "again"));
+}
+
+// What the docs promise a reader, run as the reader would: the profile example of
+// docs/machine-profile.md provisions, and the changes its text warns of end as it says; the
+// README's figures for the default notebook's capture and run hold.
+TEST(SimCommandLine, TheDocsExampleAndFiguresHold) {
+#ifdef _WIN32
+  GTEST_SKIP() << "runs the host's cachesetup-sim";
+#endif
+  namespace fs = std::filesystem;
+  TempDir dir;
+  const std::string docs =
+      sim::ReadHostFile(fs::path(CS_SOURCE_DIR) / "docs" / "machine-profile.md").value_or("");
+  std::smatch block;
+  ASSERT_TRUE(std::regex_search(docs, block, std::regex("## Example\n\n```json\n([^`]*)```")));
+  const struct {
+    const char* name;
+    std::string from, to;  // the one change to the example
+    int exitCode;
+    std::string decision;
+  } cases[] = {
+      {"as written", "", "", 0, "-> provisioned, exit 0"},
+      {"the SSD's media type mistyped", "\"Fixed hard disk media\", \"Model\": \"SSD\"",
+       "\"Fixed hard disk\", \"Model\": \"SSD\"", 0, "-> gate shut: 1 fixed disk, exit 0"},
+      {"no serial in the SSD's report", "\"serial\": \"SSD0001\", ", "", 2,
+       "-> refused: cache device serial is not SecondHDD's, exit 2"},
+      {"the hard disk's layout query fails", "\"disks\": [",
+       "\"faults\": [\"DriveLayout:0\"], \"disks\": [", 1,
+       "-> stopped early: no \"Recovery\" partition, exit 1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string profile = block[1].str();
+    if (!c.from.empty()) {
+      const std::size_t at = profile.rfind(c.from);
+      ASSERT_NE(at, std::string::npos) << c.from;
+      profile.replace(at, c.from.size(), c.to);
+    }
+    std::ofstream(dir.path() / "example.json", std::ios::trunc) << profile;
+    const Ran r = Sim("--machine " + (dir.path() / "example.json").string() + " --out " +
+                      (dir.path() / "run").string());
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.out;
+    EXPECT_THAT(r.out, HasSubstr(c.decision)) << profile;
+  }
+
+  const std::string readme = sim::ReadHostFile(fs::path(CS_SOURCE_DIR) / "README.md").value_or("");
+  std::smatch said;
+  ASSERT_TRUE(std::regex_search(
+      readme, said, std::regex("default notebook's folder holds ([0-9,]+) bytes in (\\w+) files")));
+  ASSERT_EQ(Sim("--capture " + (dir.path() / "captured").string() + " --quiet").exitCode, 0);
+  std::uintmax_t bytes = 0;
+  int files = 0;
+  for (const auto& entry : fs::directory_iterator(dir.path() / "captured")) {
+    bytes += entry.file_size();
+    ++files;
+  }
+  std::string written = said[1].str();
+  written.erase(std::remove(written.begin(), written.end(), ','), written.end());
+  EXPECT_EQ(std::to_string(bytes), written);
+  const char* const words[] = {"one", "two", "three", "four", "five", "six"};
+  EXPECT_EQ(said[2].str(), files <= 6 ? words[files - 1] : std::to_string(files));
+  ASSERT_TRUE(std::regex_search(
+      readme, said, std::regex("uninterrupted run on the default notebook starts (\\d+) child")));
+  ASSERT_EQ(Sim("--out " + (dir.path() / "run").string() + " --quiet").exitCode, 0);
+  const std::string transcript =
+      sim::ReadHostFile(dir.path() / "run" / "transcript.tsv").value_or("");
+  int children = 0;
+  for (const std::string& line : testing_support::Lines(transcript)) {
+    children += line.rfind("run\t", 0) == 0 ? 1 : 0;
+  }
+  EXPECT_EQ(std::to_string(children), said[1].str()) << transcript;
 }
 
 // The line's files (a copy of a default run's Temp folder, then changed) against replays:
