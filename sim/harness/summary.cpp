@@ -71,6 +71,14 @@ void DescribeProfile(const Profile& p, SummaryRow& row) {
   }
   row.windowsBits = std::to_string(p.windows_bits);
   row.memoryMb = p.memory_kb ? std::to_string(*p.memory_kb / 1024) : std::string();
+  // The cache the notebook already holds; a cache the replay makes takes its place.
+  const StorageConfig& cache = p.storage_config;
+  if (!cache.cache_device.empty()) {
+    row.cacheDevice = cache.cache_device;
+    row.cacheSize = cache.cache_size.empty() ? std::string("the whole device")
+                                             : Gigabytes(std::atof(cache.cache_size.c_str()));
+    row.mode = cache.mode;
+  }
   if (row.kind != "capture") return;
   std::vector<std::string> warnings;
   for (const std::string& fault : p.faults) {
@@ -166,6 +174,9 @@ void ReadReplay(const Profile& p, const fs::path& runDir, int status, SummaryRow
   for (const Json& child : result["children"]) {
     const std::string parameters = child["parameters"].get<std::string>() + " ";
     if (child["exit_code"] != 0) continue;
+    if (parameters.find(" --delete-all-metadata ") != std::string::npos) {
+      row.cacheDevice.clear(), row.cacheSize.clear(), row.mode.clear();
+    }
     if (parameters.find(" --createCache ") != std::string::npos) {
       row.cacheDevice = Value(parameters, "--SSD");
       const std::string size = Value(parameters, "--cache-size");
