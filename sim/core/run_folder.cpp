@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #ifndef _WIN32
@@ -18,16 +19,45 @@ bool IsRunFolderName(const std::string& name) {
     const char c = name[0];
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');  // a drive's folder
   }
-  for (const char* known :
-       {kRunMarker, kDisksFolder, kTranscriptFile, kAfterJsonFile, kAfterMachineFile,
-        kAfterMachineFolder, kResultFile, kAccountFile, kSummaryFile, kSummaryRunsFolder}) {
+  for (const char* known : {kRunMarker, kDisksFolder, kTranscriptFile, kAfterJsonFile,
+                            kAfterMachineFile, kAfterMachineFolder, kResultFile, kAccountFile,
+                            kSummaryFile, kSummaryPage, kSummaryRunsFolder}) {
     if (name == known) return true;
   }
   return false;
 }
 
+namespace {
+
+// The earlier run's folder that `dir` would lie inside, and the name `dir` takes there; empty
+// when none. A summary's own runs, in its "runs" folder, are what a run makes there.
+std::pair<fs::path, std::string> EnclosingRunFolder(const fs::path& dir) {
+  std::error_code ec;
+  const fs::path full = fs::weakly_canonical(fs::absolute(dir, ec), ec);
+  fs::path below;
+  for (fs::path at = full.parent_path(); !at.empty(); at = at.parent_path()) {
+    below = full.lexically_relative(at);
+    if (fs::exists(at / kRunMarker, ec)) {
+      const std::string first = below.begin()->string();
+      if (first == kSummaryRunsFolder) return {};
+      return {at, first};
+    }
+    if (at == at.parent_path()) break;
+  }
+  return {};
+}
+
+}  // namespace
+
 std::string PrepareRunFolder(const fs::path& dir) {
   std::error_code ec;
+  // A run inside an earlier run's folder would leave a name there that no run makes, and that
+  // folder would be refused from then on.
+  if (const auto [outer, name] = EnclosingRunFolder(dir); !outer.empty()) {
+    return "output folder " + dir.string() + " lies inside " + outer.string() +
+           ", an earlier run's folder, where a run leaves only its own files ('" + name +
+           "' is none of them); choose a folder outside it";
+  }
   if (!fs::exists(dir, ec)) {
     fs::create_directories(dir, ec);
     if (ec) return "cannot create output folder " + dir.string() + ": " + ec.message();

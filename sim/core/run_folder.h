@@ -14,11 +14,12 @@ inline constexpr const char* kRunMarker = ".cachesetup-sim-run";
 // Besides the system drive's folder (its letter, "C"), a run writes these at the top of its
 // folder: the disks' overlays, the transcript, after.json, after-machine.json with the folder of
 // the images and report copy it names, result.json and account.txt; a summary writes
-// summary.csv and its runs' folders.
+// summary.csv, summary.html and its runs' folders.
 inline constexpr const char* kDisksFolder = "disks";
 inline constexpr const char* kResultFile = "result.json";
 inline constexpr const char* kAccountFile = "account.txt";
 inline constexpr const char* kSummaryFile = "summary.csv";
+inline constexpr const char* kSummaryPage = "summary.html";
 inline constexpr const char* kSummaryRunsFolder = "runs";
 inline constexpr const char* kTranscriptFile = "transcript.tsv";
 inline constexpr const char* kAfterJsonFile = "after.json";

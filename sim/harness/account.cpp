@@ -5,6 +5,7 @@
 #include <optional>
 #include <sstream>
 
+#include "app/entry.h"
 #include "sim/core/text.h"
 #include "sim/disks/disk_image.h"
 #include "sim/harness/account_text.h"
@@ -287,6 +288,13 @@ void PrintTranscript(Machine& machine, std::ostream& out) {
       out << time << ToUtf8(e.program) << exit << "\n";
       WriteWrapped(out, std::string(time.size() + 4, ' ') + ToUtf8(e.parameters), kColumns, 0);
     }
+    for (const StorageToolState::Refusal& refusal : StorageTool(machine).refusals) {
+      if (refusal.transcript_line != i) continue;
+      WriteWrapped(out,
+                   std::string(time.size() + 4, ' ') +
+                       "the storage tool refused it, on standard error: " + refusal.message,
+                   kColumns, 0);
+    }
     for (const DiskpartRun& run : diskpart) {
       if (run.transcript_line != i) continue;
       const std::string indent(time.size() + 4, ' ');
@@ -372,6 +380,12 @@ void PrintAccount(Machine& machine, int exitCode, std::ostream& out) {
   flush(false);
   part << "\nDisk identity: " << IdentityLine(machine) << "\n";
   part << "Decision: " << Decision(machine, exitCode) << "\n";
+  // The run log names the step and its exit code; the tool's own words say why.
+  const std::vector<StorageToolState::Refusal>& refusals = StorageTool(machine).refusals;
+  if (exitCode == kExitNeedsRework && !refusals.empty()) {
+    part << "  the storage tool said (\"" << refusals.back().command
+         << "\"): " << refusals.back().message << "\n";
+  }
   PrintDisks(machine, part);
   PrintStorageTool(machine, part);
   if (const auto cut = PowerCutAfter(machine)) {

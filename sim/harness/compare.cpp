@@ -1,59 +1,43 @@
 #include "sim/harness/compare.h"
 
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
-#include "sim/core/host_file.h"
-#include "sim/core/text.h"
 #include "sim/harness/account_text.h"
+#include "sim/harness/line_files.h"
 
 namespace sim {
 
-namespace {
-
-const char* const kLineFiles[] = {"TempProc.log", "TScriptClean2ndHDD.txt",
-                                  "TScriptCreate2ndHDD.txt", "IntelRSTCli.log", "TRSTCliLog.txt"};
-
-// The file of that name in `folder`, whatever the letter case Windows or a copy gave it.
-std::optional<std::string> ReadNamed(const std::filesystem::path& folder, const std::string& name) {
+std::string CompareFolderProblem(const std::filesystem::path& lineTemp) {
+  const std::string expected = "the files a unit leaves in its %WINDIR%\\Temp folder (" +
+                               LineFileNames() + "), copied from the line";
   std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-    if (UpperPath(FromUtf8(entry.path().filename().string())) == UpperPath(FromUtf8(name)) &&
-        entry.is_regular_file(ec)) {
-      return ReadHostFile(entry.path());
-    }
+  if (!std::filesystem::exists(lineTemp, ec)) {
+    return "--compare needs a folder holding " + expected + ": " + lineTemp.string() +
+           " does not exist";
   }
-  return std::nullopt;
-}
-
-// The file's lines without their line ends; the run log's without their time stamps.
-std::vector<std::string> Lines(const std::string& bytes, bool stamped) {
-  static const std::regex stamp(R"(^\[\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}\]\t)");
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < bytes.size()) {
-    std::size_t end = bytes.find('\n', start);
-    if (end == std::string::npos) end = bytes.size();
-    std::string line = bytes.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(stamped ? std::regex_replace(line, stamp, "") : line);
-    start = end + 1;
+  if (!std::filesystem::is_directory(lineTemp, ec)) {
+    return "--compare needs a folder holding " + expected + ": " + lineTemp.string() + " is a file";
   }
-  return lines;
+  if (HoldsLineFiles(lineTemp)) return std::string();
+  std::string problem = "--compare needs a folder holding " + expected + ": " + lineTemp.string() +
+                        " holds none of them";
+  if (const auto temp = RunFolderTemp(lineTemp)) {
+    problem += " (it is a simulator run folder: its Temp files are in " + temp->string() + ")";
+  }
+  return problem;
 }
-
-}  // namespace
 
 int CompareWithLine(const std::filesystem::path& lineTemp, const std::filesystem::path& replayTemp,
-                    std::ostream& out) {
+                    const std::string& replayVerdict, std::ostream& out) {
   int differ = 0;
   // Logs that agree line for line mean the line's run took the replay's path; a file that path
   // does not write was left in Temp by an earlier run.
   const std::optional<std::string> lineLog = ReadNamed(lineTemp, "TempProc.log");
   const std::optional<std::string> replayLog = ReadNamed(replayTemp, "TempProc.log");
-  const bool logsAgree = lineLog && replayLog && Lines(*lineLog, true) == Lines(*replayLog, true);
+  const bool logsAgree =
+      lineLog && replayLog && FileLines(*lineLog, true) == FileLines(*replayLog, true);
   for (const std::string name : kLineFiles) {
     const std::optional<std::string> line = ReadNamed(lineTemp, name);
     const std::optional<std::string> replay = ReadNamed(replayTemp, name);
@@ -73,11 +57,12 @@ int CompareWithLine(const std::filesystem::path& lineTemp, const std::filesystem
       continue;
     }
     const bool stamped = name == "TempProc.log";
-    const std::vector<std::string> a = Lines(*line, stamped), b = Lines(*replay, stamped);
+    const std::vector<std::string> a = FileLines(*line, stamped), b = FileLines(*replay, stamped);
     std::size_t i = 0;
     while (i < a.size() && i < b.size() && a[i] == b[i]) ++i;
     if (i == a.size() && i == b.size()) {
-      out << "agrees (" << a.size() << " lines" << (stamped ? ", time stamps aside" : "") << ")\n";
+      out << "agrees (" << a.size() << (a.size() == 1 ? " line" : " lines")
+          << (stamped ? ", time stamps aside" : "") << ")\n";
       continue;
     }
     ++differ;
@@ -86,8 +71,12 @@ int CompareWithLine(const std::filesystem::path& lineTemp, const std::filesystem
         << "\n  line:   " << (i < a.size() ? Printable(a[i]) : std::string("(ends)"))
         << "\n  replay: " << (i < b.size() ? Printable(b[i]) : std::string("(ends)")) << "\n";
   }
-  out << (differ == 0 ? "The line's files agree with the replay.\n"
-                      : std::to_string(differ) + " of 5 files differ.\n");
+  if (differ == 0) {
+    out << "The line's files agree with the replay, which " << replayVerdict << ".\n";
+  } else {
+    out << differ << " of " << kLineFiles.size() << " files differ; the replay " << replayVerdict
+        << ".\n";
+  }
   return differ == 0 ? 0 : 1;
 }
 

@@ -6,8 +6,10 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/core/machine.h"
@@ -26,45 +28,56 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: cachesetup-sim [--machine PROFILE.json] [--out DIR] [--quiet] [-- PRODUCT-ARGS...]\n"
-    "       cachesetup-sim [--machine PROFILE.json] --capture DIR [--quiet] [-- CAPTURE-ARGS...]\n"
-    "       cachesetup-sim [--machine PROFILE.json] [--out DIR] --compare LINE_TEMP_DIR [-- "
-    "ARGS...]\n"
-    "       cachesetup-sim [--out DIR] --summary CAPTURE-OR-PROFILE...\n"
+    "usage: cachesetup-sim [--machine PROFILE] [--out DIR] [--quiet] [-- PRODUCT-ARGS...]\n"
+    "       cachesetup-sim [--machine PROFILE] --capture DIR [--quiet] [-- CAPTURE-ARGS...]\n"
+    "       cachesetup-sim [--machine PROFILE] [--out DIR] [--quiet] --compare LINE_TEMP_DIR\n"
+    "                      [-- PRODUCT-ARGS...]\n"
+    "       cachesetup-sim [--out DIR] --summary INPUT... [-- PRODUCT-ARGS...]\n"
     "       cachesetup-sim --help | --version\n";
 
 constexpr const char* kHelp =
     "Runs cachesetup on a simulated notebook and shows what it did.\n"
     "\n"
-    "  --machine PROFILE.json  the notebook to simulate (default: the built-in default notebook,\n"
+    "  --machine PROFILE       the notebook to simulate: a profile file, or a capture folder\n"
+    "                          holding machine.json (default: the built-in default notebook,\n"
     "                          the same as examples/default-notebook.json)\n"
     "  --out DIR               the run folder (default: ./cachesetup-run); it receives the\n"
     "                          simulated drive C:, result.json, account.txt, transcript.tsv,\n"
     "                          after.json, after-machine.json and the disk images. An existing\n"
-    "                          DIR is emptied only if an earlier run of this program made it.\n"
+    "                          DIR is emptied only if an earlier run of this program made it;\n"
+    "                          a DIR inside an earlier run's folder is refused.\n"
     "                          Disk images are sparse: pack a run folder with tar --sparse.\n"
     "  --quiet                 no account on standard output (it is still in DIR/account.txt)\n"
     "  --capture DIR           capture the simulated notebook as cachesetup-capture.exe would,\n"
     "                          into the new or empty folder DIR, instead of running the product\n"
-    "  --compare LINE_TEMP_DIR run, then compare the Temp files a unit left on the line\n"
-    "                          (TempProc.log, both scripts, IntelRSTCli.log, TRSTCliLog.txt)\n"
-    "                          with the replay's, time stamps aside; exits 0 when all agree, 1\n"
-    "                          when one differs\n"
-    "  --summary INPUT...      run each capture folder or profile file given, several at a\n"
-    "                          time, and print one line each (models, gate inputs, decision,\n"
-    "                          exit code); also DIR/summary.csv; exits 0 when every input ran\n"
+    "  --compare LINE_TEMP_DIR run (the replay), say its exit code and decision, then compare\n"
+    "                          the Temp files a unit left on the line (TempProc.log, both\n"
+    "                          scripts, IntelRSTCli.log, TRSTCliLog.txt, copied from its\n"
+    "                          %WINDIR%\\Temp) with the replay's, time stamps aside\n"
+    "  --summary INPUT...      replay each capture folder or profile file, several at a time,\n"
+    "                          and read each folder of a unit's Temp files from the line (no\n"
+    "                          machine.json); print one line each (models, gate inputs,\n"
+    "                          decision, exit code) and write DIR/summary.csv and\n"
+    "                          DIR/summary.html (counts by outcome, then every row)\n"
     "  --                      the rest is the product's command line (default: the profile's\n"
-    "                          \"arguments\", for example -- ENHANCED); with --capture, the\n"
-    "                          capture's (--no-storage-tool)\n"
+    "                          \"arguments\", for example -- ENHANCED), also for every replay of\n"
+    "                          --summary; with --capture, the capture's (--no-storage-tool)\n"
     "  --help, --version\n"
     "\n"
-    "Exit codes: 0, 1, 2, 3 are the product's own (0 reached its end, 1 stopped early, 2 refused\n"
-    "before any disk changed, 3 a disk step failed: the unit needs rework); 64 a usage error or a\n"
-    "bad profile (one message naming the file and the key); 65 the power was cut by a\n"
-    "\"PowerCut:N\" fault.\n"
+    "Exit codes:\n"
+    "  a run       0, 1, 2, 3: the product's own (0 reached its end, 1 stopped early, 2 refused\n"
+    "              before any disk changed, 3 a disk step failed: the unit needs rework);\n"
+    "              65 the power was cut by a \"PowerCut:N\" fault\n"
+    "  --capture   0 the profile was written, 1 it could not be, 2 wrong capture arguments\n"
+    "  --compare   0 every file agrees, 1 one differs (the replay's own exit code and decision\n"
+    "              are printed first)\n"
+    "  --summary   0 every input was replayed or read, 1 one could not be (its line says why)\n"
+    "  any         64 a usage error (a --compare folder holding none of the line's files\n"
+    "              included) or a bad profile (one message naming the file and the key)\n"
     "\n"
     "Docs: README.md (the simulator, exit codes, bad input), docs/machine-profile.md (the\n"
-    "profile format, faults), docs/run-files.md (result.json, transcript.tsv, after.json).\n";
+    "profile format, what makes a notebook provision, faults), docs/run-files.md (result.json,\n"
+    "transcript.tsv, after.json).\n";
 
 int UsageError(const std::string& message) {
   std::cerr << "cachesetup-sim: " << message << "\n" << kUsage;
@@ -156,8 +169,14 @@ int main(int argc, char** argv) {
   }
   if (summary) {
     if (summaryInputs.empty()) return UsageError("--summary needs capture folders or profiles");
-    if (!machinePath.empty() || !captureDir.empty() || !compareDir.empty() || argsGiven) {
-      return UsageError("--summary runs each input as it is; it takes only --out");
+    for (const auto& [given, option] :
+         {std::pair{!machinePath.empty(), "--machine"}, std::pair{!captureDir.empty(), "--capture"},
+          std::pair{!compareDir.empty(), "--compare"}, std::pair{quiet, "--quiet"}}) {
+      if (given) {
+        return UsageError(std::string("--summary takes only --out DIR and -- PRODUCT-ARGS, not ") +
+                          option +
+                          " (it prints one line per input; each run's account is not kept)");
+      }
     }
     const std::string prepared = sim::PrepareRunFolder(outDir);
     if (!prepared.empty()) {
@@ -166,11 +185,23 @@ int main(int argc, char** argv) {
     }
     std::error_code ec;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return sim::RunSummary(ec ? std::string(argv[0]) : self.string(), summaryInputs, outDir,
+    return sim::RunSummary(ec ? std::string(argv[0]) : self.string(), summaryInputs,
+                           argsGiven ? std::optional(productArgs) : std::nullopt, outDir,
                            std::cout);
   }
-  if (!compareDir.empty() && !std::filesystem::is_directory(compareDir)) {
-    return UsageError("--compare needs the folder of the line's Temp files: " + compareDir);
+  if (!compareDir.empty()) {
+    const std::string problem = sim::CompareFolderProblem(compareDir);
+    if (!problem.empty()) return UsageError(problem);
+  }
+  // A capture folder stands for the profile it holds, as it does for --summary.
+  if (!machinePath.empty() && std::filesystem::is_directory(machinePath)) {
+    const std::filesystem::path inFolder = std::filesystem::path(machinePath) / "machine.json";
+    if (!std::filesystem::is_regular_file(inFolder)) {
+      return UsageError(
+          "--machine needs a profile file or a capture folder holding machine.json: " +
+          machinePath + " is a folder without machine.json");
+    }
+    machinePath = inFolder.string();
   }
 
   sim::Profile profile;
@@ -226,11 +257,15 @@ int main(int argc, char** argv) {
     }
     if (!quiet) std::cout << account.str();
     if (!compareDir.empty()) {
-      std::cout << "\nThe line's Temp files (" << compareDir << ") against the replay:\n";
+      // The replay's own verdict comes first: files that agree say nothing of how the run ended.
+      const std::string verdict =
+          "exited " + std::to_string(exitCode) + ": " + sim::Decision(machine, exitCode);
+      std::cout << (quiet ? "" : "\n") << "The replay " << verdict << ".\n"
+                << "The line's Temp files (" << compareDir << ") against the replay:\n";
       return sim::CompareWithLine(compareDir,
                                   machine.HostPath(machine.profile().windows_dir + L"\\Temp")
                                       .value_or(std::filesystem::path()),
-                                  std::cout);
+                                  verdict, std::cout);
     }
   } catch (const sim::ProfileError& e) {
     // Raised while laying the machine out, for example by a disk image that cannot be read.

@@ -248,17 +248,26 @@ std::vector<std::string> Words(const std::wstring& parameters) {
   return words;
 }
 
+// Prints why the tool refuses the command on standard error and keeps it for the account.
+void Refuse(Machine& machine, const std::string& message, const std::string& more = "") {
+  StorageToolState& state = StorageTool(machine);
+  const std::size_t line = machine.transcript().empty() ? 0 : machine.transcript().size() - 1;
+  state.refusals.push_back(
+      {line, state.commands.empty() ? "" : state.commands.back(), "Error: " + message});
+  WriteStderr(machine, "Error: " + message + "\r\n" + more);
+}
+
 std::uint32_t Fail(Machine& machine, const std::string& message) {
-  WriteStdout(machine, "Error: " + message + "\r\n");
+  Refuse(machine, message);
   return kRstRequestFailed;
 }
 
 std::uint32_t Usage(Machine& machine, const std::string& message) {
-  WriteStdout(machine, "Error: " + message +
-                           "\r\nUsage: RSTCLI -V | -I | -M --delete-all-metadata |"
-                           " --accelerate --createCache --SSD ID [--cache-size N] |"
-                           " --accelerate --setAccelConfig --disk-to-accel ID"
-                           " --mode maximized|enhanced\r\n");
+  Refuse(machine, message,
+         "Usage: RSTCLI -V | -I | -M --delete-all-metadata |"
+         " --accelerate --createCache --SSD ID [--cache-size N] |"
+         " --accelerate --setAccelConfig --disk-to-accel ID"
+         " --mode maximized|enhanced\r\n");
   return kRstUsageError;
 }
 
@@ -279,7 +288,9 @@ std::uint32_t CreateCache(Machine& machine, const std::map<std::string, std::str
   const std::string& id = values.at("--SSD");
   const int device = FindDevice(machine, id);
   if (device < 0) return Fail(machine, "device " + id + " not found");
-  if (!state.cache_device.empty()) return Fail(machine, "a cache volume already exists");
+  if (!state.cache_device.empty()) {
+    return Fail(machine, "a cache volume already exists (on device " + state.cache_device + ")");
+  }
   if (machine.profile().storage_config.refuse_system_disk &&
       machine.profile().disks[static_cast<std::size_t>(device)].rst->system_disk == "True")
     return Fail(machine, "device " + id + " is a system disk");
@@ -291,7 +302,8 @@ std::uint32_t CreateCache(Machine& machine, const std::map<std::string, std::str
       return Fail(machine, "invalid cache size " + it->second);
     }
     if (CacheMiB(machine, device, it->second) > DeviceMiB(machine, device)) {
-      return Fail(machine, "cache size " + it->second + " exceeds device " + id);
+      return Fail(machine, "cache size " + it->second + " GB exceeds device " + id + " (" +
+                               GigabytesOfMiB(DeviceMiB(machine, device)) + ")");
     }
     size = it->second;
   }

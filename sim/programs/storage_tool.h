@@ -14,9 +14,11 @@
 //   --accelerate --setAccelConfig --disk-to-accel ID --mode maximized|enhanced
 //
 // Sizes are binary gigabytes (GiB), as the tool prints them. Anything else prints a usage error
-// and exits with kRstUsageError; an unknown device id or a step out of order prints a message
-// and exits with kRstRequestFailed. The cache is made on whatever device it is given, a system
-// disk included, unless the profile's storage_config.refuse_system_disk is set.
+// and exits with kRstUsageError; an unknown device id, a size beyond the device or a step out of
+// order prints why and exits with kRstRequestFailed. Both go to standard error, as a console
+// tool prints its errors, so that redirected output keeps only the tool's answers. The cache is
+// made on whatever device it is given, a system disk included, unless the profile's
+// storage_config.refuse_system_disk is set.
 #pragma once
 
 #include <string>
@@ -40,6 +42,13 @@ struct StorageToolState : Machine::State {
   std::string mode;                   // "maximized" or "enhanced"; empty: not set
   int data_volume = -1;               // profile index of the cache's data volume; -1: none
   std::vector<std::string> commands;  // every command line the tool received, in order
+  // Each refusal the tool printed on its standard error, by the run's transcript line.
+  struct Refusal {
+    std::size_t transcript_line = 0;
+    std::string command;
+    std::string message;  // "Error: ...", without its line end
+  };
+  std::vector<Refusal> refusals;
   // A command of the run changed the configuration: a profile's storage_report, the controller
   // as it was, no longer describes it, and "-I" prints the report built from the disks.
   bool reconfigured = false;

@@ -143,11 +143,11 @@ std::wstring Summary(const MachineRecord& record, const PairedDisks& paired) {
     return FirmwareFeatureFlag(record.features[i].reading, record.features[i].value) != 0;
   };
   return textout::Format(
-      L"%d disks (%d in WMI, %d drives); %ls; gate: %d fixed disks, RAID0 %ls, "
+      L"%d disks (%d in WMI, %d drives); %ls; gate: %d fixed disk%ls, RAID0 %ls, "
       L"ISRT %ls; %ls%ls%ls\n",
       static_cast<int>(paired.disks.size()), static_cast<int>(record.wmiDisks.size()),
       static_cast<int>(record.drives.size()), recovery.c_str(), CountFixedDisks(list),
-      on(1) ? L"on" : L"off", on(2) ? L"on" : L"off",
+      CountFixedDisks(list) == 1 ? L"" : L"s", on(1) ? L"on" : L"off", on(2) ? L"on" : L"off",
       Verdict(record, list, found, disk, on(0), on(1), on(2)).c_str(),
       CacheClause(paired.cache).c_str(), ReadsClause(record).c_str());
 }

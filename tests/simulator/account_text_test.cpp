@@ -1,5 +1,6 @@
 // The account on a terminal: damaged tables drawn within the bar, control characters made
-// visible, and the account's lines within 100 columns whatever a profile carries.
+// visible, and the account's lines within 100 columns whatever a profile carries; and what the
+// summary reads from a run log that came back from the line without its run.
 #include "sim/harness/account_text.h"
 
 #include <gmock/gmock.h>
@@ -11,6 +12,8 @@
 #include "sim/harness/account.h"
 #include "sim/harness/disk_bars.h"
 #include "sim/harness/run.h"
+#include "sim/harness/run_log.h"
+#include "sim/harness/summary_table.h"
 #include "sim/profile/profile.h"
 #include "tests/support/sim_fixture.h"
 #include "tests/support/text_lines.h"
@@ -149,6 +152,58 @@ TEST(SimAccount, HostileTextsKeepTheTerminalSafeAndTheLinesNarrow) {
       }
     }
   }
+}
+
+// Each way a line's run log can end, read from the log alone, and the outcome it is counted as.
+TEST(RunLogReading, EachEndingGivesItsDecisionAndOutcome) {
+  const std::vector<std::string> gate = {"bIsSupportIFFS = TRUE.", "bIsSupportRAID0 = FALSE.",
+                                         "bIsSupportISRT = TRUE.", "Size = 8192 MB",
+                                         "Get MasterHDD info, DiskIndex = 0"};
+  const struct {
+    std::vector<std::string> tail;  // after the gate's lines; "-" alone: an empty log
+    std::string decision, outcome;
+  } cases[] = {
+      {{"-"},
+       "no log: TempProc.log is empty (the disk inventory failed or found no disk; the run "
+       "stopped early, exit 1)",
+       "no log"},
+      {{"Get SecondHDD info, DiskIndex = 1", "Run Intel RSTCli Tool... Create cache volume...",
+        "Create IntelRST partition...", "End process..."},
+       "provisioned",
+       "provisioned"},
+      {{"End process..."}, "gate shut: 1 fixed disk", "gate shut"},
+      {{"[Debug]: Not exist 'Recovery' partition on Disk[2]"},
+       "stopped early: no \"Recovery\" partition on Disk[2]",
+       "no \"Recovery\""},
+      {{"[Debug]: Disk identity not proven, no disk changed: cache device serial is not "
+        "SecondHDD's: cache device 0-1-0-0 serial 'X' size 32"},
+       "refused: cache device serial is not SecondHDD's",
+       "refused"},
+      {{"[Debug]: RSTCli --createCache failed, exit code 3, no further disk change: the unit "
+        "needs rework"},
+       "needs rework: RSTCli --createCache failed, exit code 3, no further disk change: the unit "
+       "needs rework",
+       "needs rework"},
+      {{"Run Intel RSTCli Tool... Create cache volume..."},
+       "cut short after \"Run Intel RSTCli Tool... Create cache volume...\"",
+       "cut short"},
+      // A line of a form this reader does not know stands as it is, its first words the outcome.
+      {{"[Debug]: Already provisioned, cache volume on 0-1-0-0: nothing to do"},
+       "already provisioned, cache volume on 0-1-0-0: nothing to do",
+       "already provisioned"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> texts = gate;
+    if (c.tail == std::vector<std::string>{"-"}) texts.clear();
+    if (c.tail != std::vector<std::string>{"-"})
+      texts.insert(texts.end(), c.tail.begin(), c.tail.end());
+    const std::string decision = sim::DecisionFromLog(texts);
+    EXPECT_EQ(decision, c.decision) << c.tail.back();
+    EXPECT_EQ(sim::OutcomeOf(decision), c.outcome) << decision;
+  }
+  EXPECT_TRUE(sim::OutcomeBefore("provisioned", "refused"));
+  EXPECT_TRUE(sim::OutcomeBefore("cut short", "an outcome of another name"));
+  EXPECT_TRUE(sim::OutcomeBefore("an outcome of another name", "could not run"));
 }
 
 }  // namespace

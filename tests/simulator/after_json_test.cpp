@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 
 #include "sim/harness/account.h"
@@ -229,6 +230,26 @@ TEST(SimAccount, FailingDiskpartLineIsShownWithItsMessage) {
   sim::PrintAccount(*m, 3, out);
   EXPECT_THAT(out.str(), HasSubstr("diskpart applied 0 of 2 lines and stopped at \"sel disk 4\":"));
   EXPECT_THAT(out.str(), HasSubstr("The disk you specified is not valid."));
+}
+
+// An SSD smaller than its report says: the cache size asked for exceeds the device, and the
+// account says why the tool refused, under the child and with the decision.
+TEST(SimAccount, StorageToolRefusalIsQuotedWithItsReason) {
+  sim::Profile p = sim::DefaultProfile();
+  p.disks[1].size_mb = 16384;
+  SimMachine m(p);
+  const int code = sim::RunProduct(*m, L"");
+  ASSERT_EQ(code, 3);
+  std::ostringstream out;
+  sim::PrintAccount(*m, code, out);
+  // The account's lines are broken at 100 columns: read them joined.
+  const std::string text = std::regex_replace(out.str(), std::regex("\n +"), " ");
+  const std::string said = "Error: cache size 23.5 GB exceeds device 0-1-0-0 (16.00 GB)";
+  EXPECT_THAT(text, HasSubstr("the storage tool refused it, on standard error: " + said));
+  EXPECT_THAT(text, HasSubstr("Decision: needs rework: RSTCli --createCache failed, exit code 3, "
+                              "no further disk change: the unit needs rework the storage tool said "
+                              "(\"--accelerate --createCache --SSD 0-1-0-0 --cache-size 23.5\"): " +
+                              said));
 }
 
 }  // namespace

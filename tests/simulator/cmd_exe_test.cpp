@@ -185,7 +185,7 @@ TEST(SimStorageTool, MakesTheCacheOnASystemDiskUnlessTheProfileSaysItRefuses) {
     const auto [code, said] = RunTool(*m, L"--accelerate --createCache --SSD 0-0-0-0");
     if (refuse) {
       EXPECT_EQ(code, sim::kRstRequestFailed) << said;
-      EXPECT_THAT(said, HasSubstr("device 0-0-0-0 is a system disk"));
+      EXPECT_THAT(sim::Streams(*m).stderr_text, HasSubstr("device 0-0-0-0 is a system disk"));
     } else {
       EXPECT_EQ(code, 0u) << said;
     }
@@ -244,12 +244,20 @@ TEST_F(SimStorageToolRun, CacheConfiguration) {
 
   auto [badId, badIdText] = Tool(L"--accelerate --createCache --SSD 9-9-9-9 --cache-size 23.5");
   EXPECT_EQ(badId, sim::kRstRequestFailed);
-  EXPECT_THAT(badIdText, HasSubstr("9-9-9-9"));
+  // A refusal goes to standard error, as a console tool prints its errors: the redirected output
+  // stays empty, and the account finds the words by the child's transcript line.
+  EXPECT_EQ(badIdText, "");
+  EXPECT_THAT(sim::Streams(*m_).stderr_text, HasSubstr("Error: device 9-9-9-9 not found\r\n"));
   for (const wchar_t* size : {L"32.001", L"1e300"}) {  // larger than the device
     EXPECT_EQ(
         Tool(std::wstring(L"--accelerate --createCache --SSD 0-1-0-0 --cache-size ") + size).first,
         sim::kRstRequestFailed)
         << sim::ToUtf8(size);
+    const sim::StorageToolState::Refusal& refusal = sim::StorageTool(*m_).refusals.back();
+    EXPECT_EQ(refusal.message,
+              "Error: cache size " + sim::ToUtf8(size) + " GB exceeds device 0-1-0-0 (32.00 GB)");
+    EXPECT_EQ(refusal.command,
+              "--accelerate --createCache --SSD 0-1-0-0 --cache-size " + sim::ToUtf8(size));
   }
   EXPECT_EQ(Tool(L"--accelerate --setAccelConfig --disk-to-accel 0-0-0-0 --mode maximized").first,
             sim::kRstRequestFailed);  // no cache volume yet
@@ -314,9 +322,11 @@ TEST_F(SimStorageToolRun, UnknownCommandsAreUsageErrors) {
         L"--accelerate --setAccelConfig --disk-to-accel 0-0-0-0 --mode fast",
         L"--accelerate --createCache --SSD 0-1-0-0 --mode maximized"}) {
     SCOPED_TRACE(sim::ToUtf8(arguments));
+    const std::size_t before = sim::Streams(*m_).stderr_text.size();
     auto [code, text] = Tool(arguments);
     EXPECT_EQ(code, sim::kRstUsageError);
-    EXPECT_THAT(text, HasSubstr("Usage:"));
+    EXPECT_EQ(text, "");
+    EXPECT_THAT(sim::Streams(*m_).stderr_text.substr(before), HasSubstr("Usage:"));
   }
   EXPECT_EQ(sim::StorageTool(*m_).commands.size(), 8u);
 }
