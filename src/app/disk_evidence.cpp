@@ -57,7 +57,8 @@ void CheckLayout(const DiskRecord& SecondHDD, std::vector<std::wstring>& found) 
   for (const DrivePartition& p : contents->partitions) {
     const PartitionKind kind = KindOfPartition(contents->style, p);
     if (kind == PartitionKind::kEfiSystem || kind == PartitionKind::kWindowsRecovery) {
-      found.push_back(textout::Format(L"Disk[%u] holds a %ls (partition %u)", SecondHDD.Index,
+      found.push_back(textout::Format(L"Disk[%u] holds %ls %ls (partition %u)", SecondHDD.Index,
+                                      kind == PartitionKind::kEfiSystem ? L"an" : L"a",
                                       PartitionKindName(kind), p.number));
     } else if (EqualsIgnoringCase(p.label, L"Recovery")) {
       found.push_back(textout::Format(L"Disk[%u] holds a partition labelled '%ls' (partition %u)",

@@ -328,3 +328,128 @@ INSTANTIATE_TEST_SUITE_P(Notebooks, ScenarioRun, ::testing::ValuesIn(Scenarios()
                          });
 
 }  // namespace
+
+namespace {
+
+sim::Partition Typed(sim::Partition part, const char* type) {
+  part.type = type;
+  return part;
+}
+
+constexpr char kEfi[] = "C12A7328-F81F-11D2-BA4B-00A0C93EC93B";
+constexpr char kWinRe[] = "DE94BBA4-06D1-4D40-A16A-BFD50179D6AC";
+
+// The notebooks on which the identity proof holds but Windows shows the SSD in use, and the one
+// line each run ends with. Without Windows' evidence each was cleaned (exit 0), or stopped only by
+// diskpart's own refusal (exit 3), which is off here as the property has it.
+TEST(WindowsEvidence, RefusesBeforeAnyDiskChangesAndSaysWhatItFound) {
+  const struct {
+    const char* name;
+    std::function<void(sim::Profile&)> change;
+    const char* found;
+  } cases[] = {
+      {"Windows on the SSD, the tool not marking it",
+       [](sim::Profile& p) {
+         p.disks[0].partitions[2].letter = L'E';
+         p.disks[1].partitions = {Typed(Part("fat32", L"SYSTEM", 260), kEfi),
+                                  Part("ntfs", L"Windows", 30000, L'C')};
+       },
+       "the Windows volume C:\\ lies on Disk[1], Disk[1] holds an EFI system partition "
+       "(partition 1)"},
+      {"an EFI system partition on the SSD",
+       [](sim::Profile& p) {
+         p.disks[1].partitions = {Typed(Part("fat32", L"SYSTEM", 100), kEfi)};
+       },
+       "Disk[1] holds an EFI system partition (partition 1)"},
+      {"a recovery partition by type, labelled otherwise",
+       [](sim::Profile& p) {
+         p.disks[1].partitions = {Typed(Part("ntfs", L"Tools", 500), kWinRe)};
+       },
+       "Disk[1] holds a Windows recovery partition (partition 1)"},
+      {"an MBR recovery partition",
+       [](sim::Profile& p) {
+         p.disks[1].style = "mbr";
+         p.disks[1].partitions = {Part("ntfs", L"Data", 500),
+                                  Typed(Part("ntfs", L"", 500), "0x27")};
+       },
+       "Disk[1] holds a Windows recovery partition (partition 2)"},
+      {"a second \"Recovery\" on the SSD",
+       [](sim::Profile& p) { p.disks[1].partitions = {Part("ntfs", L"RECOVERY", 500)}; },
+       "Disk[1] holds a partition labelled 'RECOVERY' (partition 1)"},
+      {"a hard disk where the SSD belongs",
+       [](sim::Profile& p) { p.disks[1].rotation.rate = 5400; }, "Disk[1] spins at 5400 rpm"},
+      {"the page file on the SSD's volume",
+       [](sim::Profile& p) {
+         p.disks[1].partitions = {Part("ntfs", L"Data", 20000, L'E')};
+         p.volume_files = {{L'E', {L"PageFile.sys"}}};
+       },
+       "E:\\ on Disk[1] holds pagefile.sys"},
+      {"the Windows folder on no volume of a disk",
+       [](sim::Profile& p) { p.disks[0].partitions[2].letter = 0; },
+       "the volume of the Windows folder C:\\Windows lies on no disk it can name"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::Profile p = sim::DefaultProfile();
+    p.diskpart_refuses_system_disk = false;
+    c.change(p);
+    p.disks[1].size_mb = 32768;
+    SimMachine m(p);
+    EXPECT_EQ(sim::RunProduct(*m, L""), 2);
+    const std::string log = testing_support::FileBytes(*m, L"C:\\Windows\\Temp\\TempProc.log");
+    EXPECT_THAT(log, testing::EndsWith(std::string("\t[Debug]: SecondHDD not cleaned, Windows "
+                                                   "shows it in use, no disk changed: ") +
+                                       c.found + "\r\n"));
+    EXPECT_THAT(sim::TranscriptText(*m), Not(HasSubstr("diskpart.exe")));
+    EXPECT_THAT(sim::TranscriptText(*m), Not(HasSubstr("--createCache")));
+  }
+}
+
+// The data volume waited for: at once, late within the wait (the run longer by as much), at the
+// wait's last look, and past it; and a reworked unit's volume that comes back with its IntelRST
+// partition. The first look is 7 s after the cache is made (the fixed pauses), the last 60 s on.
+TEST(DataVolumeWait, TheDataVolumeIsAwaitedWithinTheBound) {
+  SimMachine healthy(sim::DefaultProfile());
+  ASSERT_EQ(sim::RunProduct(*healthy, L""), 0);
+  const std::uint64_t healthyMs = healthy->elapsed_ms();
+  const std::string healthyLog =
+      testing_support::FileBytes(*healthy, L"C:\\Windows\\Temp\\TempProc.log");
+  const struct {
+    const char* name;
+    const char* fault;
+    bool intelRst;
+    int exitCode;
+    std::uint64_t longerMs;
+  } cases[] = {
+      {"at once", "DataVolumeDelay:0", false, 0, 0},
+      {"within the fixed pauses", "DataVolumeDelay:7", false, 0, 0},
+      {"20 s late", "DataVolumeDelay:20", false, 0, 13000},
+      {"at the last look", "DataVolumeDelay:67", false, 0, 60000},
+      {"past the bound", "DataVolumeDelay:68", false, 3, 60000},
+      {"a reworked unit's volume", "", true, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::Profile p = sim::DefaultProfile();
+    if (*c.fault != '\0') p.faults = {c.fault};
+    p.storage_config.volume_holds_intelrst = c.intelRst;
+    SimMachine m(p);
+    EXPECT_EQ(sim::RunProduct(*m, L""), c.exitCode);
+    EXPECT_EQ(m->elapsed_ms(), healthyMs + c.longerMs - (c.exitCode == 3 ? 2000 : 0));
+    const std::string log = testing_support::FileBytes(*m, L"C:\\Windows\\Temp\\TempProc.log");
+    if (c.exitCode == 0 && c.longerMs == 0) {
+      EXPECT_EQ(log, healthyLog);
+    }
+    if (c.exitCode == 0) {
+      EXPECT_EQ(testing_support::FileBytes(*m, L"C:\\Windows\\Temp\\TScriptCreate2ndHDD.txt")
+                    .substr(0, 12),
+                "sel disk 1\r\n");
+    } else {
+      EXPECT_THAT(log, HasSubstr("\t[Debug]: No one disk fit the cache's data volume in two "
+                                 "looks in a row within 60 s, IntelRST partition not created: "
+                                 "the unit needs rework\r\n"));
+    }
+  }
+}
+
+}  // namespace
