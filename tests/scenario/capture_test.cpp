@@ -399,6 +399,26 @@ TEST(MachineCapture, SaysWhetherTheDiskIdentityHoldsAndTheReplayAgrees) {
        "; the report shows a cache volume, which the replay cannot carry: no one disk Windows "
        "lists has the data volume's size\n",
        0, "\nDecision: already provisioned: cache volume on device 0-1-0-0"},
+      // What Windows shows of the SSD is recorded, so the replay refuses as the notebook does.
+      {"the page file on the SSD's volume",
+       [](const std::filesystem::path&) {
+         sim::Profile p = sim::DefaultProfile();
+         p.disks[1].partitions = {testing_support::Part("ntfs", L"Data", 20000, L'E')};
+         p.volume_files = {{L'E', {L"pagefile.sys"}}};
+         return p;
+       },
+       "identity holds, but Windows shows SecondHDD in use (E:\\ on Disk[1] holds pagefile.sys); "
+       "product: exit 2, refused before any disk changes\n",
+       2,
+       "\nDecision: refused: Windows shows SecondHDD in use: E:\\ on Disk[1] holds pagefile.sys"},
+      {"a spinning disk where the SSD belongs",
+       [](const std::filesystem::path&) {
+         sim::Profile p = sim::DefaultProfile();
+         p.disks[1].rotation.rate = 5400;
+         return p;
+       },
+       "Windows shows SecondHDD in use (Disk[1] spins at 5400 rpm)", 2,
+       "\nDecision: refused: Windows shows SecondHDD in use: Disk[1] spins at 5400 rpm"},
       // Only the first sector fails on the notebook; the replay fails every read of the drive,
       // finds no "Recovery" and stops, and the capture says that it may.
       {"first sector of the disk unreadable",
