@@ -92,6 +92,7 @@ void PlaceDevices(const RstDeviceList& devices, const std::vector<ReportDeviceSi
     if (printed != sizes.end()) {
       d.rstSize = printed->size;
       d.rstFreeSize = printed->freeSize;
+      d.rstSystemDisk = printed->systemDisk;
     }
     if (d.cacheRole == CacheRole::kCacheDevice) {
       d.rst.Usage = L"Available";

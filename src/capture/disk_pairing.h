@@ -27,6 +27,7 @@ struct ProfileDisk {
   // device is kept as it is without the cache: "Available", its whole size free.
   RstDeviceRecord rst;
   std::wstring rstSize, rstFreeSize;
+  std::optional<std::wstring> rstSystemDisk;  // the flag as printed; nullopt: from the record
   CacheRole cacheRole = CacheRole::kNone;
 };
 

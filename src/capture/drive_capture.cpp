@@ -167,12 +167,16 @@ std::vector<CapturedDrive> CaptureDrives(const std::set<int>& numbers,
   return drives;
 }
 
-std::vector<CapturedLetter> CaptureLetters(std::vector<std::string>* faults) {
+std::vector<CapturedLetter> CaptureLetters(const std::wstring& windowsDir,
+                                           std::vector<std::string>* faults) {
   std::vector<CapturedLetter> letters;
-  const std::optional<std::vector<std::wstring>> roots = ListDriveRoots();
+  std::optional<std::vector<std::wstring>> roots = ListDriveRoots();
   if (!roots) {
     faults->push_back("GetLogicalDriveStringsW");
-    return letters;
+    // The product opens the Windows folder's volume by its letter, without the list.
+    roots.emplace();
+    if (windowsDir.size() >= 2 && windowsDir[1] == L':')
+      roots->push_back(windowsDir.substr(0, 2) + L"\\");
   }
   for (const std::wstring& root : *roots) {
     CapturedLetter letter;

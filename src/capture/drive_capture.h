@@ -14,8 +14,10 @@
 std::vector<CapturedDrive> CaptureDrives(const std::set<int>& numbers,
                                          std::vector<std::string>* faults);
 
-// The drive roots, each with its label and extents. Failing steps go to *faults.
-std::vector<CapturedLetter> CaptureLetters(std::vector<std::string>* faults);
+// The drive roots, each with its label and extents; when the list fails, the Windows folder's
+// root alone, which the product opens without it. Failing steps go to *faults.
+std::vector<CapturedLetter> CaptureLetters(const std::wstring& windowsDir,
+                                           std::vector<std::string>* faults);
 
 // Reads the volume labels at the letters' extents once more into the drives' sectors, so that
 // a replay finds the bytes of every mounted volume too.

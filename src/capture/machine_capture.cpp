@@ -176,7 +176,7 @@ MachineRecord CaptureMachine(const std::wstring& outDir, bool runStorageTool) {
   std::uint64_t kilobytes = 0;
   if (os::GetPhysicallyInstalledSystemMemory(&kilobytes)) record.memoryKb = kilobytes;
 
-  record.letters = CaptureLetters(&record.faults);
+  record.letters = CaptureLetters(record.windowsDir, &record.faults);
   record.drives = CaptureDrives(DriveNumbers(record), &record.faults);
   CaptureLetterVolumes(record.letters, &record.drives);
   for (CapturedDrive& drive : record.drives) {

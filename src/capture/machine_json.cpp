@@ -106,7 +106,8 @@ Json DiskJson(const ProfileDisk& d) {
                   {"state", Text(d.rst.State)},
                   {"size", Text(d.rstSize)},
                   {"free_size", Text(d.rstFreeSize)},
-                  {"system_disk", d.rst.SystemDisk != 0 ? "True" : "False"},
+                  {"system_disk", d.rstSystemDisk ? Text(*d.rstSystemDisk)
+                                                  : Json(d.rst.SystemDisk != 0 ? "True" : "False")},
                   {"usage", Text(d.rst.Usage)},
                   {"serial", Text(d.rst.SerialNumber)},
                   {"model", Text(d.rst.Model)}};

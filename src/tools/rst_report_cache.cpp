@@ -156,7 +156,9 @@ std::vector<ReportDeviceSizes> ReadDeviceSizes(const std::string& report) {
     const std::optional<std::wstring> id = Ascii(Field(b, "ID"));
     const std::optional<std::wstring> size = Ascii(Field(b, "Size"));
     const std::optional<std::wstring> freeSize = Ascii(Field(b, "Free Size"));
-    if (id && size && freeSize && !size->empty()) sizes.push_back({*id, *size, *freeSize});
+    std::optional<std::wstring> system;
+    if (b.count("System Disk") != 0) system = Ascii(Field(b, "System Disk"));
+    if (id && size && freeSize && !size->empty()) sizes.push_back({*id, *size, *freeSize, system});
   }
   return sizes;
 }

@@ -31,6 +31,8 @@ ReportCacheReading ReadReportCache(const std::string& report, const RstDeviceLis
 // and the block has a "Size:" line.
 struct ReportDeviceSizes {
   std::wstring id, size, freeSize;
+  // The "System Disk:" line's text as printed (it may be empty); nullopt without the line.
+  std::optional<std::wstring> systemDisk;
 };
 
 // The device blocks' sizes, in the report's order.
