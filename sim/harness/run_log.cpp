@@ -83,7 +83,9 @@ std::string UnitDecision(const std::vector<std::string>& texts) {
   if (last.rfind(holds, 0) == 0) {
     const std::string what = last.substr(holds.size());
     return "needs rework: an earlier run left the unit part-way, nothing changed: it holds " +
-           what.substr(0, what.rfind(", no disk changed"));
+           what.substr(0, what.rfind(", no disk changed")) +
+           " (rework: the storage tool's -M --delete-all-metadata, then run again; README, "
+           "\"Line restarts\")";
   }
   const std::string inUse =
       "[Debug]: SecondHDD not cleaned, Windows shows it in use, no disk changed: ";
