@@ -1,12 +1,15 @@
 #include "sim/devices/disk_control.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <string>
 
 #include "platform/bytes.h"
 #include "sim/devices/windows_codes.h"
 #include "sim/disks/disk_image.h"
+#include "sim/disks/guid.h"
 
 namespace sim {
 
@@ -53,6 +56,39 @@ std::vector<std::uint8_t> EncodeDriveLayout(const DiskLayout& layout, std::size_
   return out;
 }
 
+namespace {
+
+// The layout Windows reported for a captured drive whose table sectors could not be read on
+// capture (its raw reads fail in the replay): the drive's table is not in the pieces, but the
+// notebook's system still listed its partitions, and the product reads their types.
+std::optional<DiskLayout> RecordedDriveLayout(Machine& machine, int disk, int drive) {
+  const Disk& d = machine.profile().disks[static_cast<std::size_t>(disk)];
+  if (!d.captured || !d.captured->layout || !machine.Faulted("ReadFile", std::to_string(drive))) {
+    return std::nullopt;
+  }
+  const RecordedLayout& recorded = *d.captured->layout;
+  DiskLayout layout;
+  layout.style = recorded.style == "mbr"   ? DiskLayout::kMbr
+                 : recorded.style == "gpt" ? DiskLayout::kGpt
+                                           : DiskLayout::kRaw;
+  for (const RecordedEntry& r : recorded.entries) {
+    LayoutEntry e;
+    e.offset = r.start;
+    e.length = r.length;
+    e.number = r.number;
+    e.recognized = r.recognised.value_or(false);
+    if (layout.style == DiskLayout::kMbr && r.type.size() == 4) {
+      e.mbr_type = static_cast<std::uint8_t>(std::strtoul(r.type.c_str() + 2, nullptr, 16));
+    } else if (layout.style == DiskLayout::kGpt) {
+      e.gpt_type = ParseGuid(r.type);
+    }
+    layout.entries.push_back(e);
+  }
+  return layout;
+}
+
+}  // namespace
+
 bool DiskIoctl(Machine& machine, int disk, std::uint32_t code, const void*, std::uint32_t,
                void* out, std::uint32_t outSize, std::uint32_t* returned, std::uint32_t* error) {
   *returned = 0;
@@ -62,8 +98,9 @@ bool DiskIoctl(Machine& machine, int disk, std::uint32_t code, const void*, std:
       *error = os::kErrorGenFailure;
       return false;
     }
+    const std::optional<DiskLayout> recorded = RecordedDriveLayout(machine, disk, drive);
     const std::vector<std::uint8_t> encoded =
-        EncodeDriveLayout(ReadDiskLayout(machine, disk), outSize);
+        EncodeDriveLayout(recorded ? *recorded : ReadDiskLayout(machine, disk), outSize);
     if (encoded.empty()) {
       *error = os::kErrorInsufficientBuffer;
       return false;

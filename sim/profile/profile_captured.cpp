@@ -1,4 +1,6 @@
 // disks[].captured: a disk captured from a notebook, its pieces file and its recorded layout.
+#include <cctype>
+
 #include "platform/pieces_file.h"
 #include "sim/profile/loader_parts.h"
 
@@ -7,6 +9,19 @@ namespace sim {
 namespace {
 
 using Json = nlohmann::json;
+
+bool Hex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+
+// "0xNN" (an MBR slot, empty or a container included) or a GUID "XXXXXXXX-XXXX-...".
+bool RecordedTypeText(const std::string& t) {
+  if (t.size() == 4) return t[0] == '0' && t[1] == 'x' && Hex(t[2]) && Hex(t[3]);
+  if (t.size() != 36) return false;
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+    if (dash ? t[i] != '-' : !Hex(t[i])) return false;
+  }
+  return true;
+}
 
 std::optional<RecordedLayout> ParseRecordedLayout(const JsonReader& r, const Json& object) {
   if (object.is_null()) return std::nullopt;
@@ -31,6 +46,10 @@ std::optional<RecordedLayout> ParseRecordedLayout(const JsonReader& r, const Jso
     entry.start = static_cast<std::uint64_t>(e.Integer(list[i]["start"], "start", 0, 1LL << 62));
     entry.length = static_cast<std::uint64_t>(e.Integer(list[i]["length"], "length", 0, 1LL << 62));
     entry.type = e.Text(list[i]["type"], "type");
+    // The replay may answer with the recorded types (a drive whose reads failed on capture).
+    if (!RecordedTypeText(entry.type))
+      e.Fail("type",
+             "must be an MBR type \"0xNN\" or a GUID \"XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX\"");
     if (list[i].contains("recognised"))
       entry.recognised = e.Bool(list[i]["recognised"], "recognised");
     layout.entries.push_back(entry);

@@ -257,6 +257,12 @@ TEST(MachineCapture, RefusesAnIncompleteOrEditedCaptureNamingTheFileAndTheKey) {
          return Edit(d / "machine.json", "\"style\": \"gpt\"", "\"style\": \"apm\"");
        },
        "disks[0].captured.layout.style", "must be"},
+      {"a partition type that is no type",
+       [](const std::filesystem::path& d) {
+         return Edit(d / "machine.json", "\"type\": \"DE94BBA4-06D1-4D40-A16A-BFD50179D6AC\"",
+                     "\"type\": \"DE94BBA4-06D1-4D40-A16A-BFD50179D6AZ\"");
+       },
+       "disks[0].captured.layout.entries[3].type", "must be an MBR type"},
       {"unknown key",
        [](const std::filesystem::path& d) {
          return Edit(d / "machine.json", "\"pieces\": \"disk1.pieces\"",
