@@ -158,18 +158,18 @@ int AddDataVolume(Machine& machine, int device, std::uint64_t mib) {
 // create script makes, as that script lays it out (GPT on 64-bit Windows, MBR on 32-bit).
 void LayOutIntelRstPartition(Machine& machine, int volume) {
   Disk& disk = machine.profile().disks[static_cast<std::size_t>(volume)];
-  PartitionSpec spec;
-  spec.bytes = (disk.size_mb - 2) * kMiB;
+  PartitionSpec intelRst;
+  intelRst.bytes = (disk.size_mb - 2) * kMiB;
   const bool gpt = machine.profile().windows_bits == 64;
   if (gpt) {
-    spec.fs = "fat32";
-    spec.label = L"IntelRST";
-    spec.gpt_type = ParseGuid("D3BFE2DE-3DAF-11DF-BA40-E3A556D89593");
-    spec.gpt_attributes = 0x8000000000000001ull;
+    intelRst.fs = "fat32";
+    intelRst.label = L"IntelRST";
+    intelRst.gpt_type = ParseGuid("D3BFE2DE-3DAF-11DF-BA40-E3A556D89593");
+    intelRst.gpt_attributes = 0x8000000000000001ull;
   } else {
-    spec.mbr_type = 0x84;
+    intelRst.mbr_type = 0x84;
   }
-  if (disk.size_mb <= 2 || !LayOutDisk(machine, volume, gpt ? "gpt" : "mbr", {spec})) return;
+  if (disk.size_mb <= 2 || !LayOutDisk(machine, volume, gpt ? "gpt" : "mbr", {intelRst})) return;
   for (WmiProperty& p : disk.wmi) {
     if (p.name == L"Partitions") p.value.i32 = 1;
   }
